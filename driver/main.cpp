@@ -1,0 +1,25 @@
+// Entry point: exit status 0 success or usage text, 1 fatal numerical error,
+// 2 input error (nothing written), 3 output or resource error.
+#include <cstdio>
+#include <new>
+
+#include "driver/command_line.h"
+#include "driver/run.h"
+#include "model/input_error.h"
+
+int main(int argc, char** argv) {
+    const auto commandLine = orvane::parseCommandLine(argc, argv, stdout);
+    if (!commandLine) return 0;
+    try {
+        return orvane::runAnalysis(*commandLine);
+    } catch (const orvane::InputError& error) {
+        std::fprintf(stderr, "orvane: error: %s\n", error.describe().c_str());
+        return 2;
+    } catch (const orvane::OutputError& error) {
+        std::fprintf(stderr, "orvane: error: %s\n", error.what());
+        return 3;
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "orvane: error: out of memory\n");
+        return 3;
+    }
+}

@@ -1,0 +1,62 @@
+// The result file: per run a column header, one line per marker and a summary.
+// Runs append, so the file keeps every earlier run's block.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "model/text_output.h"
+#include "scoring/single_marker_tests.h"
+
+namespace orvane {
+
+// The predicted position and value of one statistic's maximum over the scan.
+struct ScanMaximum {
+    double value = 0.0;
+    double marker = 0.0;  // held as a real, written by the real rule
+    // Ties go to the later marker; a value that is not a number never wins.
+    void offer(double candidate, int32_t index) {
+        if (value <= candidate) {
+            value = candidate;
+            marker = index;
+        }
+    }
+};
+
+struct CaseControlSummary {
+    ScanMaximum score;
+    ScanMaximum chiSquare;
+    double permutationP = 0.0;
+};
+
+struct TraitSummary {
+    ScanMaximum score;
+    ScanMaximum t;
+    ScanMaximum z;
+    double permutationScore = 0.0;
+    double permutationT = 0.0;
+    double permutationZ = 0.0;
+};
+
+class ResultFile {
+public:
+    ResultFile(const std::string& path, bool traitMode);
+
+    // Header line, and the first marker's distance (the integer 0).
+    void writeHeader();
+    void caseControlLine(int32_t marker, double score, double minusLogP, double chiSquare,
+                         double chiSquareMinusLogP);
+    void traitLine(int32_t marker, double score, double minusLogP, const TraitTests& tests);
+    // Ends the current marker's line; unless it was the last marker, begins the
+    // next one with its cumulative distance. Then the text goes to disk.
+    void endMarkerLine(bool beginNext, double nextDistance);
+    void caseControlSummary(const CaseControlSummary& summary);
+    void traitSummary(const TraitSummary& summary, int32_t nHaplotypes);
+    void close();
+
+private:
+    OutputFile file_;
+    bool traitMode_;
+};
+
+}  // namespace orvane

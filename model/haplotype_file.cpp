@@ -1,0 +1,195 @@
+#include "model/haplotype_file.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "model/input_error.h"
+#include "model/number_syntax.h"
+
+namespace orvane {
+
+namespace {
+
+bool isSeparator(char c) { return c == ' ' || c == ',' || c == '\t'; }
+
+// One line of a text file, without its line break and without a carriage
+// return before it. False at the end of the file.
+class LineReader {
+public:
+    LineReader(std::FILE* file, const std::string& fileName) : file_(file), fileName_(fileName) {}
+    ~LineReader() { std::free(buffer_); }
+    LineReader(const LineReader&) = delete;
+    LineReader& operator=(const LineReader&) = delete;
+
+    bool next(std::string_view& line) {
+        errno = 0;
+        const ssize_t length = ::getline(&buffer_, &capacity_, file_);
+        if (length < 0) {
+            if (std::ferror(file_)) {
+                throw InputError(fileName_, 0, std::string("cannot read (") + std::strerror(errno) + ")");
+            }
+            return false;
+        }
+        ++number_;
+        size_t size = static_cast<size_t>(length);
+        if (size > 0 && buffer_[size - 1] == '\n') --size;
+        if (size > 0 && buffer_[size - 1] == '\r') --size;
+        line = std::string_view(buffer_, size);
+        return true;
+    }
+    long number() const { return number_; }
+
+private:
+    std::FILE* file_;
+    const std::string& fileName_;
+    char* buffer_ = nullptr;
+    size_t capacity_ = 0;
+    long number_ = 0;
+};
+
+std::string quoted(std::string_view token) {
+    constexpr size_t kShown = 40;
+    if (token.size() <= kShown) return "'" + std::string(token) + "'";
+    return "'" + std::string(token.substr(0, kShown)) + "...'";
+}
+
+std::FILE* openForReading(const std::string& path, const char* what) {
+    std::FILE* file = std::fopen(path.c_str(), "r");
+    if (file == nullptr) {
+        throw InputError(path, 0, std::string("cannot open the ") + what + " (" +
+                                      std::strerror(errno) + ")");
+    }
+    return file;
+}
+
+struct FileCloser {
+    std::FILE* file;
+    ~FileCloser() { std::fclose(file); }
+};
+
+}  // namespace
+
+void splitFields(std::string_view line, std::vector<std::string_view>& fields) {
+    fields.clear();
+    size_t at = 0;
+    while (at < line.size()) {
+        while (at < line.size() && isSeparator(line[at])) ++at;
+        const size_t start = at;
+        while (at < line.size() && !isSeparator(line[at])) ++at;
+        if (at > start) fields.push_back(line.substr(start, at - start));
+    }
+}
+
+void readHaplotypeFile(AnalysisState& state, std::FILE* data, const std::string& fileName) {
+    LineReader lines(data, fileName);
+    std::string_view line;
+    lines.next(line);  // the header line is skipped, whatever it holds
+
+    state.haplotypes.clear();
+    state.alleles.clear();
+    state.nHaplotypes = 0;
+    state.nMarkers = 0;
+    state.nAffected = 0;
+    state.nUnaffected = 0;
+
+    std::vector<std::string_view> fields;
+    long firstLine = 0;
+    size_t markers = 0;
+    while (lines.next(line) && !line.empty()) {
+        const long number = lines.number();
+        splitFields(line, fields);
+        if (fields.size() < 2) {
+            throw InputError(fileName, number,
+                             std::string("expected an identifier and a ") +
+                                 (state.qtlMode ? "trait value" : "status") + ", found " +
+                                 std::to_string(fields.size()) + " field" +
+                                 (fields.size() == 1 ? "" : "s"));
+        }
+        const size_t count = fields.size() - 2;
+        if (firstLine == 0) {
+            if (count == 0) throw InputError(fileName, number, "the first haplotype line has no allele");
+            firstLine = number;
+            markers = count;
+        } else if (count != markers) {
+            throw InputError(fileName, number,
+                             std::to_string(count) + " alleles, expected " + std::to_string(markers) +
+                                 " as on line " + std::to_string(firstLine));
+        }
+
+        HaplotypeRecord record;
+        bool fits = false;
+        const size_t idLength = scanInteger(fields[0], record.identifier, fits);
+        if (idLength == 0) {
+            throw InputError(fileName, number,
+                             "identifier " + quoted(fields[0]) + " does not begin with an integer");
+        }
+        if (!fits) {
+            throw InputError(fileName, number,
+                             "identifier " + quoted(fields[0]) + " is outside the 32-bit integer range");
+        }
+        if (state.qtlMode) {
+            float trait = 0.0f;
+            if (!parseWholeFloat(fields[1], trait)) {
+                throw InputError(fileName, number,
+                                 "trait value " + quoted(fields[1]) + " is not a finite decimal number");
+            }
+            record.trait = static_cast<double>(trait);
+        } else if (fields[1][0] == 'a') {
+            record.status = 1;
+            ++state.nAffected;
+        } else {
+            ++state.nUnaffected;
+        }
+        for (size_t k = 0; k < count; ++k) {
+            int32_t code = 0;
+            if (!parseWholeInteger(fields[k + 2], code)) {
+                throw InputError(fileName, number,
+                                 "allele " + quoted(fields[k + 2]) + " of marker " +
+                                     std::to_string(k + 1) + " is not a 32-bit integer");
+            }
+            state.alleles.push_back(code);
+        }
+        state.haplotypes.push_back(record);
+        ++state.nHaplotypes;
+    }
+    if (state.nHaplotypes == 0) throw InputError(fileName, 2, "no haplotype line after the header");
+    state.nMarkers = static_cast<int32_t>(markers);
+}
+
+void loadHaplotypeFile(AnalysisState& state, const std::string& path) {
+    std::FILE* file = openForReading(path, "data file");
+    FileCloser closer{file};
+    readHaplotypeFile(state, file, path);
+}
+
+void readMarkerDistances(AnalysisState& state, const std::string* path) {
+    const size_t gaps = state.nMarkers > 0 ? static_cast<size_t>(state.nMarkers - 1) : 0;
+    if (path == nullptr) {
+        state.markerDistances.assign(gaps, 0.0001);
+        return;
+    }
+    state.markerDistances.assign(gaps, 0.0);
+    std::FILE* file = openForReading(*path, "distance file");
+    FileCloser closer{file};
+    LineReader lines(file, *path);
+    std::string_view line;
+    if (!lines.next(line)) return;
+    std::vector<std::string_view> fields;
+    splitFields(line, fields);
+    for (size_t k = 0; k < gaps && k < fields.size(); ++k) {
+        float value = 0.0f;
+        if (!parseWholeFloat(fields[k], value)) {
+            throw InputError(*path, 1, "distance " + std::to_string(k + 1) + " " + quoted(fields[k]) +
+                                           " is not a finite decimal number");
+        }
+        if (value < 0.0f) {
+            throw InputError(*path, 1, "distance " + std::to_string(k + 1) + " " + quoted(fields[k]) +
+                                           " is negative");
+        }
+        state.markerDistances[k] = static_cast<double>(value) * 0.01;
+    }
+}
+
+}  // namespace orvane

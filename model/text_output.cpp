@@ -1,0 +1,60 @@
+#include "model/text_output.h"
+
+#include <cmath>
+
+#include "model/input_error.h"
+
+namespace orvane {
+
+void appendReal(std::string& out, double value) {
+    if (std::isnan(value)) {
+        out += "nan";
+        return;
+    }
+    char text[32];
+    const int length = std::snprintf(text, sizeof text, "%g", value);
+    out.append(text, static_cast<size_t>(length));
+}
+
+void appendInt(std::string& out, int64_t value) {
+    char text[24];
+    const int length = std::snprintf(text, sizeof text, "%lld", static_cast<long long>(value));
+    out.append(text, static_cast<size_t>(length));
+}
+
+std::string formatReal(double value) {
+    std::string text;
+    appendReal(text, value);
+    return text;
+}
+
+OutputFile::OutputFile(std::string path, Mode mode) : path_(std::move(path)) {
+    file_ = std::fopen(path_.c_str(), mode == Mode::Append ? "a" : "w");
+    if (file_ == nullptr) fail();
+}
+
+OutputFile::~OutputFile() {
+    if (file_ != nullptr) std::fclose(file_);
+}
+
+void OutputFile::fail() const { throw OutputError("cannot write " + path_); }
+
+void OutputFile::flush() {
+    if (file_ == nullptr) fail();
+    if (!buffer_.empty()) {
+        const size_t size = buffer_.size();
+        const size_t written = std::fwrite(buffer_.data(), 1, size, file_);
+        buffer_.clear();
+        if (written != size) fail();
+    }
+    if (std::fflush(file_) != 0) fail();
+}
+
+void OutputFile::close() {
+    flush();
+    std::FILE* file = file_;
+    file_ = nullptr;
+    if (std::fclose(file) != 0) fail();
+}
+
+}  // namespace orvane

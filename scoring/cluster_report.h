@@ -1,0 +1,26 @@
+// The cluster report "output": one block per marker with the reported clusters,
+// their member lines and statistics.
+#pragma once
+
+#include <cstdint>
+
+#include "model/analysis_state.h"
+#include "model/text_output.h"
+
+namespace orvane {
+
+// "Position: <marker>" opens a marker's block; an empty line closes it.
+void beginReportBlock(OutputFile& report, int32_t marker);
+void endReportBlock(OutputFile& report);
+void writeClusterHeading(OutputFile& report, int32_t clusterId);
+
+// Member line of haplotype h: identifier, status, trait, core flag and the allele
+// codes of the window, each code followed by a tab.
+void writeClusterMember(const AnalysisState& state, int32_t h, OutputFile& report,
+                        int32_t windowStart, int32_t windowSize);
+
+// The member lines of a cluster in ascending haplotype index.
+void writeClusterMembers(const AnalysisState& state, const std::set<int32_t>& members,
+                         OutputFile& report);
+
+}  // namespace orvane

@@ -1,0 +1,78 @@
+#include "scoring/single_marker_tests.h"
+
+#include <cmath>
+
+namespace orvane {
+
+double singleMarkerChiSquare(const AnalysisState& state, int32_t m) {
+    int64_t a1 = 0, a0 = 0, u1 = 0, u0 = 0;
+    for (int32_t h = 0; h < state.nHaplotypes; ++h) {
+        const bool carrier = state.allele(h, m) == 1;
+        if (state.haplotypes[static_cast<size_t>(h)].status == 1) {
+            ++(carrier ? a1 : a0);
+        } else {
+            ++(carrier ? u1 : u0);
+        }
+    }
+    const int64_t m1 = a1 + u1;
+    const int64_t m0 = a0 + u0;
+    if (state.nAffected == 0 || m1 == 0 || m0 == 0 || state.nUnaffected == 0) return 0.0;
+    const double x = static_cast<double>(a1) * static_cast<double>(u0) -
+                     static_cast<double>(u1) * static_cast<double>(a0);
+    const double total = static_cast<double>(state.nHaplotypes);
+    return total / state.nAffected * x / static_cast<double>(m1) * x / static_cast<double>(m0) /
+           state.nUnaffected;
+}
+
+void traitMoments(const AnalysisState& state, int64_t n1, double s1, double q1, TraitTests& out) {
+    const double total = static_cast<double>(state.nHaplotypes);
+    const double size1 = static_cast<double>(n1);
+    const double size2 = static_cast<double>(state.nHaplotypes - n1);
+    const double mean1 = s1 * (1.0 / size1);
+    const double mean2 = (total * state.traitMean - s1) / size2;
+    const double q2 = state.traitSumOfSquares - q1;
+    const double ss1 = q1 - size1 * mean1 * mean1;
+    const double ss2 = q2 - size2 * mean2 * mean2;
+    const double diff = mean1 - mean2;
+    out.t = diff * std::sqrt((total - 2.0) * size1 * size2 / total) / std::sqrt(ss1 + ss2);
+    const double v1 = ss1 / (size1 * size1);
+    const double v2 = ss2 / (size2 * size2);
+    out.welchT = diff / std::sqrt(v1 + v2);
+    out.dof = (v1 + v2) * (v1 + v2) / (v1 * v1 / (size1 - 1.0) + v2 * v2 / (size2 - 1.0));
+}
+
+double mannWhitneyZ(int64_t u, int64_t n1, int64_t n2) {
+    const double product = static_cast<double>(n1) * static_cast<double>(n2);
+    const double total = static_cast<double>(n1 + n2);
+    return -(static_cast<double>(u) - product / 2.0) / std::sqrt(product * (total + 1.0) / 12.0);
+}
+
+TraitTests singleMarkerTraitTests(const AnalysisState& state, int32_t m) {
+    int64_t n1 = 0;
+    double s1 = 0.0;
+    double q1 = 0.0;
+    for (int32_t h = 0; h < state.nHaplotypes; ++h) {
+        if (state.allele(h, m) != 1) continue;
+        const double x = state.haplotypes[static_cast<size_t>(h)].trait;
+        ++n1;
+        s1 += x;
+        q1 += x * x;
+    }
+    TraitTests result;
+    traitMoments(state, n1, s1, q1, result);
+
+    // U by direct comparison of every carrier with every non-carrier.
+    int64_t u = 0;
+    for (int32_t h = 0; h < state.nHaplotypes; ++h) {
+        if (state.allele(h, m) != 1) continue;
+        const double x = state.haplotypes[static_cast<size_t>(h)].trait;
+        for (int32_t k = 0; k < state.nHaplotypes; ++k) {
+            if (state.allele(k, m) != 1 && x < state.haplotypes[static_cast<size_t>(k)].trait) ++u;
+        }
+    }
+    result.u = u;
+    result.z = mannWhitneyZ(u, n1, state.nHaplotypes - n1);
+    return result;
+}
+
+}  // namespace orvane

@@ -1,0 +1,30 @@
+// Log-gamma, regularised incomplete gamma and beta functions, and the chi-square,
+// Student t and normal tail probabilities built on them. A domain error or a
+// failure to converge ends the process through fatalerror (exit status 1).
+#pragma once
+
+namespace orvane {
+
+constexpr int ITMAX = 1000;
+constexpr int MAXIT = 1000;
+constexpr double TOLERANCE = 3.0e-20;
+constexpr double MIN_DENOMINATOR = 1.0e-30;
+
+[[noreturn]] void fatalerror(const char* message);
+
+double lngamma(double x);
+double gammp(double a, double x);
+double gammq(double a, double x);
+double gser(double a, double x);
+double gcf(double a, double x);
+double betai(double a, double b, double x);
+double betacf(double a, double b, double x);
+
+// P(chi-square with df degrees of freedom >= x).
+double chisqtail(double x, int df);
+// Two-sided: P(|T| >= |t|) for T Student's t with df degrees of freedom.
+double tdisttail(double t, int df);
+// Upper tail of the standard normal: P(Z >= z).
+double normaltail(double z);
+
+}  // namespace orvane
