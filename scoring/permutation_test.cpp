@@ -10,11 +10,15 @@
 
 namespace orvane {
 
+int32_t shuffleOffset(int32_t draw, int32_t remaining) {
+    return static_cast<int32_t>(static_cast<double>(draw) * RandomStream::kScale *
+                                static_cast<double>(remaining));
+}
+
 void shuffleLabels(AnalysisState& state) {
     const int32_t n = state.nHaplotypes;
     for (int32_t i = 0; i < n; ++i) {
-        const double r = static_cast<double>(state.random.next());
-        const int32_t j = static_cast<int32_t>(r * RandomStream::kScale * static_cast<double>(n - 1 - i));
+        const int32_t j = shuffleOffset(state.random.next(), n - 1 - i);
         HaplotypeRecord& a = state.haplotypes[static_cast<size_t>(i)];
         HaplotypeRecord& b = state.haplotypes[static_cast<size_t>(i + j)];
         if (state.qtlMode) {

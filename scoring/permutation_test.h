@@ -12,6 +12,10 @@ struct PermutationPValues {
     double z = 0.0;      // trait mode: of the best single-marker Mann-Whitney Z
 };
 
+// How far record i's label moves for a draw, with `remaining` = n - 1 - i records
+// after it: the draw scaled to [0, 1] times `remaining`, truncated.
+int32_t shuffleOffset(int32_t draw, int32_t remaining);
+
 // Permutes the labels (status, or trait in trait mode) in place: one draw per
 // record from the run's generator.
 void shuffleLabels(AnalysisState& state);

@@ -11,7 +11,8 @@
 # usage: run_case.sh ORVANE CASE_DIR WORK_DIR [--update]
 #   --update rewrites expected/ from this run (to change a golden on purpose).
 set -u
-bin=$1 case=$2 work=$3 update=${4:-}
+bin=$1 case=$(cd "$2" && pwd) work=$3 update=${4:-}
+mkdir -p "$work" && work=$(cd "$work" && pwd)
 actual=$work.actual
 rm -rf "$work" "$actual"
 mkdir -p "$work" "$actual"
@@ -20,7 +21,6 @@ rm -rf "$work/expected" "$work/args"
 
 : > "$actual/stdout"; : > "$actual/stderr"; : > "$actual/status"
 while IFS= read -r line || [ -n "$line" ]; do
-    [ -z "$line" ] && continue
     read -r -a words <<< "$line"
     (cd "$work" && "$bin" "${words[@]}" >> "$actual/stdout" 2>> "$actual/stderr" < /dev/null)
     echo $? >> "$actual/status"
