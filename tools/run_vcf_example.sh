@@ -1,0 +1,46 @@
+#!/bin/sh
+# The worked example from VCF to picture: converts examples/vcf/example.vcf,
+# runs orvane in single-gene mode and draws examples/vcf/association.png.
+#
+# Usage: tools/run_vcf_example.sh ORVANE [ORVANE_VCF]
+#   ORVANE      the built orvane binary
+#   ORVANE_VCF  the converter (default: orvane-vcf beside ORVANE, then
+#               tools/orvane-vcf of the build tree, then the PATH)
+set -eu
+
+if [ $# -lt 1 ] || [ $# -gt 2 ]; then
+    sed -n '5,8s/^# \{0,1\}//p' "$0" >&2
+    exit 1
+fi
+here=$(cd "$(dirname "$0")" && pwd)
+example="$here/../examples/vcf"
+orvane=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+[ -x "$orvane" ] || { echo "run_vcf_example.sh: $1 is not an executable" >&2; exit 1; }
+
+converter=${2:-}
+if [ -z "$converter" ]; then
+    dir=$(dirname "$orvane")
+    for candidate in "$dir/orvane-vcf" "$dir/tools/orvane-vcf" "$dir/../tools/orvane-vcf"; do
+        if [ -x "$candidate" ]; then converter=$candidate; break; fi
+    done
+fi
+if [ -z "$converter" ]; then
+    converter=$(command -v orvane-vcf) ||
+        { echo "run_vcf_example.sh: orvane-vcf not found; give its path as the second argument" >&2; exit 1; }
+fi
+
+# orvane appends to DATAFILE-results and writes "output" in the working
+# directory, so it runs in a scratch directory that is removed afterwards.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+"$converter" --vcf "$example/example.vcf" --pheno "$example/pheno.txt" \
+    --map "$example/genetic_map.txt" --out "$work/example"
+cp "$example/params.txt" "$work/params.txt"
+(cd "$work" && "$orvane" -s example.dat params.txt example.dist)
+[ -s "$work/example.dat-results" ] ||
+    { echo "run_vcf_example.sh: orvane wrote no result file" >&2; exit 1; }
+"$here/orvane-plot" "$work/example.dat-results" --markers "$work/example.markers.tsv" \
+    -o "$example/association.png"
+tail -n 2 "$work/example.dat-results"
+echo "wrote $example/association.png"
