@@ -6,12 +6,15 @@
 #include "driver/command_line.h"
 #include "driver/run.h"
 #include "model/input_error.h"
+#include "stats/special_functions.h"
 
 int main(int argc, char** argv) {
     const auto commandLine = orvane::parseCommandLine(argc, argv, stdout);
     if (!commandLine) return 0;
     try {
         return orvane::runAnalysis(*commandLine);
+    } catch (const orvane::NumericalError&) {
+        return 1;  // the report is already on standard error
     } catch (const orvane::InputError& error) {
         std::fprintf(stderr, "orvane: error: %s\n", error.describe().c_str());
         return 2;

@@ -32,7 +32,7 @@ void fatalerror(const char* message) {
     std::fprintf(stderr, "%s\n", message);
     std::fputs("...now exiting to system...\n", stderr);
     std::fflush(stderr);
-    std::exit(1);
+    throw NumericalError(message);
 }
 
 // Lanczos approximation with gamma = 5; callers only pass x > 0.

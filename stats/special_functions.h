@@ -1,15 +1,26 @@
 // Log-gamma, regularised incomplete gamma and beta functions, and the chi-square,
 // Student t and normal tail probabilities built on them. A domain error or a
-// failure to converge ends the process through fatalerror (exit status 1).
+// failure to converge ends the run through fatalerror (exit status 1).
 #pragma once
 
+#include <stdexcept>
+
 namespace orvane {
+
+// Thrown by fatalerror after its message is on standard error; the entry point
+// ends the process with status 1. Unwinding, rather than exiting on the spot,
+// lets every thread stop cleanly and leaves unflushed output off the disk.
+class NumericalError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 constexpr int ITMAX = 1000;
 constexpr int MAXIT = 1000;
 constexpr double TOLERANCE = 3.0e-20;
 constexpr double MIN_DENOMINATOR = 1.0e-30;
 
+// Writes the three-line report to standard error and throws NumericalError.
 [[noreturn]] void fatalerror(const char* message);
 
 double lngamma(double x);

@@ -37,7 +37,8 @@ def real_text(rng, x):
 
 def make_haplotypes(rng, trait_mode):
     """Haplotypes descended from a few founders so that clusters form."""
-    n, m = rng.randint(5, 40), rng.randint(1, 15)
+    # a few tiny samples: in trait mode they reach the statistical routines' fatal errors
+    n, m = (rng.randint(1, 4) if rng.random() < 0.04 else rng.randint(5, 40)), rng.randint(1, 15)
     kind = rng.random()
     if kind < 0.6:
         codes = [1, 2]
@@ -83,8 +84,8 @@ def param_text(rng, n_markers):
     tokens = ['epsilon']
     mode = rng.choice([1, 1, 2, 2, 2, 3])
     tokens.append(str(mode))
-    if mode == 1:
-        tokens.append('%.3g' % rng.uniform(0.05, 0.7))
+    if mode == 1:   # round radii make distances that fall exactly on the radius common
+        tokens.append(rng.choice(['%.3g' % rng.uniform(0.05, 0.7), '0.2', '0.25', '0.4', '0.5']))
     elif mode == 2:
         tokens.append('%.3g' % rng.choice([rng.uniform(0.02, 0.7), 0.001, 1.0]))
     tokens += ['minPtsQuantile', '%.3g' % rng.choice([0.0, rng.uniform(0, 0.95), 1.2, -0.3])]
@@ -98,7 +99,7 @@ def param_text(rng, n_markers):
     elif dtype == 2:
         tokens += [u(-3, 1), u(-0.5, 2)]
     elif dtype == 6:
-        tokens += [u(0, 2), u(0, 2)]
+        tokens += rng.choice([[u(0, 2), u(0, 2)], ['1', '1'], ['0.5', '1'], ['1', '0']])
     elif dtype == 3:
         tokens.append(rng.choice(['1', '2', '3', '2.0']))
     if dtype == 4:
@@ -115,8 +116,11 @@ def param_text(rng, n_markers):
 def distance_text(rng, n_markers):
     gaps = max(n_markers - 1, 0)
     count = rng.choice([gaps, gaps, gaps, max(gaps - 2, 0), gaps + 2])
-    values = [real_text(rng, rng.choice([rng.uniform(0, 50), rng.uniform(0, 3), 0.0]))
-              for _ in range(count)]
+    if rng.random() < 0.3:    # equal gaps
+        values = [rng.choice(['1', '10', '0.5', '100'])] * count
+    else:
+        values = [real_text(rng, rng.choice([rng.uniform(0, 50), rng.uniform(0, 3), 0.0]))
+                  for _ in range(count)]
     values = [v.lstrip('-') for v in values]
     text = rng.choice(SEPARATORS).join(values) + '\n'
     if rng.random() < 0.2:
