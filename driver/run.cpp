@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <new>
+#include <exception>
 #include <string>
 
 #include "cluster/cluster_window.h"
@@ -38,7 +38,7 @@ void allocateWindowDistances(AnalysisState& state) {
     const size_t pairs = n * (n - 1) / 2;
     try {
         state.haplotypeDistances.assign(pairs, 0.0);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {  // bad_alloc, or length_error beyond the address space
         throw OutputError("cannot allocate " + std::to_string(pairs * sizeof(double)) +
                           " bytes for the distances of " + std::to_string(n) + " haplotypes");
     }

@@ -7,6 +7,9 @@
 # A case folder holds its input files, `args` (one run per line, arguments
 # separated by blanks, paths relative to the case folder) and expected/ with
 # stdout, stderr, status (one exit status per run) and each file written.
+# Optional: `setup`, a shell script run in the work folder before the runs (for
+# inputs that cannot be committed: links, folders, large generated files), and
+# `memory_limit_kb`, a virtual memory limit for the runs.
 #
 # usage: run_case.sh ORVANE CASE_DIR WORK_DIR [--update]
 #   --update rewrites expected/ from this run (to change a golden on purpose).
@@ -14,22 +17,28 @@ set -u
 bin=$1 case=$(cd "$2" && pwd) work=$3 update=${4:-}
 mkdir -p "$work" && work=$(cd "$work" && pwd)
 actual=$work.actual
-rm -rf "$work" "$actual"
+rm -rf "$work" "$actual" "$actual.inputs"
 mkdir -p "$work" "$actual"
 cp -r "$case"/. "$work"/
-rm -rf "$work/expected" "$work/args"
+rm -rf "$work/expected" "$work/args" "$work/setup" "$work/memory_limit_kb" "$work/skip_under_sanitizers"
+if [ -f "$case/setup" ]; then (cd "$work" && bash "$case/setup") || { echo "setup failed"; exit 1; }; fi
+# What the folder holds before the runs: anything else, or anything changed, was written by them.
+(cd "$work" && find . -type f -exec md5sum {} + | sed 's| \./| |' | sort > "$actual.inputs")
+limit=unlimited
+[ -f "$case/memory_limit_kb" ] && limit=$(cat "$case/memory_limit_kb")
 
 : > "$actual/stdout"; : > "$actual/stderr"; : > "$actual/status"
 while IFS= read -r line || [ -n "$line" ]; do
     read -r -a words <<< "$line"
-    (cd "$work" && "$bin" "${words[@]}" >> "$actual/stdout" 2>> "$actual/stderr" < /dev/null)
+    (ulimit -v "$limit" && cd "$work" && "$bin" "${words[@]}" >> "$actual/stdout" 2>> "$actual/stderr" < /dev/null)
     echo $? >> "$actual/status"
 done < "$case/args"
 
-# Files the runs wrote or changed: everything in the work folder that differs from the inputs.
-written=$(cd "$work" && find . -type f -print | sed 's|^\./||' | sort | while read -r f; do
-    if [ "$f" = args ] || [ "${f#expected/}" != "$f" ]; then continue; fi
-    if [ ! -f "$case/$f" ] || ! cmp -s "$case/$f" "$work/$f" || [ -f "$case/expected/$f" ]; then echo "$f"; fi
+# Files the runs wrote or changed, and every file expected/ names.
+written=$(cd "$work" && find . -type f -exec md5sum {} + | sed 's| \./| |' | sort | comm -23 - "$actual.inputs" | awk '{print $2}')
+written=$( (echo "$written"; [ -d "$case/expected" ] && (cd "$case/expected" && find . -type f | sed 's|^\./||')) | sort -u | while read -r f; do
+    case "$f" in ""|stdout|stderr|status) continue ;; esac
+    [ -f "$work/$f" ] && echo "$f"
 done)
 for f in $written; do cp "$work/$f" "$actual/$f"; done
 
