@@ -9,6 +9,7 @@ input files; stdout, exit status, stderr (for exit statuses 0 and 1) and every
 file left in the directory ("output", the result file, the inputs) must agree.
 """
 import argparse
+import collections
 import os
 import random
 import shutil
@@ -87,9 +88,9 @@ def param_text(rng, n_markers):
     if mode == 1:   # round radii make distances that fall exactly on the radius common
         tokens.append(rng.choice(['%.3g' % rng.uniform(0.05, 0.7), '0.2', '0.25', '0.4', '0.5']))
     elif mode == 2:
-        tokens.append('%.3g' % rng.choice([rng.uniform(0.02, 0.7), 0.001, 1.0]))
+        tokens.append('%.3g' % rng.choice([rng.uniform(0.02, 0.7), 0.001, 1.0, 1.5]))
     tokens += ['minPtsQuantile', '%.3g' % rng.choice([0.0, rng.uniform(0, 0.95), 1.2, -0.3])]
-    window = rng.choice([1, 2, 3, 4, 5, 7, 10, 21, n_markers, n_markers + 3])
+    window = rng.choice([1, 2, 3, 4, 5, 7, 10, 21, n_markers, n_markers + 3] * 10 + [0, -2])
     tokens += ['windowSize', str(window)]
     dtype = rng.randint(0, 7)
     tokens += ['distanceType', str(dtype)]
@@ -223,12 +224,14 @@ def main():
     opts = ap.parse_args()
     binary = os.path.abspath(opts.binary)
     failures = 0
+    statuses = collections.Counter()
     for case in range(opts.cases):
         rng = random.Random('%d/%d' % (opts.seed, case))
         args, files = make_case(rng)
         with tempfile.TemporaryDirectory() as a, tempfile.TemporaryDirectory() as b:
             tool = run_in(a, [binary] + args, files, opts.timeout)
-            ref = run_in(b, ['python3', REFERENCE] + args, files, opts.timeout)
+            ref = run_in(b, [sys.executable, REFERENCE] + args, files, opts.timeout)
+        statuses[ref[0]] += 1
         problems = compare(tool, ref)
         if not problems:
             continue
@@ -248,7 +251,8 @@ def main():
                     f.write(text)
             with open(os.path.join(target, 'command'), 'w') as f:
                 f.write(' '.join(args) + '\n')
-    print('%d of %d cases differ' % (failures, opts.cases))
+    print('%d of %d cases differ (reference exit statuses: %s)' % (
+        failures, opts.cases, ', '.join('%s x%d' % kv for kv in sorted(statuses.items(), key=str))))
     return 1 if failures else 0
 
 

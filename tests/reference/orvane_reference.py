@@ -22,10 +22,15 @@ USAGE_HEAD = ("USAGE: Orvane.exe -option datafile parameterfile [interDistFile]\
 USAGE_A = USAGE_HEAD + "s:\tsingle gene model\nq:\tQTL mapping\n"
 USAGE_B = USAGE_HEAD + "s:\tsingle gene\nq:\tQTL mapping\n"
 
-INT_RE = re.compile(r'[+-]?[0-9]+')
-REAL_RE = re.compile(r'[+-]?(?:[0-9]+(?:\.[0-9]*)?|\.[0-9]+)(?:[eE][+-]?[0-9]+)?')
+INT = r'[+-]?[0-9]+'
+REAL = r'[+-]?(?:[0-9]+(?:\.[0-9]*)?|\.[0-9]+)(?:[eE][+-]?[0-9]+)?'
+INT_RE, REAL_RE = re.compile(INT), re.compile(REAL)
 SEPARATORS = re.compile(r'[ ,\t]+')
-STREAM_SPACE = ' \t\n\v\f\r'
+# parameter tokens: leading white space (C locale) skipped, as stream extraction does
+SPACE = r'[ \t\n\v\f\r]*'
+LABEL_TOKEN = re.compile(SPACE + r'([^ \t\n\v\f\r]+)')
+INT_TOKEN = re.compile(SPACE + '(' + INT + ')')
+REAL_TOKEN = re.compile(SPACE + '(' + REAL + ')')
 INT32_MIN, INT32_MAX = -2**31, 2**31 - 1
 
 # ---------------------------------------------------------------- IEEE helpers
@@ -126,6 +131,11 @@ def gser(a, x):
     fatalerror("a too large, ITMAX too small in routine gser")
 
 
+def floored(v):
+    """Keep a running quantity of a continued fraction away from zero."""
+    return MIN_DENOMINATOR if abs(v) < MIN_DENOMINATOR else v
+
+
 def gcf(a, x):
     gln = lngamma(a)
     b = x + 1 - a
@@ -135,12 +145,8 @@ def gcf(a, x):
     for i in range(1, ITMAX + 1):
         an = -i * (i - a)
         b = b + 2
-        dd = an * dd + b
-        if abs(dd) < MIN_DENOMINATOR:
-            dd = MIN_DENOMINATOR
-        cc = b + an / cc
-        if abs(cc) < MIN_DENOMINATOR:
-            cc = MIN_DENOMINATOR
+        dd = floored(an * dd + b)
+        cc = floored(b + an / cc)
         dd = 1.0 / dd
         delta = dd * cc
         h = h * delta
@@ -152,17 +158,13 @@ def gcf(a, x):
 def gammp(a, x):
     if x < 0 or a <= 0:
         fatalerror("Invalid arguments in routine gammp")
-    if x < a + 1:
-        return gser(a, x)
-    return 1 - gcf(a, x)
+    return gser(a, x) if x < a + 1 else 1 - gcf(a, x)
 
 
 def gammq(a, x):
     if x < 0 or a <= 0:
         fatalerror("Invalid arguments in routine gammq")
-    if x < a + 1:
-        return 1 - gser(a, x)
-    return gcf(a, x)
+    return 1 - gser(a, x) if x < a + 1 else gcf(a, x)
 
 
 def betacf(a, b, x):
@@ -170,30 +172,17 @@ def betacf(a, b, x):
     qap = a + 1
     qam = a - 1
     cc = 1.0
-    dd = 1 - div(qab * x, qap)
-    if abs(dd) < MIN_DENOMINATOR:
-        dd = MIN_DENOMINATOR
-    dd = 1.0 / dd
+    dd = 1.0 / floored(1 - div(qab * x, qap))
     h = dd
     for m in range(1, MAXIT + 1):
         m2 = 2 * m
         aa = div(m * (b - m) * x, (qam + m2) * (a + m2))
-        dd = 1 + aa * dd
-        if abs(dd) < MIN_DENOMINATOR:
-            dd = MIN_DENOMINATOR
-        cc = 1 + aa / cc
-        if abs(cc) < MIN_DENOMINATOR:
-            cc = MIN_DENOMINATOR
-        dd = 1.0 / dd
+        dd = 1.0 / floored(1 + aa * dd)
+        cc = floored(1 + aa / cc)
         h = h * dd * cc
         aa = div(-(a + m) * (qab + m) * x, (a + m2) * (qap + m2))
-        dd = 1 + aa * dd
-        if abs(dd) < MIN_DENOMINATOR:
-            dd = MIN_DENOMINATOR
-        cc = 1 + aa / cc
-        if abs(cc) < MIN_DENOMINATOR:
-            cc = MIN_DENOMINATOR
-        dd = 1.0 / dd
+        dd = 1.0 / floored(1 + aa * dd)
+        cc = floored(1 + aa / cc)
         delta = dd * cc
         h = h * delta
         if abs(delta - 1) < TOLERANCE:
@@ -308,42 +297,41 @@ def read_haplotypes(path, trait_mode):
     return haps, n_aff, n_unaff
 
 
+class StopReading(Exception):
+    """The parameter file has no readable value where one is expected."""
+
+
 class ParameterStream:
-    """Token reader with the semantics of formatted stream extraction."""
+    """Reads like formatted stream extraction: a number takes the longest prefix
+    that reads as one, and the rest of its token is left for the next read."""
 
     def __init__(self, text):
         self.text, self.pos = text, 0
 
-    def _skip_space(self):
-        while self.pos < len(self.text) and self.text[self.pos] in STREAM_SPACE:
-            self.pos += 1
+    def take(self, pattern):
+        m = pattern.match(self.text, self.pos)
+        if not m:
+            raise StopReading()
+        self.pos = m.end()
+        return m.group(1)
 
     def label(self):
-        self._skip_space()
-        start = self.pos
-        while self.pos < len(self.text) and self.text[self.pos] not in STREAM_SPACE:
-            self.pos += 1
-        return self.pos > start
+        self.take(LABEL_TOKEN)
 
     def integer(self):
-        self._skip_space()
-        m = INT_RE.match(self.text, self.pos)
-        if not m or not INT32_MIN <= int(m.group()) <= INT32_MAX:
-            return None
-        self.pos = m.end()
-        return int(m.group())
+        v = int(self.take(INT_TOKEN))
+        if not INT32_MIN <= v <= INT32_MAX:
+            raise StopReading()
+        return v
 
     def real(self):
-        self._skip_space()
-        m = REAL_RE.match(self.text, self.pos)
-        if not m:
-            return None
-        self.pos = m.end()
-        return float(m.group())
+        return float(self.take(REAL_TOKEN))
 
 
 class Settings:
-    def __init__(self):
+    """The run's settings: construction defaults, then the parameter file."""
+
+    def __init__(self, text):
         self.epsilon, self.epsilon_fraction = 0.2, 0.0
         self.min_pts_quantile = 0.0
         self.window_size = 21
@@ -351,53 +339,36 @@ class Settings:
         self.p = [0.0, 0.0, 0.0, 0.0]
         self.n_permutations = 1000
         self.report_threshold = f32(1.0)
-
-    def read(self, s):
-        """Fill the settings in file order; stop at the first unreadable value."""
-        if not s.label():
-            return
-        mode = s.integer()
-        if mode is None:
-            return
-        if mode in (1, 2):
-            v = s.real()
-            if v is None:
-                return
+        s = ParameterStream(text)
+        try:    # the first unreadable value leaves it and all later ones at their defaults
+            s.label()
+            mode = s.integer()
             if mode == 1:
-                self.epsilon = v
-            else:
-                self.epsilon_fraction = v
-        if not s.label() or (v := s.real()) is None:
-            return
-        self.min_pts_quantile = v
-        if not s.label() or (v := s.integer()) is None:
-            return
-        self.window_size = v
-        if not s.label() or (v := s.integer()) is None:
-            return
-        self.distance_type = v
-        count = {1: 2, 2: 2, 6: 2, 3: 1, 4: 4, 5: 4}.get(self.distance_type, 0)
-        for k in range(count):
-            v = s.real()
-            if v is None:
-                return
-            self.p[k] = v
-        if not s.label() or (v := s.integer()) is None:
-            return
-        self.n_permutations = v
-        if not s.label() or (v := s.real()) is None:
-            return
-        self.report_threshold = f32(v)
+                self.epsilon = s.real()
+            elif mode == 2:
+                self.epsilon_fraction = s.real()
+            s.label()
+            self.min_pts_quantile = s.real()
+            s.label()
+            self.window_size = s.integer()
+            s.label()
+            self.distance_type = s.integer()
+            for k in range({1: 2, 2: 2, 6: 2, 3: 1, 4: 4, 5: 4}.get(self.distance_type, 0)):
+                self.p[k] = s.real()
+            s.label()
+            self.n_permutations = s.integer()
+            s.label()
+            self.report_threshold = f32(s.real())
+        except StopReading:
+            pass
 
 
 def read_settings(path):
     try:
         with open(path, 'rb') as f:
-            text = f.read().decode('latin-1')
+            st = Settings(f.read().decode('latin-1'))
     except OSError:
         raise InputError(path, 0, "cannot open the parameter file")
-    st = Settings()
-    st.read(ParameterStream(text))
     p1, p2, p3, p4 = st.p
     t = st.distance_type
     if st.window_size < 1:
@@ -426,6 +397,9 @@ def read_distances(path, n_markers):
 # ---------------------------------------------------------------- the analysis
 
 class Analysis:
+    """One run's state: haplotypes, marker statistics, the current window with its
+    distances and clusters.  Windows never exceed the map: W = min(windowSize, M)."""
+
     def __init__(self, trait_mode, settings, haps, n_aff, n_unaff, dist):
         self.trait_mode = trait_mode
         self.s = settings
@@ -622,13 +596,8 @@ class Analysis:
         counts = sorted(len(self.neighbours(i)) for i in range(N))
         x = N * self.s.min_pts_quantile
         index = 0 if not x >= 0 else (N - 1 if x >= N - 1 else math.floor(x))
-        self.min_pts = float(counts[index] + 1)
-        cap = N * self.freq[centre] * 0.5
-        if self.min_pts > cap:
-            self.min_pts = cap
-        floor_ = N * 0.01
-        if floor_ > self.min_pts:
-            self.min_pts = floor_
+        cap = N * self.freq[centre] * 0.5           # half the carriers of allele 1
+        self.min_pts = max(min(float(counts[index] + 1), cap), N * 0.01)
 
     # clustering
     def cluster(self):
@@ -699,31 +668,36 @@ class Analysis:
             chi, z = -chi, -z
         return chi, z, mlp
 
-    def score_case_control(self, out, centre):
-        if out is not None:
+    def window_score(self, out=None, centre=0):
+        """The marker score from the current clusters and labels; given the report
+        stream, also writes the marker's block of the cluster report."""
+        if out:
             out.write('Position: %d\n' % centre)
-            out.flush()
-        best, score = 0.0, 0.0
+        best, score = (-10000000.0, None) if self.trait_mode else (0.0, 0.0)
         for cid, members in self.clusters():
-            chi, z, mlp = self.case_control_cluster(members, out is not None)
-            if abs(chi) > best:
-                best, score = abs(chi), z
-            if out is not None and z > self.s.report_threshold:
-                self.write_cluster(out, cid, members)
-                out.write("ChiSquare\tZ_Score\tnHaplotypes\tnCore\t-Log10Pvalue\n")
-                n_core = sum(1 for q in members if self.haps[q].core)
-                out.write('%s\t%s\t%d\t%d\t%s\n' % (g(chi), g(z), len(members), n_core, g(mlp)))
-                out.flush()
-        if out is not None:
+            n_core = sum(1 for q in members if self.haps[q].core)
+            if self.trait_mode:
+                t, mean, var = self.trait_cluster(members)
+                if t > best:
+                    best = t
+                shown = t
+                header = "T_Score\tnHaplotypes\tnCore\tClusterMean\tClusterVar\n"
+                stats = '%s\t%d\t%d\t%s\t%s\n' % (g(t), len(members), n_core, g(mean), g(var))
+            else:
+                chi, z, mlp = self.case_control_cluster(members, out is not None)
+                if abs(chi) > best:
+                    best, score = abs(chi), z
+                shown = z
+                header = "ChiSquare\tZ_Score\tnHaplotypes\tnCore\t-Log10Pvalue\n"
+                stats = '%s\t%s\t%d\t%d\t%s\n' % (g(chi), g(z), len(members), n_core, g(mlp))
+            if out and shown > self.s.report_threshold:
+                out.write('Cluster number %d\n' % cid)
+                for q in members:
+                    out.write(self.member_line(self.haps[q]))
+                out.write(header + stats)
+        if out:
             out.write('\n')
-            out.flush()
-        return score
-
-    def write_cluster(self, out, cid, members):
-        out.write('Cluster number %d\n' % cid)
-        for q in members:
-            out.write(self.member_line(self.haps[q]))
-            out.flush()
+        return best if self.trait_mode else score
 
     def prepare_trait_statistics(self):
         self.trait_mean = self.trait_ss = 0.0
@@ -747,26 +721,6 @@ class Analysis:
         ss_out = (self.trait_ss - ss) - ((N - n) * m_out) * m_out
         t = div(sqrt(float(N - 2) * n * (N - n) / N) * (m_in - m_out), sqrt(ss_out + ss_in))
         return t, m_in, inv * ss_in
-
-    def score_trait(self, out, centre):
-        if out is not None:
-            out.write('Position: %d\n' % centre)
-            out.flush()
-        best = -10000000.0
-        for cid, members in self.clusters():
-            t, mean, var = self.trait_cluster(members)
-            if t > best:
-                best = t
-            if out is not None and t > self.s.report_threshold:
-                self.write_cluster(out, cid, members)
-                out.write("T_Score\tnHaplotypes\tnCore\tClusterMean\tClusterVar\n")
-                n_core = sum(1 for q in members if self.haps[q].core)
-                out.write('%s\t%d\t%d\t%s\t%s\n' % (g(t), len(members), n_core, g(mean), g(var)))
-                out.flush()
-        if out is not None:
-            out.write('\n')
-            out.flush()
-        return best
 
     # single-marker tests
     def single_chi_square(self, m):
@@ -829,12 +783,10 @@ class Analysis:
             self.prepare_window(l)
             for r in range(P):
                 self.shuffle()
+                scores[l * P + r] = self.window_score()
                 if self.trait_mode:
-                    scores[l * P + r] = self.score_trait(None, l)
                     T, _, _, _, Z = self.single_trait_tests(l)
                     ts[l * P + r], zs[l * P + r] = T, Z
-                else:
-                    scores[l * P + r] = self.score_case_control(None, l)
 
         def p_value(table, observed):
             below = 0
@@ -872,7 +824,6 @@ def run(trait_mode, data_path, param_path, dist_path):
     res = open(data_path + '-results', 'a', encoding='latin-1')
     OPEN_FILES.extend([out, res])
     res.write(TRAIT_HEADER if trait_mode else SINGLE_HEADER)
-    res.flush()
     # marker 0's distance goes out with the rest of its line, so that a run
     # stopped inside marker 0 leaves the header alone
     first_field = '0\t'
@@ -889,9 +840,7 @@ def run(trait_mode, data_path, param_path, dist_path):
         a.prepare_window(i)
         if trait_mode:
             a.prepare_trait_statistics()
-            score = a.score_trait(out, i)
-        else:
-            score = a.score_case_control(out, i)
+        score = a.window_score(out, i)
         if best[0] <= score:
             best[:] = [score, i]
         if not trait_mode:
@@ -911,12 +860,10 @@ def run(trait_mode, data_path, param_path, dist_path):
                 second[:] = [T, i]
             if best_z[0] <= Z:
                 best_z[:] = [Z, i]
-        res.flush()
         first_field = ''
         if i != a.M - 1:
             cumulative = cumulative + a.dist[i]
             res.write('%s\t' % g(cumulative))
-            res.flush()
 
     perm = (0.0, 0.0, 0.0)
     if settings.n_permutations > 0:

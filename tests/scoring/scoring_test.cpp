@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/analysis_state.h"
+#include "model/imputation.h"
 #include "model/text_output.h"
 #include "scoring/case_control_scoring.h"
 #include "scoring/permutation_test.h"
@@ -280,6 +281,33 @@ TEST(Permutation, ShuffleDrawsOncePerRecordAndSwapsAsDrawn) {
     shuffleLabels(state);
     EXPECT_EQ(state.random.state(), expected.state());
     for (size_t h = 0; h < 4; ++h) EXPECT_EQ(state.haplotypes[h].status, labels[h]) << h;
+}
+
+TEST(RandomStream, FirstValuesFromTheInitialState) {
+    RandomStream stream;
+    for (const int32_t expected : {41, 18467, 6334, 26500, 19169}) EXPECT_EQ(stream.next(), expected);
+    EXPECT_EQ(RandomStream::kMax * RandomStream::kScale, 1.0);
+}
+
+TEST(Permutation, FirstShuffleTakesTheDrawsAfterTheImputation) {
+    // Three missing alleles use the first three draws; the shuffle of five
+    // records takes the next five, as a single stream.
+    AnalysisState state = caseControlState(5, 2);
+    state.nMarkers = 2;
+    state.windowSize = 2;
+    state.alleles = {1, 0, 2, 1, 0, 2, 1, 1, 2, 0};
+    imputeMissingAlleles(state);
+    RandomStream expected;
+    for (int k = 0; k < 3; ++k) expected.next();
+    EXPECT_EQ(state.random.state(), expected.state());
+    std::vector<int32_t> labels = {1, 1, 0, 0, 0};
+    for (int32_t i = 0; i < 5; ++i) {
+        const int32_t j = shuffleOffset(expected.next(), 4 - i);
+        std::swap(labels[static_cast<size_t>(i)], labels[static_cast<size_t>(i + j)]);
+    }
+    shuffleLabels(state);
+    EXPECT_EQ(state.random.state(), expected.state());
+    for (size_t h = 0; h < 5; ++h) EXPECT_EQ(state.haplotypes[h].status, labels[h]) << h;
 }
 
 TEST(Permutation, ShuffleMovesOnlyTheModesLabel) {
