@@ -39,14 +39,15 @@ void reportWrongType() { std::fputs("error in distance_Ham_MIL_WeightedLD", stdo
 
 }  // namespace
 
+int32_t windowStartOf(int32_t centre, int32_t windowSize, int32_t nMarkers) {
+    const int32_t start = centre - windowSize / 2;
+    if (start < 0) return 0;
+    if (start + windowSize >= nMarkers) return nMarkers - windowSize;
+    return start;
+}
+
 void placeWindow(AnalysisState& state, int32_t centre) {
-    int32_t start = centre - state.windowSize / 2;
-    if (start < 0) {
-        start = 0;
-    } else if (start + state.windowSize >= state.nMarkers) {
-        start = state.nMarkers - state.windowSize;
-    }
-    state.windowStart = start;
+    state.windowStart = windowStartOf(centre, state.windowSize, state.nMarkers);
 }
 
 double mapDistance(const AnalysisState& state, int32_t a, int32_t b) {
@@ -174,136 +175,113 @@ double distance_Ham_MIL_WeightedLD(const AnalysisState& state, int32_t a, int32_
     return ldVariantDistance(state.distanceParams[0], t, s, ySum, xSum, agreeCentre);
 }
 
-// The fills below take each marker's weights once per centre, in the order the walk
-// visits the markers (right side ascending, then left side descending), and sum the
-// pair-independent totals in that same order, so every distance has the same bits
-// as the per-pair functions above.
-
-void computeWindowDistances(AnalysisState& state, int32_t centre) {
-    const int32_t first = state.windowStart;
-    const int32_t last = state.windowStart + state.windowSize - 1;
-    const int32_t nRight = std::max(0, last - centre);
-    const int32_t nLeft = std::max(0, centre - first);
-    const size_t walk = static_cast<size_t>(nRight + nLeft);
-    std::vector<double> match(walk);
-    std::vector<double> run(walk);
-    double t = 1.0;
-    for (int32_t k = 0; k < nRight; ++k) {
-        match[k] = matchWeight(state, centre, centre + 1 + k);
-        run[k] = runWeight(state, centre, centre + 1 + k);
-        t += match[k];
-        t += run[k];
+// The walk takes each marker's weights once per centre, in the order the per-pair
+// functions visit the markers, and sums the pair-independent totals in that same
+// order, so every distance has the same bits as the per-pair functions above.
+void computeWindowWalk(const AnalysisState& state, int32_t windowStart, int32_t centre,
+                       WindowWalk& walk) {
+    const int32_t last = windowStart + state.windowSize - 1;
+    walk.centre = centre;
+    walk.nRight = std::max(0, last - centre);
+    walk.nLeft = std::max(0, centre - windowStart);
+    walk.ldMeasure = state.distanceType == 3;
+    walk.ldVariant = state.distanceParams[0];
+    const size_t steps = static_cast<size_t>(walk.nRight + walk.nLeft);
+    walk.marker.resize(steps);
+    walk.match.resize(steps);
+    walk.run.resize(steps);
+    walk.total = 1.0;
+    walk.ldTotal = 0.0;
+    for (size_t k = 0; k < steps; ++k) {
+        const bool right = k < static_cast<size_t>(walk.nRight);
+        const int32_t m = right ? centre + 1 + static_cast<int32_t>(k)
+                                : centre - 1 - static_cast<int32_t>(k - walk.nRight);
+        walk.marker[k] = m;
+        if (walk.ldMeasure) {
+            walk.match[k] = state.ld(centre, m);
+            walk.run[k] = 0.0;
+            walk.total += walk.match[k];
+            walk.ldTotal += walk.match[k];
+        } else {
+            const int32_t a = right ? centre : m;
+            const int32_t b = right ? m : centre;
+            walk.match[k] = matchWeight(state, a, b);
+            walk.run[k] = runWeight(state, a, b);
+            walk.total += walk.match[k];
+            walk.total += walk.run[k];
+        }
     }
-    for (int32_t k = 0; k < nLeft; ++k) {
-        const size_t w = static_cast<size_t>(nRight + k);
-        match[w] = matchWeight(state, centre - 1 - k, centre);
-        run[w] = runWeight(state, centre - 1 - k, centre);
-        t += match[w];
-        t += run[w];
-    }
-    const double* rightMatch = match.data();
-    const double* rightRun = run.data();
-    const double* leftMatch = match.data() + nRight;
-    const double* leftRun = run.data() + nRight;
+}
 
+double walkDistance(const WindowWalk& walk, const int32_t* x, const int32_t* y) {
+    const int32_t centre = walk.centre;
+    const bool agreeCentre = x[centre] == y[centre];
+    const int32_t* marker = walk.marker.data();
+    const double* match = walk.match.data();
+    const int32_t steps = walk.nRight + walk.nLeft;
+    double s = agreeCentre ? 1.0 : 0.0;
+    if (walk.ldMeasure) {
+        double xSum = 0.0;
+        bool inRun = agreeCentre;
+        for (int32_t k = 0; k < steps; ++k) {
+            if (k == walk.nRight) inRun = agreeCentre;
+            const int32_t m = marker[k];
+            if (x[m] == y[m]) {
+                s += match[k];
+                if (inRun) xSum += match[k];
+            } else {
+                inRun = false;
+            }
+        }
+        return ldVariantDistance(walk.ldVariant, walk.total, s, walk.ldTotal, xSum, agreeCentre);
+    }
+    const double* run = walk.run.data();
+    bool inRun = agreeCentre;
+    for (int32_t k = 0; k < steps; ++k) {
+        if (k == walk.nRight) inRun = agreeCentre;
+        const int32_t m = marker[k];
+        if (x[m] == y[m]) {
+            s += match[k];
+            if (inRun) s += run[k];
+        } else {
+            inRun = false;
+        }
+    }
+    return (walk.total - s) / walk.total;
+}
+
+namespace {
+
+void fillWindowDistances(AnalysisState& state, int32_t centre) {
+    WindowWalk walk;
+    computeWindowWalk(state, state.windowStart, centre, walk);
     state.haplotypeDistances.resize(pairCount(state));
     double* out = state.haplotypeDistances.data();
     const int32_t n = state.nHaplotypes;
     for (int32_t i = 0; i + 1 < n; ++i) {
         const int32_t* x = alleleRow(state, i);
-        for (int32_t j = i + 1; j < n; ++j) {
-            const int32_t* y = alleleRow(state, j);
-            const bool agreeCentre = x[centre] == y[centre];
-            double s = agreeCentre ? 1.0 : 0.0;
-            bool inRun = agreeCentre;
-            for (int32_t k = 0; k < nRight; ++k) {
-                const int32_t m = centre + 1 + k;
-                if (x[m] == y[m]) {
-                    s += rightMatch[k];
-                    if (inRun) s += rightRun[k];
-                } else {
-                    inRun = false;
-                }
-            }
-            inRun = agreeCentre;
-            for (int32_t k = 0; k < nLeft; ++k) {
-                const int32_t m = centre - 1 - k;
-                if (x[m] == y[m]) {
-                    s += leftMatch[k];
-                    if (inRun) s += leftRun[k];
-                } else {
-                    inRun = false;
-                }
-            }
-            *out++ = (t - s) / t;
-        }
+        for (int32_t j = i + 1; j < n; ++j) *out++ = walkDistance(walk, x, alleleRow(state, j));
     }
 }
 
+}  // namespace
+
+void computeWindowDistances(AnalysisState& state, int32_t centre) {
+    fillWindowDistances(state, centre);
+}
+
 void computeWindowDistancesLD(AnalysisState& state, int32_t centre) {
-    state.haplotypeDistances.resize(pairCount(state));
-    const int32_t n = state.nHaplotypes;
     if (state.distanceType != 3) {
         // Keeps the per-pair behaviour: one complaint and a zero for every pair.
+        state.haplotypeDistances.resize(pairCount(state));
+        const int32_t n = state.nHaplotypes;
         size_t idx = 0;
         for (int32_t i = 0; i + 1 < n; ++i)
             for (int32_t j = i + 1; j < n; ++j)
                 state.haplotypeDistances[idx++] = distance_Ham_MIL_WeightedLD(state, i, j, centre);
         return;
     }
-    const int32_t first = state.windowStart;
-    const int32_t last = state.windowStart + state.windowSize - 1;
-    const int32_t nRight = std::max(0, last - centre);
-    const int32_t nLeft = std::max(0, centre - first);
-    std::vector<double> ell(static_cast<size_t>(nRight + nLeft));
-    double t = 1.0;
-    double ySum = 0.0;
-    for (int32_t k = 0; k < nRight; ++k) {
-        ell[k] = state.ld(centre, centre + 1 + k);
-        t += ell[k];
-        ySum += ell[k];
-    }
-    for (int32_t k = 0; k < nLeft; ++k) {
-        const size_t w = static_cast<size_t>(nRight + k);
-        ell[w] = state.ld(centre - 1 - k, centre);
-        t += ell[w];
-        ySum += ell[w];
-    }
-    const double* rightEll = ell.data();
-    const double* leftEll = ell.data() + nRight;
-    const double p1 = state.distanceParams[0];
-
-    double* out = state.haplotypeDistances.data();
-    for (int32_t i = 0; i + 1 < n; ++i) {
-        const int32_t* x = alleleRow(state, i);
-        for (int32_t j = i + 1; j < n; ++j) {
-            const int32_t* y = alleleRow(state, j);
-            const bool agreeCentre = x[centre] == y[centre];
-            double s = agreeCentre ? 1.0 : 0.0;
-            double xSum = 0.0;
-            bool inRun = agreeCentre;
-            for (int32_t k = 0; k < nRight; ++k) {
-                const int32_t m = centre + 1 + k;
-                if (x[m] == y[m]) {
-                    s += rightEll[k];
-                    if (inRun) xSum += rightEll[k];
-                } else {
-                    inRun = false;
-                }
-            }
-            inRun = agreeCentre;
-            for (int32_t k = 0; k < nLeft; ++k) {
-                const int32_t m = centre - 1 - k;
-                if (x[m] == y[m]) {
-                    s += leftEll[k];
-                    if (inRun) xSum += leftEll[k];
-                } else {
-                    inRun = false;
-                }
-            }
-            *out++ = ldVariantDistance(p1, t, s, ySum, xSum, agreeCentre);
-        }
-    }
+    fillWindowDistances(state, centre);
 }
 
 }  // namespace orvane

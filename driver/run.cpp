@@ -5,7 +5,8 @@
 #include <exception>
 #include <string>
 
-#include "cluster/cluster_window.h"
+#include "cluster/pattern_clustering.h"
+#include "cluster/window_distances.h"
 #include "driver/result_file.h"
 #include "model/analysis_state.h"
 #include "model/haplotype_file.h"
@@ -33,55 +34,73 @@ void loadInputs(AnalysisState& state, const CommandLine& commandLine) {
     state.windowSize = std::min(state.windowSize, state.nMarkers);
 }
 
-void allocateWindowDistances(AnalysisState& state) {
-    const size_t n = static_cast<size_t>(state.nHaplotypes);
-    const size_t pairs = n * (n - 1) / 2;
-    try {
-        state.haplotypeDistances.assign(pairs, 0.0);
-    } catch (const std::exception&) {  // bad_alloc, or length_error beyond the address space
-        throw OutputError("cannot allocate " + std::to_string(pairs * sizeof(double)) +
-                          " bytes for the distances of " + std::to_string(n) + " haplotypes");
-    }
-}
-
 double minusLog10(double p) { return -std::log10(p); }
 
-void scanCaseControl(AnalysisState& state, OutputFile& report, ResultFile& results,
-                     CaseControlSummary& summary) {
-    double cumulativeDistance = 0.0;
-    for (int32_t i = 0; i < state.nMarkers; ++i) {
-        clusterWindow(state, i);
-        const double score = scoreClustersCaseControl(state, report, i);
-        summary.score.offer(score, i);
-        const double pScore = minusLog10(chisqtail(score * score, 1));
-        const double snp = singleMarkerChiSquare(state, i);
-        const double pSnp = snp == 0.0 ? 0.0 : minusLog10(chisqtail(snp, 1));
-        summary.chiSquare.offer(snp, i);
-        results.caseControlLine(i, score, pScore, snp, pSnp);
-        const bool last = i + 1 == state.nMarkers;
-        if (!last) cumulativeDistance += state.markerDistances[static_cast<size_t>(i)];
-        results.endMarkerLine(!last, cumulativeDistance);
+// The scan: every marker's window clustered and scored, its block appended to the
+// report and its line to the result file, in marker order. The clusters are kept
+// for the permutation test.
+class Scan {
+public:
+    Scan(AnalysisState& state, OutputFile& report, ResultFile& results)
+        : state_(state), report_(report), results_(results), rule_(radiusRuleFor(state)) {
+        clusters_.resize(static_cast<size_t>(state.nMarkers));
     }
-}
 
-void scanTrait(AnalysisState& state, OutputFile& report, ResultFile& results,
-               TraitSummary& summary) {
-    double cumulativeDistance = 0.0;
-    for (int32_t i = 0; i < state.nMarkers; ++i) {
-        clusterWindow(state, i);
-        prepareTraitStatistics(state);
-        const double score = scoreClustersTrait(state, report, i);
-        summary.score.offer(score, i);
-        const double pScore = minusLog10(tdisttail(score, state.nHaplotypes - 2));
-        const TraitTests tests = singleMarkerTraitTests(state, i);
-        results.traitLine(i, score, pScore, tests);
-        summary.t.offer(tests.t, i);
-        summary.z.offer(tests.z, i);
-        const bool last = i + 1 == state.nMarkers;
-        if (!last) cumulativeDistance += state.markerDistances[static_cast<size_t>(i)];
-        results.endMarkerLine(!last, cumulativeDistance);
+    void run(CaseControlSummary& summary) {
+        for (int32_t i = 0; i < state_.nMarkers; ++i) {
+            const int32_t windowStart = clusterMarker(i);
+            const double score = scoreWindowCaseControl(state_, clusters_[static_cast<size_t>(i)], i,
+                                                         windowStart, report_);
+            endBlock();
+            summary.score.offer(score, i);
+            const double pScore = minusLog10(chisqtail(score * score, 1));
+            const double snp = singleMarkerChiSquare(state_, i);
+            const double pSnp = snp == 0.0 ? 0.0 : minusLog10(chisqtail(snp, 1));
+            summary.chiSquare.offer(snp, i);
+            results_.caseControlLine(i, score, pScore, snp, pSnp);
+            endLine(i);
+        }
     }
-}
+
+    void run(TraitSummary& summary) {
+        prepareTraitStatistics(state_);
+        for (int32_t i = 0; i < state_.nMarkers; ++i) {
+            const int32_t windowStart = clusterMarker(i);
+            const double score = scoreWindowTrait(state_, clusters_[static_cast<size_t>(i)], i,
+                                                  windowStart, report_);
+            endBlock();
+            summary.score.offer(score, i);
+            const double pScore = minusLog10(tdisttail(score, state_.nHaplotypes - 2));
+            const TraitTests tests = singleMarkerTraitTests(state_, i);
+            results_.traitLine(i, score, pScore, tests);
+            summary.t.offer(tests.t, i);
+            summary.z.offer(tests.z, i);
+            endLine(i);
+        }
+    }
+
+    const std::vector<WindowClusters>& clusters() const { return clusters_; }
+
+private:
+    int32_t clusterMarker(int32_t i) {
+        clusterer_.cluster(state_, rule_, i, clusters_[static_cast<size_t>(i)]);
+        return windowStartOf(i, state_.windowSize, state_.nMarkers);
+    }
+    void endBlock() { report_.flush(); }
+    void endLine(int32_t i) {
+        const bool last = i + 1 == state_.nMarkers;
+        if (!last) cumulativeDistance_ += state_.markerDistances[static_cast<size_t>(i)];
+        results_.endMarkerLine(!last, cumulativeDistance_);
+    }
+
+    AnalysisState& state_;
+    OutputFile& report_;
+    ResultFile& results_;
+    const RadiusRule rule_;
+    WindowClusterer clusterer_;
+    std::vector<WindowClusters> clusters_;
+    double cumulativeDistance_ = 0.0;
+};
 
 }  // namespace
 
@@ -89,7 +108,6 @@ int runAnalysis(const CommandLine& commandLine) {
     AnalysisState state;
     state.qtlMode = commandLine.traitMode ? 1 : 0;
     loadInputs(state, commandLine);
-    allocateWindowDistances(state);
 
     OutputFile report("output", OutputFile::Mode::Truncate);
     ResultFile results(commandLine.dataFile + "-results", commandLine.traitMode);
@@ -99,12 +117,14 @@ int runAnalysis(const CommandLine& commandLine) {
     computeMarkerStatistics(state);
     computeLdMatrix(state);
 
+    Scan scan(state, report, results);
     if (state.qtlMode) {
         TraitSummary summary;
-        scanTrait(state, report, results, summary);
+        scan.run(summary);
         if (state.nPermutations > 0) {
             PermutationPValues p;
-            permutationTest(state, summary.score.value, summary.t.value, summary.z.value, p);
+            permutationTest(state, scan.clusters(), summary.score.value, summary.t.value,
+                            summary.z.value, p);
             summary.permutationScore = p.score;
             summary.permutationT = p.t;
             summary.permutationZ = p.z;
@@ -112,10 +132,10 @@ int runAnalysis(const CommandLine& commandLine) {
         results.traitSummary(summary, state.nHaplotypes);
     } else {
         CaseControlSummary summary;
-        scanCaseControl(state, report, results, summary);
+        scan.run(summary);
         if (state.nPermutations > 0) {
             PermutationPValues p;
-            permutationTest(state, summary.score.value, 0.0, 0.0, p);
+            permutationTest(state, scan.clusters(), summary.score.value, 0.0, 0.0, p);
             summary.permutationP = p.score;
         }
         results.caseControlSummary(summary);

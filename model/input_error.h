@@ -31,4 +31,10 @@ public:
     explicit OutputError(const std::string& what) : std::runtime_error(what) {}
 };
 
+// Memory the run needs and cannot get; ends the run like an output error.
+class ResourceError : public OutputError {
+public:
+    using OutputError::OutputError;
+};
+
 }  // namespace orvane

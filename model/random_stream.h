@@ -17,6 +17,19 @@ public:
         return static_cast<int32_t>((state_ >> 16) & 0x7fffu);
     }
     uint32_t state() const { return state_; }
+    // Continues the stream from a state computed elsewhere (a jump ahead).
+    void resume(uint32_t state) { state_ = state; }
+
+    // The multiplier and increment of `steps` draws taken at once:
+    // state after `steps` draws = multiplier x state + increment.
+    static void jump(uint32_t steps, uint32_t& multiplier, uint32_t& increment) {
+        multiplier = 1u;
+        increment = 0u;
+        for (uint32_t k = 0; k < steps; ++k) {
+            multiplier *= 214013u;
+            increment = increment * 214013u + 2531011u;
+        }
+    }
 
 private:
     uint32_t state_ = 1u;

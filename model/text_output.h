@@ -15,11 +15,41 @@ void appendReal(std::string& out, double value);
 void appendInt(std::string& out, int64_t value);
 std::string formatReal(double value);
 
-// A text file written through a buffer that reaches the disk only at flush().
-// Text written since the last flush is not on disk when the process ends
-// abnormally, which keeps partial lines out of the files. A failed write, flush
-// or close throws OutputError naming the file.
-class OutputFile {
+// Text assembled in memory, with the tool's number notation.
+class TextBuffer {
+public:
+    TextBuffer& operator<<(std::string_view text) {
+        buffer_.append(text.data(), text.size());
+        return *this;
+    }
+    TextBuffer& operator<<(char c) {
+        buffer_.push_back(c);
+        return *this;
+    }
+    TextBuffer& operator<<(int32_t value) {
+        appendInt(buffer_, value);
+        return *this;
+    }
+    TextBuffer& operator<<(int64_t value) {
+        appendInt(buffer_, value);
+        return *this;
+    }
+    TextBuffer& operator<<(double value) {
+        appendReal(buffer_, value);
+        return *this;
+    }
+    const std::string& text() const { return buffer_; }
+    void clear() { buffer_.clear(); }
+
+protected:
+    std::string buffer_;
+};
+
+// A text file written through the buffer, which reaches the disk only at
+// flush(). Text written since the last flush is not on disk when the run stops
+// early, which keeps partial lines out of the files. A failed write, flush or
+// close throws OutputError naming the file.
+class OutputFile : public TextBuffer {
 public:
     enum class Mode { Truncate, Append };
     OutputFile(std::string path, Mode mode);
@@ -27,26 +57,6 @@ public:
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    OutputFile& operator<<(std::string_view text) {
-        buffer_.append(text.data(), text.size());
-        return *this;
-    }
-    OutputFile& operator<<(char c) {
-        buffer_.push_back(c);
-        return *this;
-    }
-    OutputFile& operator<<(int32_t value) {
-        appendInt(buffer_, value);
-        return *this;
-    }
-    OutputFile& operator<<(int64_t value) {
-        appendInt(buffer_, value);
-        return *this;
-    }
-    OutputFile& operator<<(double value) {
-        appendReal(buffer_, value);
-        return *this;
-    }
     void flush();
     void close();
     const std::string& path() const { return path_; }
@@ -55,7 +65,6 @@ private:
     [[noreturn]] void fail() const;
     std::string path_;
     std::FILE* file_ = nullptr;
-    std::string buffer_;
 };
 
 }  // namespace orvane

@@ -7,24 +7,20 @@
 
 namespace orvane {
 
-ClusterChiSquare clusterChiSquare(const AnalysisState& state, const std::set<int32_t>& members,
-                                  bool withPValue) {
-    int64_t aIn = 0;
-    int64_t uIn = 0;
-    int64_t nCore = 0;
-    for (const int32_t h : members) {
-        const HaplotypeRecord& record = state.haplotypes[static_cast<size_t>(h)];
-        if (record.status == 1) {
-            ++aIn;
-        } else {
-            ++uIn;
-        }
-        if (record.isCore) ++nCore;
-    }
+namespace {
+
+void writeStatistics(TextBuffer& report, const ClusterChiSquare& cluster) {
+    report << "ChiSquare\tZ_Score\tnHaplotypes\tnCore\t-Log10Pvalue\n";
+    report << cluster.chiSquare << '\t' << cluster.z << '\t' << cluster.size << '\t'
+           << cluster.nCore << '\t' << cluster.minusLog10P << '\n';
+}
+
+}  // namespace
+
+ClusterChiSquare chiSquareFromCounts(const AnalysisState& state, int64_t aIn, int64_t uIn,
+                                     bool withPValue) {
     ClusterChiSquare result;
     result.size = aIn + uIn;
-    result.nCore = nCore;
-
     const int64_t a = state.nAffected;
     const int64_t u = state.nUnaffected;
     const int64_t n = result.size;
@@ -47,41 +43,78 @@ ClusterChiSquare clusterChiSquare(const AnalysisState& state, const std::set<int
     return result;
 }
 
-double scoreClustersCaseControl(const AnalysisState& state, OutputFile& report, int32_t centre) {
+void CaseControlBest::offer(const ClusterChiSquare& cluster) {
+    // Strictly greater: on equal chi-squares the earlier cluster stays.
+    if (std::fabs(cluster.chiSquare) > chiSquare) {
+        chiSquare = std::fabs(cluster.chiSquare);
+        score = cluster.z;
+    }
+}
+
+ClusterChiSquare clusterChiSquare(const AnalysisState& state, const std::set<int32_t>& members,
+                                  bool withPValue) {
+    int64_t aIn = 0;
+    int64_t nCore = 0;
+    for (const int32_t h : members) {
+        const HaplotypeRecord& record = state.haplotypes[static_cast<size_t>(h)];
+        aIn += record.status == 1;
+        nCore += record.isCore;
+    }
+    ClusterChiSquare result =
+        chiSquareFromCounts(state, aIn, static_cast<int64_t>(members.size()) - aIn, withPValue);
+    result.nCore = nCore;
+    return result;
+}
+
+double scoreClustersCaseControl(const AnalysisState& state, TextBuffer& report, int32_t centre) {
     beginReportBlock(report, centre);
     const double threshold = static_cast<double>(state.reportThreshold);
-    double bestChiSquare = 0.0;
-    double score = 0.0;
+    CaseControlBest best;
     for (const auto& [id, members] : state.clusterMembers) {
         const ClusterChiSquare cluster = clusterChiSquare(state, members, true);
-        if (std::fabs(cluster.chiSquare) > bestChiSquare) {
-            bestChiSquare = std::fabs(cluster.chiSquare);
-            score = cluster.z;
-        }
+        best.offer(cluster);
         if (cluster.z > threshold) {
             writeClusterHeading(report, id);
             writeClusterMembers(state, members, report);
-            report << "ChiSquare\tZ_Score\tnHaplotypes\tnCore\t-Log10Pvalue\n";
-            report << cluster.chiSquare << '\t' << cluster.z << '\t' << cluster.size << '\t'
-                   << cluster.nCore << '\t' << cluster.minusLog10P << '\n';
-            report.flush();
+            writeStatistics(report, cluster);
         }
     }
     endReportBlock(report);
-    return score;
+    return best.score;
 }
 
 double caseControlWindowScore(const AnalysisState& state) {
-    double bestChiSquare = 0.0;
-    double score = 0.0;
-    for (const auto& entry : state.clusterMembers) {
-        const ClusterChiSquare cluster = clusterChiSquare(state, entry.second, false);
-        if (std::fabs(cluster.chiSquare) > bestChiSquare) {
-            bestChiSquare = std::fabs(cluster.chiSquare);
-            score = cluster.z;
+    CaseControlBest best;
+    for (const auto& entry : state.clusterMembers) best.offer(clusterChiSquare(state, entry.second, false));
+    return best.score;
+}
+
+double scoreWindowCaseControl(const AnalysisState& state, const WindowClusters& clusters,
+                              int32_t centre, int32_t windowStart, TextBuffer& report) {
+    beginReportBlock(report, centre);
+    const double threshold = static_cast<double>(state.reportThreshold);
+    CaseControlBest best;
+    for (int32_t c = 0; c < clusters.count(); ++c) {
+        int64_t aIn = 0;
+        for (int32_t k = clusters.begin(c); k < clusters.end(c); ++k) {
+            aIn += state.haplotypes[static_cast<size_t>(clusters.members[static_cast<size_t>(k)])].status == 1;
+        }
+        ClusterChiSquare cluster =
+            chiSquareFromCounts(state, aIn, clusters.end(c) - clusters.begin(c) - aIn, true);
+        cluster.nCore = clusters.nCore[static_cast<size_t>(c)];
+        best.offer(cluster);
+        if (cluster.z > threshold) {
+            writeClusterHeading(report, c + 1);
+            for (int32_t k = clusters.begin(c); k < clusters.end(c); ++k) {
+                writeClusterMember(state, clusters.members[static_cast<size_t>(k)],
+                                   clusters.memberCore[static_cast<size_t>(k)] != 0, report,
+                                   windowStart, state.windowSize);
+            }
+            writeStatistics(report, cluster);
         }
     }
-    return score;
+    endReportBlock(report);
+    return best.score;
 }
 
 }  // namespace orvane

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <set>
 
+#include "cluster/pattern_clustering.h"
 #include "model/analysis_state.h"
 #include "model/text_output.h"
 
@@ -19,13 +20,29 @@ struct ClusterChiSquare {
     int64_t nCore = 0;
 };
 
-// Statistics of one cluster; the tail probability only when `withPValue`.
+// Statistics of a cluster holding aIn cases and uIn controls; the tail
+// probability only when `withPValue`.
+ClusterChiSquare chiSquareFromCounts(const AnalysisState& state, int64_t aIn, int64_t uIn,
+                                     bool withPValue);
+
+// Keeps the signed Z of the first cluster with the largest absolute chi-square.
+struct CaseControlBest {
+    double chiSquare = 0.0;
+    double score = 0.0;
+    void offer(const ClusterChiSquare& cluster);
+};
+
+// Statistics of one cluster given as a member set (core flags from the records).
 ClusterChiSquare clusterChiSquare(const AnalysisState& state, const std::set<int32_t>& members,
                                   bool withPValue);
 
-// Scores the window and appends the marker's block to the cluster report.
-double scoreClustersCaseControl(const AnalysisState& state, OutputFile& report, int32_t centre);
+// Scores the window held in clusterMembers and appends the marker's block to the report.
+double scoreClustersCaseControl(const AnalysisState& state, TextBuffer& report, int32_t centre);
 // The same score under the current statuses, writing nothing.
 double caseControlWindowScore(const AnalysisState& state);
+
+// The same for a window's clusters computed by pattern.
+double scoreWindowCaseControl(const AnalysisState& state, const WindowClusters& clusters,
+                              int32_t centre, int32_t windowStart, TextBuffer& report);
 
 }  // namespace orvane

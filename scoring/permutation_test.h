@@ -1,8 +1,12 @@
 // Empirical p-values of the scan's best values: the statuses or trait values are
-// shuffled among the haplotypes and every marker is rescored.
+// shuffled among the haplotypes and every marker's clusters are rescored.
 #pragma once
 
+#include <vector>
+
+#include "cluster/pattern_clustering.h"
 #include "model/analysis_state.h"
+#include "scoring/label_shuffle.h"
 
 namespace orvane {
 
@@ -12,10 +16,6 @@ struct PermutationPValues {
     double z = 0.0;      // trait mode: of the best single-marker Mann-Whitney Z
 };
 
-// How far record i's label moves for a draw, with `remaining` = n - 1 - i records
-// after it: the draw scaled to [0, 1] times `remaining`, truncated.
-int32_t shuffleOffset(int32_t draw, int32_t remaining);
-
 // Permutes the labels (status, or trait in trait mode) in place: one draw per
 // record from the run's generator.
 void shuffleLabels(AnalysisState& state);
@@ -24,7 +24,11 @@ void shuffleLabels(AnalysisState& state);
 // a number counts as below it.
 double empiricalPValue(const double* maxima, int32_t count, double observed);
 
-void permutationTest(AnalysisState& state, double observedScore, double observedT,
-                     double observedZ, PermutationPValues& pValues);
+// Replicate r of marker l is scored under the labels of the (l x P + r + 1)-th
+// shuffle, on the clusters the scan found at marker l (`clusters[l]`; the
+// clustering depends on the alleles only). The records keep the last labels.
+void permutationTest(AnalysisState& state, const std::vector<WindowClusters>& clusters,
+                     double observedScore, double observedT, double observedZ,
+                     PermutationPValues& pValues);
 
 }  // namespace orvane

@@ -6,6 +6,16 @@
 
 namespace orvane {
 
+namespace {
+
+void writeStatistics(TextBuffer& report, double t, int64_t n, int64_t nCore, double mean,
+                     double variance) {
+    report << "T_Score\tnHaplotypes\tnCore\tClusterMean\tClusterVar\n";
+    report << t << '\t' << n << '\t' << nCore << '\t' << mean << '\t' << variance << '\n';
+}
+
+}  // namespace
+
 void prepareTraitStatistics(AnalysisState& state) {
     state.traitMean = 0.0;
     state.traitSumOfSquares = 0.0;
@@ -14,6 +24,22 @@ void prepareTraitStatistics(AnalysisState& state) {
         state.traitSumOfSquares += record.trait * record.trait;
     }
     state.traitMean /= static_cast<double>(state.haplotypes.size());
+}
+
+double traitTFromSums(const AnalysisState& state, int64_t n, double sum, double sumOfSquares,
+                      double& mean, double& variance) {
+    const double total = static_cast<double>(state.nHaplotypes);
+    const double size = static_cast<double>(n);
+    const double outside = total - size;
+    const double meanOut = (total * state.traitMean - sum) / outside;
+    const double inv = 1.0 / size;
+    const double meanIn = sum * inv;
+    const double ssIn = sumOfSquares - (size * meanIn) * meanIn;
+    const double ssOut = (state.traitSumOfSquares - sumOfSquares) - (outside * meanOut) * meanOut;
+    mean = meanIn;
+    variance = inv * ssIn;
+    return std::sqrt((total - 2.0) * size * outside / total) * (meanIn - meanOut) /
+           std::sqrt(ssOut + ssIn);
 }
 
 double clusterTStatistic(const AnalysisState& state, const std::set<int32_t>& members,
@@ -26,21 +52,11 @@ double clusterTStatistic(const AnalysisState& state, const std::set<int32_t>& me
         sumOfSquares += record.trait * record.trait;
         if (record.isCore) ++nCore;
     }
-    const double total = static_cast<double>(state.nHaplotypes);
-    const double n = static_cast<double>(members.size());
-    const double outside = total - n;
-    const double meanOut = (total * state.traitMean - sum) / outside;
-    const double inv = 1.0 / n;
-    const double meanIn = sum * inv;
-    const double ssIn = sumOfSquares - (n * meanIn) * meanIn;
-    const double ssOut = (state.traitSumOfSquares - sumOfSquares) - (outside * meanOut) * meanOut;
-    mean = meanIn;
-    variance = inv * ssIn;
-    return std::sqrt((total - 2.0) * n * outside / total) * (meanIn - meanOut) /
-           std::sqrt(ssOut + ssIn);
+    return traitTFromSums(state, static_cast<int64_t>(members.size()), sum, sumOfSquares, mean,
+                          variance);
 }
 
-double scoreClustersTrait(const AnalysisState& state, OutputFile& report, int32_t centre) {
+double scoreClustersTrait(const AnalysisState& state, TextBuffer& report, int32_t centre) {
     beginReportBlock(report, centre);
     const double threshold = static_cast<double>(state.reportThreshold);
     double best = kNoClusterTraitScore;
@@ -53,10 +69,7 @@ double scoreClustersTrait(const AnalysisState& state, OutputFile& report, int32_
         if (t > threshold) {
             writeClusterHeading(report, id);
             writeClusterMembers(state, members, report);
-            report << "T_Score\tnHaplotypes\tnCore\tClusterMean\tClusterVar\n";
-            report << t << '\t' << static_cast<int64_t>(members.size()) << '\t' << nCore << '\t'
-                   << mean << '\t' << variance << '\n';
-            report.flush();
+            writeStatistics(report, t, static_cast<int64_t>(members.size()), nCore, mean, variance);
         }
     }
     endReportBlock(report);
@@ -72,6 +85,38 @@ double traitWindowScore(const AnalysisState& state) {
         const double t = clusterTStatistic(state, entry.second, nCore, mean, variance);
         if (t > best) best = t;
     }
+    return best;
+}
+
+double scoreWindowTrait(const AnalysisState& state, const WindowClusters& clusters, int32_t centre,
+                        int32_t windowStart, TextBuffer& report) {
+    beginReportBlock(report, centre);
+    const double threshold = static_cast<double>(state.reportThreshold);
+    double best = kNoClusterTraitScore;
+    for (int32_t c = 0; c < clusters.count(); ++c) {
+        double sum = 0.0;
+        double sumOfSquares = 0.0;
+        for (int32_t k = clusters.begin(c); k < clusters.end(c); ++k) {
+            const double x = state.haplotypes[static_cast<size_t>(clusters.members[static_cast<size_t>(k)])].trait;
+            sum += x;
+            sumOfSquares += x * x;
+        }
+        const int64_t n = clusters.end(c) - clusters.begin(c);
+        double mean = 0.0;
+        double variance = 0.0;
+        const double t = traitTFromSums(state, n, sum, sumOfSquares, mean, variance);
+        if (t > best) best = t;
+        if (t > threshold) {
+            writeClusterHeading(report, c + 1);
+            for (int32_t k = clusters.begin(c); k < clusters.end(c); ++k) {
+                writeClusterMember(state, clusters.members[static_cast<size_t>(k)],
+                                   clusters.memberCore[static_cast<size_t>(k)] != 0, report,
+                                   windowStart, state.windowSize);
+            }
+            writeStatistics(report, t, n, clusters.nCore[static_cast<size_t>(c)], mean, variance);
+        }
+    }
+    endReportBlock(report);
     return best;
 }
 

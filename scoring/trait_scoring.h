@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <set>
 
+#include "cluster/pattern_clustering.h"
 #include "model/analysis_state.h"
 #include "model/text_output.h"
 
@@ -17,12 +18,22 @@ constexpr double kNoClusterTraitScore = -10000000.0;
 // Fills traitMean and traitSumOfSquares from every record's trait.
 void prepareTraitStatistics(AnalysisState& state);
 
-// T of one cluster. Adds the cluster's core members to `nCore` (not reset here);
-// `mean` and `variance` receive the members' trait mean and population variance.
+// T of a cluster of n members whose traits sum to `sum` and whose squares sum to
+// `sumOfSquares` (both added in ascending member order); `mean` and `variance`
+// receive the members' mean and population variance.
+double traitTFromSums(const AnalysisState& state, int64_t n, double sum, double sumOfSquares,
+                      double& mean, double& variance);
+
+// T of one cluster given as a member set. Adds the cluster's core members to
+// `nCore` (not reset here).
 double clusterTStatistic(const AnalysisState& state, const std::set<int32_t>& members,
                          int32_t& nCore, double& mean, double& variance);
 
-double scoreClustersTrait(const AnalysisState& state, OutputFile& report, int32_t centre);
+double scoreClustersTrait(const AnalysisState& state, TextBuffer& report, int32_t centre);
 double traitWindowScore(const AnalysisState& state);
+
+// The same for a window's clusters computed by pattern.
+double scoreWindowTrait(const AnalysisState& state, const WindowClusters& clusters, int32_t centre,
+                        int32_t windowStart, TextBuffer& report);
 
 }  // namespace orvane

@@ -1,0 +1,253 @@
+#include "cluster/pattern_clustering.h"
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <string>
+
+#include "cluster/density_parameters.h"
+#include "model/input_error.h"
+
+namespace orvane {
+
+namespace {
+
+// A pair's code: its histogram bin, and whether its distance lies below the lower
+// and the upper edge of that bin. A radius derived as b x 0.1 then decides every
+// pair: bins above b + 1 lie wholly below the radius, bins below b wholly above.
+constexpr uint8_t kBinMask = 0x0f;
+constexpr uint8_t kBelowLowerEdge = 0x10;  // also: below a fixed radius
+constexpr uint8_t kBelowUpperEdge = 0x20;
+
+uint8_t pairCode(double d, const RadiusRule& rule) {
+    if (!rule.derived) return d < rule.fixed ? kBelowLowerEdge : 0;
+    const int bin = distanceBin(d);
+    uint8_t code = static_cast<uint8_t>(bin);
+    if (d < bin * 0.1) code |= kBelowLowerEdge;
+    if (d < (bin + 1) * 0.1) code |= kBelowUpperEdge;
+    return code;
+}
+
+bool neighboursUnder(uint8_t code, bool derived, int radiusBin) {
+    if (!derived) return (code & kBelowLowerEdge) != 0;
+    const int bin = code & kBinMask;
+    if (radiusBin > bin + 1) return true;
+    if (radiusBin < bin) return false;
+    return (code & (radiusBin == bin ? kBelowLowerEdge : kBelowUpperEdge)) != 0;
+}
+
+}  // namespace
+
+RadiusRule radiusRuleFor(const AnalysisState& state) {
+    RadiusRule rule;
+    rule.fixed = state.epsilon;
+    if (state.epsilonFraction == 0.0) return rule;
+    const int64_t n = state.nHaplotypes;
+    const int64_t pairs = n * (n - 1) / 2;
+    rule.target = epsilonTarget(pairs, state.epsilonFraction);
+    // Every window has the same number of pairs: either each reaches the target
+    // in some bin, or none does and the standing radius stays.
+    rule.derived = rule.target <= pairs;
+    return rule;
+}
+
+size_t WindowClusterer::pairSlot(int32_t p, int32_t q) const {
+    const size_t k = static_cast<size_t>(patterns_.count);
+    const size_t row = static_cast<size_t>(p);
+    return row * k - row * (row - 1) / 2 + static_cast<size_t>(q - p);
+}
+
+bool WindowClusterer::adjacent(int32_t p, int32_t q) const {
+    return pairs_[p <= q ? pairSlot(p, q) : pairSlot(q, p)] != 0;
+}
+
+void WindowClusterer::classifyPairs(const AnalysisState& state, const RadiusRule& rule) {
+    const int32_t k = patterns_.count;
+    const size_t rowLength = static_cast<size_t>(state.nMarkers);
+    const int32_t* alleles = state.alleles.data();
+    const size_t pairCount = static_cast<size_t>(k) * static_cast<size_t>(k + 1) / 2;
+    try {
+        pairs_.resize(pairCount);
+    } catch (const std::exception&) {  // bad_alloc, or length_error beyond the address space
+        throw ResourceError("cannot allocate " + std::to_string(pairCount) +
+                            " bytes for the pairs of " + std::to_string(k) +
+                            " distinct haplotypes in one window");
+    }
+    std::fill(std::begin(histogram_), std::end(histogram_), 0);
+    uint8_t* out = pairs_.data();
+    for (int32_t p = 0; p < k; ++p) {
+        const int32_t* x = alleles + static_cast<size_t>(patterns_.representative(p)) * rowLength;
+        const int64_t sizeP = patterns_.size(p);
+        for (int32_t q = p; q < k; ++q) {
+            const int32_t* y = alleles + static_cast<size_t>(patterns_.representative(q)) * rowLength;
+            // Two different haplotypes with the same pattern are compared too.
+            const double d = walkDistance(walk_, x, y);
+            const uint8_t code = pairCode(d, rule);
+            *out++ = code;
+            if (rule.derived) {
+                const int64_t count = p == q ? sizeP * (sizeP - 1) / 2 : sizeP * patterns_.size(q);
+                histogram_[code & kBinMask] += count;
+            }
+        }
+    }
+}
+
+void WindowClusterer::markNeighbours(const RadiusRule& rule) {
+    int bin = 0;
+    if (rule.derived) {
+        bin = radiusBin(histogram_, rule.target);
+        epsilon_ = bin * 0.1;
+    } else {
+        epsilon_ = rule.fixed;
+    }
+    bool decision[256];
+    for (int code = 0; code < 256; ++code) {
+        decision[code] = neighboursUnder(static_cast<uint8_t>(code), rule.derived, bin);
+    }
+    for (uint8_t& code : pairs_) code = decision[code] ? 1 : 0;
+
+    const int32_t k = patterns_.count;
+    neighbourCount_.assign(static_cast<size_t>(k), 0);
+    const uint8_t* flag = pairs_.data();
+    for (int32_t p = 0; p < k; ++p) {
+        const int32_t sizeP = patterns_.size(p);
+        if (*flag++) neighbourCount_[static_cast<size_t>(p)] += sizeP - 1;
+        for (int32_t q = p + 1; q < k; ++q) {
+            if (*flag++) {
+                neighbourCount_[static_cast<size_t>(p)] += patterns_.size(q);
+                neighbourCount_[static_cast<size_t>(q)] += sizeP;
+            }
+        }
+    }
+}
+
+void WindowClusterer::deriveCoreThreshold(const AnalysisState& state, int32_t centre) {
+    const int32_t n = state.nHaplotypes;
+    const int32_t k = patterns_.count;
+    // The count at the quantile of the n haplotype counts, each pattern's count
+    // standing for all the haplotypes that carry it.
+    order_.resize(static_cast<size_t>(k));
+    for (int32_t p = 0; p < k; ++p) order_[static_cast<size_t>(p)] = p;
+    std::sort(order_.begin(), order_.end(), [&](int32_t a, int32_t b) {
+        return neighbourCount_[static_cast<size_t>(a)] < neighbourCount_[static_cast<size_t>(b)];
+    });
+    const size_t index = quantileIndex(n, state.minPtsQuantile);
+    size_t seen = 0;
+    int32_t atQuantile = 0;
+    for (const int32_t p : order_) {
+        seen += static_cast<size_t>(patterns_.size(p));
+        if (seen > index) {
+            atQuantile = neighbourCount_[static_cast<size_t>(p)];
+            break;
+        }
+    }
+    minPts_ = coreThreshold(n, atQuantile, state.alleleFreq[static_cast<size_t>(centre)]);
+    core_.resize(static_cast<size_t>(k));
+    for (int32_t p = 0; p < k; ++p) {
+        core_[static_cast<size_t>(p)] =
+            static_cast<double>(neighbourCount_[static_cast<size_t>(p)]) + 1.0 >= minPts_;
+    }
+}
+
+// The haplotype procedure visits haplotypes in index order; an unvisited core
+// haplotype starts a cluster that takes in its neighbours (whatever they were
+// labelled), then grows through queued core haplotypes, which take in unvisited
+// neighbours as members and noise neighbours by label only. Within one cluster
+// the outcome does not depend on the queue's order, and every haplotype of a
+// pattern has the same neighbours, so the growth runs pattern by pattern.
+void WindowClusterer::expandClusters(const AnalysisState& state, WindowClusters& out) {
+    const int32_t n = state.nHaplotypes;
+    const int32_t k = patterns_.count;
+    label_.assign(static_cast<size_t>(n), 0);
+    claimedIn_.assign(static_cast<size_t>(k), 0);
+    expandedIn_.assign(static_cast<size_t>(k), 0);
+    out.clear();
+
+    const auto haplotypesOf = [&](int32_t p) {
+        const int32_t* first = patterns_.haplotypes.data() + patterns_.offsets[static_cast<size_t>(p)];
+        return std::make_pair(first, first + patterns_.size(p));
+    };
+
+    int32_t nextId = 1;
+    for (int32_t start = 0; start < n; ++start) {
+        if (label_[static_cast<size_t>(start)] != 0) continue;
+        const int32_t startPattern = patterns_.patternOf[static_cast<size_t>(start)];
+        if (!core_[static_cast<size_t>(startPattern)]) {
+            label_[static_cast<size_t>(start)] = -1;
+            continue;
+        }
+        const int32_t id = nextId++;
+        current_.clear();
+        work_.clear();
+        label_[static_cast<size_t>(start)] = id;
+        current_.push_back(start);
+        expandedIn_[static_cast<size_t>(startPattern)] = id;
+
+        // The start's neighbours join whatever their label, and are all queued.
+        for (int32_t q = 0; q < k; ++q) {
+            if (!adjacent(startPattern, q)) continue;
+            claimedIn_[static_cast<size_t>(q)] = id;
+            const auto [first, last] = haplotypesOf(q);
+            for (const int32_t* h = first; h != last; ++h) {
+                if (*h == start) continue;
+                label_[static_cast<size_t>(*h)] = id;
+                current_.push_back(*h);
+            }
+            if (core_[static_cast<size_t>(q)] && expandedIn_[static_cast<size_t>(q)] != id) {
+                expandedIn_[static_cast<size_t>(q)] = id;
+                work_.push_back(q);
+            }
+        }
+
+        // Queued core haplotypes take in unvisited neighbours (queued in turn) and
+        // relabel noise; a pattern is handled once per cluster.
+        while (!work_.empty()) {
+            const int32_t r = work_.back();
+            work_.pop_back();
+            for (int32_t s = 0; s < k; ++s) {
+                if (claimedIn_[static_cast<size_t>(s)] == id || !adjacent(r, s)) continue;
+                claimedIn_[static_cast<size_t>(s)] = id;
+                bool joined = false;
+                const auto [first, last] = haplotypesOf(s);
+                for (const int32_t* h = first; h != last; ++h) {
+                    int32_t& label = label_[static_cast<size_t>(*h)];
+                    if (label == 0) {
+                        label = id;
+                        current_.push_back(*h);
+                        joined = true;
+                    } else if (label == -1) {
+                        label = id;
+                    }
+                }
+                if (joined && core_[static_cast<size_t>(s)] && expandedIn_[static_cast<size_t>(s)] != id) {
+                    expandedIn_[static_cast<size_t>(s)] = id;
+                    work_.push_back(s);
+                }
+            }
+        }
+
+        std::sort(current_.begin(), current_.end());
+        int32_t cores = 0;
+        for (const int32_t h : current_) {
+            const uint8_t isCore = core_[static_cast<size_t>(patterns_.patternOf[static_cast<size_t>(h)])];
+            out.members.push_back(h);
+            out.memberCore.push_back(isCore);
+            cores += isCore;
+        }
+        out.nCore.push_back(cores);
+        out.offsets.push_back(static_cast<int32_t>(out.members.size()));
+    }
+}
+
+void WindowClusterer::cluster(const AnalysisState& state, const RadiusRule& rule, int32_t centre,
+                              WindowClusters& out) {
+    const int32_t windowStart = windowStartOf(centre, state.windowSize, state.nMarkers);
+    groupWindowPatterns(state, windowStart, state.windowSize, patterns_);
+    computeWindowWalk(state, windowStart, centre, walk_);
+    classifyPairs(state, rule);
+    markNeighbours(rule);
+    deriveCoreThreshold(state, centre);
+    expandClusters(state, out);
+}
+
+}  // namespace orvane

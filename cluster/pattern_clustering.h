@@ -1,0 +1,80 @@
+// The clustering of a window computed on its distinct haplotype patterns. It gives
+// the same member sets and core flags as the haplotype-by-haplotype procedure
+// (cluster ids in start order, a border haplotype kept in two member sets, a
+// noise haplotype reached from inside a cluster left out of its member set),
+// at a cost that grows with the number of patterns rather than of haplotypes.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "cluster/window_distances.h"
+#include "cluster/window_patterns.h"
+#include "model/analysis_state.h"
+
+namespace orvane {
+
+// The clusters of one window: cluster c (id c + 1) holds the haplotypes at
+// members[offsets[c] .. offsets[c + 1]), ascending, with their core flags.
+struct WindowClusters {
+    std::vector<int32_t> offsets{0};
+    std::vector<int32_t> members;
+    std::vector<uint8_t> memberCore;
+    std::vector<int32_t> nCore;
+
+    int32_t count() const { return static_cast<int32_t>(offsets.size()) - 1; }
+    int32_t begin(int32_t c) const { return offsets[static_cast<size_t>(c)]; }
+    int32_t end(int32_t c) const { return offsets[static_cast<size_t>(c) + 1]; }
+    void clear() {
+        offsets.assign(1, 0);
+        members.clear();
+        memberCore.clear();
+        nCore.clear();
+    }
+};
+
+// How the radius is found, the same for every window of a run: derived from each
+// window's histogram, or fixed (the parameter file's, or the standing value when
+// the fraction asks for more pairs than there are).
+struct RadiusRule {
+    bool derived = false;
+    int64_t target = 0;
+    double fixed = 0.2;
+};
+RadiusRule radiusRuleFor(const AnalysisState& state);
+
+// Clusters windows one after another, reusing its buffers; one per thread.
+class WindowClusterer {
+public:
+    void cluster(const AnalysisState& state, const RadiusRule& rule, int32_t centre,
+                 WindowClusters& out);
+    double epsilon() const { return epsilon_; }
+    double minPts() const { return minPts_; }
+
+private:
+    void classifyPairs(const AnalysisState& state, const RadiusRule& rule);
+    void markNeighbours(const RadiusRule& rule);
+    void deriveCoreThreshold(const AnalysisState& state, int32_t centre);
+    void expandClusters(const AnalysisState& state, WindowClusters& out);
+    bool adjacent(int32_t p, int32_t q) const;
+    size_t pairSlot(int32_t p, int32_t q) const;
+
+    WindowWalk walk_;
+    WindowPatterns patterns_;
+    // Per pattern pair p <= q (diagonal included), first a code of its distance,
+    // then whether the two patterns are neighbours.
+    std::vector<uint8_t> pairs_;
+    int64_t histogram_[11] = {};
+    std::vector<int32_t> neighbourCount_;  // per pattern, per haplotype carrying it
+    std::vector<uint8_t> core_;            // per pattern
+    std::vector<int32_t> order_;
+    std::vector<int32_t> label_;           // per haplotype
+    std::vector<int32_t> claimedIn_;       // per pattern: last cluster that took it in
+    std::vector<int32_t> expandedIn_;      // per pattern: last cluster that expanded it
+    std::vector<int32_t> work_;
+    std::vector<int32_t> current_;
+    double epsilon_ = 0.0;
+    double minPts_ = 0.0;
+};
+
+}  // namespace orvane

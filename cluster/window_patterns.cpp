@@ -1,0 +1,86 @@
+#include "cluster/window_patterns.h"
+
+#include <cstring>
+
+namespace orvane {
+
+namespace {
+
+uint64_t hashRow(const int32_t* codes, int32_t length) {
+    uint64_t h = 0x9E3779B97F4A7C15ull;
+    for (int32_t k = 0; k < length; ++k) {
+        h ^= static_cast<uint32_t>(codes[k]);
+        h *= 0xBF58476D1CE4E5B9ull;
+        h ^= h >> 29;
+    }
+    return h;
+}
+
+size_t tableSizeFor(int32_t n) {
+    size_t size = 16;
+    while (size < 2 * static_cast<size_t>(n)) size *= 2;
+    return size;
+}
+
+}  // namespace
+
+void groupWindowPatterns(const AnalysisState& state, int32_t windowStart, int32_t windowSize,
+                         WindowPatterns& patterns) {
+    const int32_t n = state.nHaplotypes;
+    const size_t rowLength = static_cast<size_t>(state.nMarkers);
+    const int32_t* alleles = state.alleles.data();
+    const auto row = [&](int32_t h) { return alleles + static_cast<size_t>(h) * rowLength + windowStart; };
+
+    const size_t tableSize = tableSizeFor(n);
+    const size_t mask = tableSize - 1;
+    patterns.slots.assign(tableSize, -1);
+    patterns.hashes.assign(tableSize, 0);
+    patterns.patternOf.resize(static_cast<size_t>(n));
+    std::vector<int32_t> firstOf;  // representative per pattern
+    firstOf.reserve(64);
+    patterns.fill.clear();  // multiplicity per pattern
+
+    const size_t bytes = static_cast<size_t>(windowSize) * sizeof(int32_t);
+    for (int32_t h = 0; h < n; ++h) {
+        const int32_t* codes = row(h);
+        const uint64_t hash = hashRow(codes, windowSize);
+        size_t slot = static_cast<size_t>(hash) & mask;
+        int32_t pattern = -1;
+        // Open addressing; equal hashes are confirmed allele by allele.
+        while (patterns.slots[slot] >= 0) {
+            const int32_t candidate = static_cast<int32_t>(patterns.slots[slot]);
+            if (patterns.hashes[slot] == hash &&
+                std::memcmp(row(firstOf[static_cast<size_t>(candidate)]), codes, bytes) == 0) {
+                pattern = candidate;
+                break;
+            }
+            slot = (slot + 1) & mask;
+        }
+        if (pattern < 0) {
+            pattern = static_cast<int32_t>(firstOf.size());
+            firstOf.push_back(h);
+            patterns.fill.push_back(0);
+            patterns.slots[slot] = pattern;
+            patterns.hashes[slot] = hash;
+        }
+        patterns.patternOf[static_cast<size_t>(h)] = pattern;
+        ++patterns.fill[static_cast<size_t>(pattern)];
+    }
+
+    patterns.count = static_cast<int32_t>(firstOf.size());
+    patterns.offsets.assign(static_cast<size_t>(patterns.count) + 1, 0);
+    for (int32_t p = 0; p < patterns.count; ++p) {
+        patterns.offsets[static_cast<size_t>(p) + 1] =
+            patterns.offsets[static_cast<size_t>(p)] + patterns.fill[static_cast<size_t>(p)];
+    }
+    patterns.haplotypes.resize(static_cast<size_t>(n));
+    for (int32_t p = 0; p < patterns.count; ++p) {
+        patterns.fill[static_cast<size_t>(p)] = patterns.offsets[static_cast<size_t>(p)];
+    }
+    for (int32_t h = 0; h < n; ++h) {
+        const size_t p = static_cast<size_t>(patterns.patternOf[static_cast<size_t>(h)]);
+        patterns.haplotypes[static_cast<size_t>(patterns.fill[p]++)] = h;
+    }
+}
+
+}  // namespace orvane
