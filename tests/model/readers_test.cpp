@@ -95,6 +95,9 @@ INSTANTIATE_TEST_SUITE_P(
         TokenCase{"NumberGluedToLabel", "e 2 0.1 q 0.5 w 9d 0 p 5 r 2", 0.2, 0.1, 0.5, 9, 0, 0, 0, 0, 0, 5, 2.0f},
         TokenCase{"IntegerWithFraction", "e 2 0.1 q 0 w 5.5 d 0 p 5", 0.2, 0.1, 0, 5, 0, 0, 0, 0, 0, 1000, 1.0f},
         TokenCase{"IntegerOverflowStops", "e 2 0.1 q 0 w 99999999999 d 0", 0.2, 0.1, 0, 21, 0, 0, 0, 0, 0, 1000, 1.0f},
+        TokenCase{"IntegersAtThe32BitLimits", "e 2 0.1 q 0 w 2147483647 d -2147483648 p 2147483647 r 1",
+                  0.2, 0.1, 0, INT32_MAX, INT32_MIN, 0, 0, 0, 0, INT32_MAX, 1.0f},
+        TokenCase{"IntegerJustPastTheLimitStops", "e 2 0.1 q 0 w 9 d 0 p 2147483648 r 2", 0.2, 0.1, 0, 9, 0, 0, 0, 0, 0, 1000, 1.0f},
         TokenCase{"EndsBeforeDistanceType", "e 2 0.1 q 0 w 9", 0.2, 0.1, 0, 9, 0, 0, 0, 0, 0, 1000, 1.0f},
         TokenCase{"ExponentAndSigns", "e 1 +2e-1 q -0 w +3 d 2 -1E1 .5 p 0 r 1e0", 0.2, 0, -0.0, 3, 2, -10, 0.5, 0, 0, 0, 1.0f},
         TokenCase{"AnythingAfterIsIgnored", "e 2 0.1 q 0 w 9 d 0 p 5 r 2 junk 1 2", 0.2, 0.1, 0, 9, 0, 0, 0, 0, 0, 5, 2.0f}),
@@ -200,11 +203,13 @@ TEST(DataFile, RejectsBadLinesNamingTheLine) {
         {"h\n1 a\n", false, 2, "first haplotype line has no allele"},
         {"h\n1 a 1\nx2 c 1\n", false, 3, "identifier 'x2' does not begin with an integer"},
         {"h\n3000000000 a 1\n", false, 2, "outside the 32-bit integer range"},
+        {"h\n-2147483649 a 1\n", false, 2, "outside the 32-bit integer range"},
         {"h\n1 1.5x 1\n", true, 2, "trait value '1.5x' is not a finite decimal number"},
         {"h\n1 inf 1\n", true, 2, "trait value 'inf'"},
         {"h\n1 1e39 1\n", true, 2, "trait value '1e39'"},
         {"h\n1 a 1 2.0\n", false, 2, "allele '2.0' of marker 2 is not a 32-bit integer"},
         {"h\n1 a 1 2147483648\n", false, 2, "allele '2147483648'"},
+        {"h\n1 a 1 -2147483649\n", false, 2, "allele '-2147483649'"},
     };
     for (const auto& c : cases) {
         try {
