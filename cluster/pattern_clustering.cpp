@@ -18,6 +18,8 @@ namespace {
 constexpr uint8_t kBinMask = 0x0f;
 constexpr uint8_t kBelowLowerEdge = 0x10;  // also: below a fixed radius
 constexpr uint8_t kBelowUpperEdge = 0x20;
+// Below this many patterns every pair is walked exactly.
+constexpr int32_t kScreenFrom = 48;
 
 uint8_t pairCode(double d, const RadiusRule& rule) {
     if (!rule.derived) return d < rule.fixed ? kBelowLowerEdge : 0;
@@ -26,6 +28,26 @@ uint8_t pairCode(double d, const RadiusRule& rule) {
     if (d < bin * 0.1) code |= kBelowLowerEdge;
     if (d < (bin + 1) * 0.1) code |= kBelowUpperEdge;
     return code;
+}
+
+// The code of a distance estimate, or 0xff when the estimate lies so close to a
+// decision edge (a multiple of 0.1 for a derived radius, the radius itself when
+// fixed) that only the exact distance can tell on which side it falls.
+// Estimates are far closer to the exact distance than these margins.
+constexpr uint8_t kNeedsExact = 0xff;
+
+uint8_t estimateCode(double tenths, const RadiusRule& rule) {
+    if (!rule.derived) {
+        const double estimate = 0.1 * tenths;
+        if (std::fabs(estimate - rule.fixed) < 1e-9) return kNeedsExact;
+        return estimate < rule.fixed ? kBelowLowerEdge : 0;
+    }
+    if (!(tenths > 1e-8 && tenths < 10.0 - 1e-8)) return kNeedsExact;
+    const int bin = static_cast<int>(tenths);
+    const double fraction = tenths - bin;
+    if (fraction < 1e-8 || fraction > 1.0 - 1e-8) return kNeedsExact;
+    // Well inside its bin: above the lower edge, below the upper one.
+    return static_cast<uint8_t>(bin) | kBelowUpperEdge;
 }
 
 bool neighboursUnder(uint8_t code, bool derived, int radiusBin) {
@@ -74,20 +96,32 @@ void WindowClusterer::classifyPairs(const AnalysisState& state, const RadiusRule
                             " distinct haplotypes in one window");
     }
     std::fill(std::begin(histogram_), std::end(histogram_), 0);
+    // Many patterns: estimate first, walk exactly only near a decision edge.
+    const bool screened = k >= kScreenFrom && screen_.prepare(state, walk_, patterns_);
     uint8_t* out = pairs_.data();
+    // Four histograms side by side, so that neighbouring pairs falling in one bin
+    // do not wait on each other's additions.
+    int64_t histograms[4][kDistanceBins] = {};
     for (int32_t p = 0; p < k; ++p) {
         const int32_t* x = alleles + static_cast<size_t>(patterns_.representative(p)) * rowLength;
         const int64_t sizeP = patterns_.size(p);
         for (int32_t q = p; q < k; ++q) {
-            const int32_t* y = alleles + static_cast<size_t>(patterns_.representative(q)) * rowLength;
+            uint8_t code = kNeedsExact;
+            if (screened && q != p) code = estimateCode(screen_.estimateTenths(p, q), rule);
             // Two different haplotypes with the same pattern are compared too.
-            const double d = walkDistance(walk_, x, y);
-            const uint8_t code = pairCode(d, rule);
-            *out++ = code;
-            if (rule.derived) {
-                const int64_t count = p == q ? sizeP * (sizeP - 1) / 2 : sizeP * patterns_.size(q);
-                histogram_[code & kBinMask] += count;
+            if (code == kNeedsExact) {
+                code = pairCode(walkDistance(walk_, x, alleles + static_cast<size_t>(
+                                                                     patterns_.representative(q)) * rowLength),
+                                rule);
             }
+            *out++ = code;
+            const int64_t count = p == q ? sizeP * (sizeP - 1) / 2 : sizeP * patterns_.size(q);
+            histograms[q & 3][code & kBinMask] += count;
+        }
+    }
+    if (rule.derived) {
+        for (int b = 0; b < kDistanceBins; ++b) {
+            histogram_[b] = histograms[0][b] + histograms[1][b] + histograms[2][b] + histograms[3][b];
         }
     }
 }

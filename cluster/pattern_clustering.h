@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "cluster/pair_screen.h"
 #include "cluster/window_distances.h"
 #include "cluster/window_patterns.h"
 #include "model/analysis_state.h"
@@ -60,6 +61,7 @@ private:
     size_t pairSlot(int32_t p, int32_t q) const;
 
     WindowWalk walk_;
+    PairScreen screen_;
     WindowPatterns patterns_;
     // Per pattern pair p <= q (diagonal included), first a code of its distance,
     // then whether the two patterns are neighbours.

@@ -13,8 +13,9 @@ int main(int argc, char** argv) {
     if (!commandLine) return 0;
     try {
         return orvane::runAnalysis(*commandLine);
-    } catch (const orvane::NumericalError&) {
-        return 1;  // the report is already on standard error
+    } catch (const orvane::NumericalError& error) {
+        orvane::writeFatalReport(stderr, error);
+        return 1;
     } catch (const orvane::InputError& error) {
         std::fprintf(stderr, "orvane: error: %s\n", error.describe().c_str());
         return 2;

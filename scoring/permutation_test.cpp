@@ -34,7 +34,7 @@ int64_t maskedCount(const uint64_t* packed, const uint64_t* mask, size_t words) 
 class CaseCounter {
 public:
     explicit CaseCounter(int32_t n)
-        : n_(n), words_((static_cast<size_t>(n) + 63) / 64), packed_(words_) {}
+        : words_((static_cast<size_t>(n) + 63) / 64), packed_(words_) {}
 
     void prepare(const WindowClusters& window) {
         window_ = &window;
@@ -83,7 +83,6 @@ public:
     size_t paddedSize() const { return words_ * 64; }
 
 private:
-    int32_t n_;
     size_t words_;
     std::vector<uint64_t> packed_;
     std::vector<uint64_t> masks_;
@@ -116,56 +115,13 @@ void caseControlReplicates(AnalysisState& state, const std::vector<WindowCluster
     for (int32_t h = 0; h < n; ++h) state.haplotypes[static_cast<size_t>(h)].status = status[static_cast<size_t>(h)];
 }
 
-// The trait values only move between records, so their sorted order is fixed:
-// the shuffle moves indices into it, and the Mann-Whitney U of a replicate is
-// counted from ranks in one pass over the carriers.
-struct RankedTraits {
-    std::vector<double> sorted;      // ascending
-    std::vector<int64_t> greater;    // per index: values strictly greater
-    std::vector<int32_t> tieGroup;   // per index: its run of equal values
-    bool ties = false;
-
-    explicit RankedTraits(const AnalysisState& state, std::vector<uint32_t>& index) {
-        const size_t n = state.haplotypes.size();
-        std::vector<uint32_t> order(n);
-        std::iota(order.begin(), order.end(), 0u);
-        std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-            return state.haplotypes[a].trait < state.haplotypes[b].trait;
-        });
-        sorted.resize(n);
-        index.resize(n);
-        for (size_t v = 0; v < n; ++v) {
-            sorted[v] = state.haplotypes[order[v]].trait;
-            index[order[v]] = static_cast<uint32_t>(v);
-        }
-        greater.resize(n);
-        tieGroup.resize(n);
-        size_t runStart = 0;
-        int32_t group = 0;
-        for (size_t v = 0; v < n; ++v) {
-            if (v > 0 && sorted[v] != sorted[v - 1]) {
-                runStart = v;
-                ++group;
-            }
-            tieGroup[v] = group;
-            if (v > runStart) ties = true;
-        }
-        // Walk down so each run learns where it ends.
-        size_t runEnd = n;
-        for (size_t v = n; v-- > 0;) {
-            if (v + 1 < n && sorted[v] != sorted[v + 1]) runEnd = v + 1;
-            greater[v] = static_cast<int64_t>(n - runEnd);
-        }
-    }
-};
-
 void traitReplicates(AnalysisState& state, const std::vector<WindowClusters>& clusters,
                      std::vector<double>& scoreMaxima, std::vector<double>& tMaxima,
                      std::vector<double>& zMaxima) {
     const int32_t n = state.nHaplotypes;
     const int32_t replicates = state.nPermutations;
     std::vector<uint32_t> index;
-    const RankedTraits ranked(state, index);
+    const TraitRanks ranked(state, index);
     const double* value = ranked.sorted.data();
     std::vector<int32_t> carriers;
     std::vector<int64_t> groupCount(static_cast<size_t>(n), 0);
@@ -176,7 +132,6 @@ void traitReplicates(AnalysisState& state, const std::vector<WindowClusters>& cl
         for (int32_t h = 0; h < n; ++h) {
             if (state.allele(h, l) == 1) carriers.push_back(h);
         }
-        const int64_t n1 = static_cast<int64_t>(carriers.size());
         for (int32_t r = 0; r < replicates; ++r) {
             shuffleLabelArray(state.random, n, index.data());
 
@@ -196,33 +151,10 @@ void traitReplicates(AnalysisState& state, const std::vector<WindowClusters>& cl
                 if (t > best) best = t;
             }
 
-            double s1 = 0.0;
-            double q1 = 0.0;
-            int64_t above = 0;
-            for (const int32_t h : carriers) {
-                const uint32_t v = index[static_cast<size_t>(h)];
-                s1 += value[v];
-                q1 += value[v] * value[v];
-                above += ranked.greater[v];
-            }
-            // Pairs of carriers in which the second is strictly larger.
-            int64_t sameValue = n1;
-            if (ranked.ties) {
-                sameValue = 0;
-                for (const int32_t h : carriers) ++groupCount[static_cast<size_t>(ranked.tieGroup[index[static_cast<size_t>(h)]])];
-                for (const int32_t h : carriers) {
-                    int64_t& count = groupCount[static_cast<size_t>(ranked.tieGroup[index[static_cast<size_t>(h)]])];
-                    sameValue += count * count;
-                    count = 0;
-                }
-            }
-            const int64_t u = above - (n1 * n1 - sameValue) / 2;
-            TraitTests tests;
-            traitMoments(state, n1, s1, q1, tests);
-
+            const TraitTests tests = rankedTraitTests(state, ranked, index.data(), carriers, groupCount);
             updateMaximum(scoreMaxima[static_cast<size_t>(r)], best, l);
             updateMaximum(tMaxima[static_cast<size_t>(r)], tests.t, l);
-            updateMaximum(zMaxima[static_cast<size_t>(r)], mannWhitneyZ(u, n1, n - n1), l);
+            updateMaximum(zMaxima[static_cast<size_t>(r)], tests.z, l);
         }
     }
     for (size_t h = 0; h < index.size(); ++h) state.haplotypes[h].trait = value[index[h]];

@@ -1,6 +1,8 @@
 #include "scoring/single_marker_tests.h"
 
+#include <algorithm>
 #include <cmath>
+#include <numeric>
 
 namespace orvane {
 
@@ -72,6 +74,73 @@ TraitTests singleMarkerTraitTests(const AnalysisState& state, int32_t m) {
     }
     result.u = u;
     result.z = mannWhitneyZ(u, n1, state.nHaplotypes - n1);
+    return result;
+}
+
+TraitRanks::TraitRanks(const AnalysisState& state, std::vector<uint32_t>& index) {
+    const size_t n = state.haplotypes.size();
+    std::vector<uint32_t> order(n);
+    std::iota(order.begin(), order.end(), 0u);
+    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+        return state.haplotypes[a].trait < state.haplotypes[b].trait;
+    });
+    sorted.resize(n);
+    index.resize(n);
+    for (size_t v = 0; v < n; ++v) {
+        sorted[v] = state.haplotypes[order[v]].trait;
+        index[order[v]] = static_cast<uint32_t>(v);
+    }
+    greater.resize(n);
+    tieGroup.resize(n);
+    int32_t group = 0;
+    for (size_t v = 0; v < n; ++v) {
+        if (v > 0 && sorted[v] != sorted[v - 1]) ++group;
+        if (v > 0 && sorted[v] == sorted[v - 1]) ties = true;
+        tieGroup[v] = group;
+    }
+    // Walking down, each run of equal values learns where it ends.
+    size_t runEnd = n;
+    for (size_t v = n; v-- > 0;) {
+        if (v + 1 < n && sorted[v] != sorted[v + 1]) runEnd = v + 1;
+        greater[v] = static_cast<int64_t>(n - runEnd);
+    }
+}
+
+int64_t mannWhitneyU(const TraitRanks& ranks, const uint32_t* index,
+                     const std::vector<int32_t>& carriers, std::vector<int64_t>& scratch) {
+    // Pairs (carrier, anyone larger), less the pairs of two carriers in which the
+    // second is larger: half of the carrier pairs whose values differ.
+    const int64_t n1 = static_cast<int64_t>(carriers.size());
+    int64_t above = 0;
+    for (const int32_t h : carriers) above += ranks.greater[index[h]];
+    int64_t sameValue = n1;
+    if (ranks.ties) {
+        sameValue = 0;
+        for (const int32_t h : carriers) ++scratch[static_cast<size_t>(ranks.tieGroup[index[h]])];
+        for (const int32_t h : carriers) {
+            int64_t& count = scratch[static_cast<size_t>(ranks.tieGroup[index[h]])];
+            sameValue += count * count;
+            count = 0;
+        }
+    }
+    return above - (n1 * n1 - sameValue) / 2;
+}
+
+TraitTests rankedTraitTests(const AnalysisState& state, const TraitRanks& ranks,
+                            const uint32_t* index, const std::vector<int32_t>& carriers,
+                            std::vector<int64_t>& scratch) {
+    double s1 = 0.0;
+    double q1 = 0.0;
+    for (const int32_t h : carriers) {
+        const double x = ranks.sorted[index[h]];
+        s1 += x;
+        q1 += x * x;
+    }
+    const int64_t n1 = static_cast<int64_t>(carriers.size());
+    TraitTests result;
+    traitMoments(state, n1, s1, q1, result);
+    result.u = mannWhitneyU(ranks, index, carriers, scratch);
+    result.z = mannWhitneyZ(result.u, n1, state.nHaplotypes - n1);
     return result;
 }
 

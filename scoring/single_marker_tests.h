@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "model/analysis_state.h"
 
@@ -24,5 +25,27 @@ TraitTests singleMarkerTraitTests(const AnalysisState& state, int32_t m);
 void traitMoments(const AnalysisState& state, int64_t n1, double s1, double q1, TraitTests& out);
 // Normal score of U for groups of n1 and n2 haplotypes.
 double mannWhitneyZ(int64_t u, int64_t n1, int64_t n2);
+
+// The trait values in ascending order. Trait values only ever move between
+// records, so this order is fixed for a run: a record's value is named by its
+// index in it, and the Mann-Whitney U of any grouping is counted from ranks.
+struct TraitRanks {
+    std::vector<double> sorted;
+    std::vector<int64_t> greater;   // per index: how many values are strictly greater
+    std::vector<int32_t> tieGroup;  // per index: its run of equal values
+    bool ties = false;
+    // `index` receives, per record, the index of its value.
+    TraitRanks(const AnalysisState& state, std::vector<uint32_t>& index);
+};
+
+// U of the carriers (ascending record indices) against all other records, the
+// records' values given as indices; `scratch` is zero on entry and on return.
+int64_t mannWhitneyU(const TraitRanks& ranks, const uint32_t* index,
+                     const std::vector<int32_t>& carriers, std::vector<int64_t>& scratch);
+
+// The same five tests as singleMarkerTraitTests, U counted from ranks.
+TraitTests rankedTraitTests(const AnalysisState& state, const TraitRanks& ranks,
+                            const uint32_t* index, const std::vector<int32_t>& carriers,
+                            std::vector<int64_t>& scratch);
 
 }  // namespace orvane

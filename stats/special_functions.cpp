@@ -27,12 +27,13 @@ double floored(double value) {
 
 }  // namespace
 
-void fatalerror(const char* message) {
-    std::fputs("Numerical Recipes run-time error...\n", stderr);
-    std::fprintf(stderr, "%s\n", message);
-    std::fputs("...now exiting to system...\n", stderr);
-    std::fflush(stderr);
-    throw NumericalError(message);
+void fatalerror(const char* message) { throw NumericalError(message); }
+
+void writeFatalReport(std::FILE* out, const NumericalError& error) {
+    std::fputs("Numerical Recipes run-time error...\n", out);
+    std::fprintf(out, "%s\n", error.what());
+    std::fputs("...now exiting to system...\n", out);
+    std::fflush(out);
 }
 
 // Lanczos approximation with gamma = 5; callers only pass x > 0.

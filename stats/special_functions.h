@@ -3,24 +3,29 @@
 // failure to converge ends the run through fatalerror (exit status 1).
 #pragma once
 
+#include <cstdio>
 #include <stdexcept>
 
 namespace orvane {
 
-// Thrown by fatalerror after its message is on standard error; the entry point
-// ends the process with status 1. Unwinding, rather than exiting on the spot,
-// lets every thread stop cleanly and leaves unflushed output off the disk.
+// Thrown by fatalerror; the entry point writes its report and ends the process
+// with status 1. Unwinding, rather than exiting on the spot, lets every thread
+// stop cleanly, leaves unflushed output off the disk, and lets a run that works
+// on several markers at once report the error of the first marker in map order.
 class NumericalError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// The three-line report of a fatal numerical error.
+void writeFatalReport(std::FILE* out, const NumericalError& error);
 
 constexpr int ITMAX = 1000;
 constexpr int MAXIT = 1000;
 constexpr double TOLERANCE = 3.0e-20;
 constexpr double MIN_DENOMINATOR = 1.0e-30;
 
-// Writes the three-line report to standard error and throws NumericalError.
+// Ends the computation with `message`: throws NumericalError.
 [[noreturn]] void fatalerror(const char* message);
 
 double lngamma(double x);

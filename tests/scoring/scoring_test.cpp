@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -223,6 +224,34 @@ TEST(SingleMarker, WorkedTraitTests) {
     EXPECT_EQ(static_cast<int>(r.dof), 2);
     EXPECT_EQ(r.u, 4);
     EXPECT_NEAR(r.z, -1.5491933384829668, 1e-12);
+}
+
+TEST(SingleMarker, RanksGiveTheSameTestsAsDirectComparison) {
+    std::mt19937 rng(99);
+    for (int round = 0; round < 40; ++round) {
+        const int n = 2 + static_cast<int>(rng() % 60);
+        std::vector<double> traits;
+        for (int h = 0; h < n; ++h) {
+            // Few distinct values in some rounds, so ties are common.
+            traits.push_back(round % 2 ? static_cast<double>(rng() % 5) : (rng() % 100000) / 7.0);
+        }
+        AnalysisState state = traitState(traits);
+        std::vector<int32_t> carriers;
+        for (int h = 0; h < n; ++h) {
+            state.alleles[static_cast<size_t>(h)] = rng() % 3 ? 2 : 1;
+            if (state.alleles[static_cast<size_t>(h)] == 1) carriers.push_back(h);
+        }
+        std::vector<uint32_t> index;
+        const TraitRanks ranks(state, index);
+        std::vector<int64_t> scratch(static_cast<size_t>(n), 0);
+        const TraitTests direct = singleMarkerTraitTests(state, 0);
+        const TraitTests ranked = rankedTraitTests(state, ranks, index.data(), carriers, scratch);
+        EXPECT_EQ(ranked.u, direct.u) << round;
+        EXPECT_EQ(formatReal(ranked.z), formatReal(direct.z)) << round;
+        EXPECT_EQ(formatReal(ranked.t), formatReal(direct.t)) << round;
+        EXPECT_EQ(formatReal(ranked.dof), formatReal(direct.dof)) << round;
+        for (int64_t c : scratch) ASSERT_EQ(c, 0);
+    }
 }
 
 TEST(SingleMarker, TiesAddNothingToU) {

@@ -128,10 +128,19 @@ TEST(SpecialFunctions, FatalPathsReportTheirMessage) {
          "a too large, ITMAX too small in routine gser"},
     };
     for (const Fatal& c : cases) {
-        ::testing::internal::CaptureStderr();
-        EXPECT_THROW(c.call(), NumericalError) << c.what;
-        EXPECT_EQ(::testing::internal::GetCapturedStderr(), fatalText(c.message)) << c.what;
+        try {
+            c.call();
+            ADD_FAILURE() << c.what << " returned";
+        } catch (const NumericalError& error) {
+            EXPECT_STREQ(error.what(), c.message) << c.what;
+        }
     }
+}
+
+TEST(SpecialFunctions, FatalReportIsThreeLines) {
+    ::testing::internal::CaptureStderr();
+    writeFatalReport(stderr, NumericalError("Invalid arguments in routine gammq"));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), fatalText("Invalid arguments in routine gammq"));
 }
 
 }  // namespace

@@ -1,0 +1,144 @@
+#include "cluster/pair_screen.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace orvane {
+
+namespace {
+
+// Weights a mask of one side's agreeing steps earns: the match weight of every
+// agreeing step, plus (when the centre agrees) the run weight of the steps before
+// the side's first disagreement.
+void fillSideTable(const double* match, const double* run, int32_t steps, double* table) {
+    const size_t masks = size_t{1} << steps;
+    for (int centre = 0; centre < 2; ++centre) {
+        double* out = table + static_cast<size_t>(centre) * masks;
+        for (size_t mask = 0; mask < masks; ++mask) {
+            double sum = 0.0;
+            bool inRun = centre == 1;
+            for (int32_t s = 0; s < steps; ++s) {
+                if ((mask >> s) & 1) {
+                    sum += match[s];
+                    if (inRun) sum += run[s];
+                } else {
+                    inRun = false;
+                }
+            }
+            out[mask] = sum;
+        }
+    }
+}
+
+}  // namespace
+
+bool PairScreen::prepare(const AnalysisState& state, const WindowWalk& walk,
+                         const WindowPatterns& patterns) {
+    const int32_t nRight = walk.nRight;
+    const int32_t nLeft = walk.nLeft;
+    if (nRight > kMaxSideSteps || nLeft > kMaxSideSteps || !std::isfinite(walk.total)) return false;
+    const int32_t steps = nRight + nLeft;
+    for (int32_t s = 0; s < steps; ++s) {
+        if (!std::isfinite(walk.match[static_cast<size_t>(s)]) ||
+            !std::isfinite(walk.run[static_cast<size_t>(s)]))
+            return false;
+    }
+
+    // What the estimate sums: the distance is (denominator - shared) / denominator.
+    std::vector<double> match(walk.match.begin(), walk.match.end());
+    std::vector<double> run(walk.run.begin(), walk.run.end());
+    centreWeight_[1] = 1.0;
+    denominator_ = walk.total;
+    if (walk.ldMeasure) {
+        const double variant = walk.ldVariant;
+        if (variant == 1.0) {
+            std::fill(run.begin(), run.end(), 0.0);
+        } else if (variant == 2.0) {
+            // Without any LD weight the centre alone decides: left to the exact walk.
+            if (walk.ldTotal == 0.0) return false;
+            run = match;
+            std::fill(match.begin(), match.end(), 0.0);
+            centreWeight_[1] = 0.0;
+            denominator_ = walk.ldTotal;
+        } else if (variant == 3.0) {
+            run = match;
+            denominator_ = walk.total + walk.ldTotal;
+        } else {
+            return false;
+        }
+    }
+    tenOverDenominator_ = 10.0 / denominator_;
+
+    // Each walk step's codes renumbered densely, so that a few bit planes tell
+    // whether two patterns agree at every step at once.
+    const int32_t k = patterns.count;
+    const size_t rowLength = static_cast<size_t>(state.nMarkers);
+    const auto code = [&](int32_t p, int32_t marker) {
+        return state.alleles[static_cast<size_t>(patterns.representative(p)) * rowLength +
+                             static_cast<size_t>(marker)];
+    };
+    std::vector<int32_t> distinct;
+    std::vector<std::vector<uint8_t>> dense(static_cast<size_t>(steps));
+    int maxCodes = 1;
+    for (int32_t s = 0; s < steps; ++s) {
+        const int32_t marker = walk.marker[static_cast<size_t>(s)];
+        codes_.resize(static_cast<size_t>(k));
+        for (int32_t p = 0; p < k; ++p) codes_[static_cast<size_t>(p)] = code(p, marker);
+        distinct = codes_;
+        std::sort(distinct.begin(), distinct.end());
+        distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+        if (distinct.size() > 16) return false;
+        maxCodes = std::max(maxCodes, static_cast<int>(distinct.size()));
+        std::vector<uint8_t>& ids = dense[static_cast<size_t>(s)];
+        ids.resize(static_cast<size_t>(k));
+        for (int32_t p = 0; p < k; ++p) {
+            ids[static_cast<size_t>(p)] = static_cast<uint8_t>(
+                std::lower_bound(distinct.begin(), distinct.end(), codes_[static_cast<size_t>(p)]) -
+                distinct.begin());
+        }
+    }
+    planes_ = 1;
+    while ((1 << planes_) < maxCodes) ++planes_;
+    bits_.assign(static_cast<size_t>(k) * static_cast<size_t>(planes_), 0);
+    centreCode_.resize(static_cast<size_t>(k));
+    for (int32_t p = 0; p < k; ++p) {
+        centreCode_[static_cast<size_t>(p)] = code(p, walk.centre);
+        uint32_t* planes = &bits_[static_cast<size_t>(p) * static_cast<size_t>(planes_)];
+        for (int32_t s = 0; s < steps; ++s) {
+            const int id = dense[static_cast<size_t>(s)][static_cast<size_t>(p)];
+            for (int b = 0; b < planes_; ++b) {
+                if ((id >> b) & 1) planes[b] |= uint32_t{1} << s;
+            }
+        }
+    }
+
+    // Each side in one or two segments; the walk's steps are the right side's,
+    // then the left side's.
+    segments_.clear();
+    size_t tableSize = 0;
+    for (const auto& [first, count] : {std::make_pair(0, nRight), std::make_pair(nRight, nLeft)}) {
+        for (int32_t done = 0; done < count || (done == 0 && count == 0); done += kSegmentSteps) {
+            Segment segment;
+            segment.steps = std::min(kSegmentSteps, count - done);
+            segment.shift = first + done;
+            segment.mask = (uint32_t{1} << segment.steps) - 1;
+            segment.after = done > 0;
+            segment.afterShift = first;
+            segment.afterMask = (uint32_t{1} << kSegmentSteps) - 1;
+            segments_.push_back(segment);
+            tableSize += size_t{2} << segment.steps;
+            if (count == 0) break;
+        }
+    }
+    tables_.resize(tableSize);
+    double* table = tables_.data();
+    for (Segment& segment : segments_) {
+        fillSideTable(match.data() + segment.shift, run.data() + segment.shift, segment.steps, table);
+        segment.table = table;
+        table += size_t{2} << segment.steps;
+    }
+    oneSegmentPerSide_ = segments_.size() == 2;
+    return true;
+}
+
+}  // namespace orvane

@@ -1,0 +1,84 @@
+// A quick estimate of the distance between two window patterns, for windows with
+// many distinct patterns. The estimate adds the same weights in another order, so
+// it lies within a few units in the last place of the exact distance; a pair whose
+// estimate falls near a decision edge (a histogram bin edge or the radius) is
+// recomputed exactly, so every decision is the one the exact walk makes.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "cluster/window_distances.h"
+#include "cluster/window_patterns.h"
+#include "model/analysis_state.h"
+
+namespace orvane {
+
+class PairScreen {
+public:
+    // Walk steps per table, and tables per side of the centre.
+    static constexpr int32_t kSegmentSteps = 12;
+    static constexpr int32_t kMaxSideSteps = 2 * kSegmentSteps;
+
+    // Builds the bit planes and weight tables of the window; false when the window
+    // must use the exact walk for every pair (weights that are not finite, more
+    // than kMaxSideSteps steps on a side, more than 16 allele codes at a marker).
+    bool prepare(const AnalysisState& state, const WindowWalk& walk,
+                 const WindowPatterns& patterns);
+
+    // Ten times the estimated distance of patterns p and q.
+    double estimateTenths(int32_t p, int32_t q) const {
+        const uint32_t* a = &bits_[static_cast<size_t>(p) * static_cast<size_t>(planes_)];
+        const uint32_t* b = &bits_[static_cast<size_t>(q) * static_cast<size_t>(planes_)];
+        uint32_t differ = 0;
+        for (int plane = 0; plane < planes_; ++plane) differ |= a[plane] ^ b[plane];
+        const uint32_t agreeCentre = centreCode_[static_cast<size_t>(p)] == centreCode_[static_cast<size_t>(q)];
+        const uint32_t agree = ~differ;
+        double shared = centreWeight_[agreeCentre];
+        if (oneSegmentPerSide_) {
+            // The common window: each side's steps in one table.
+            const Segment& right = segments_[0];
+            const Segment& left = segments_[1];
+            shared += right.table[(static_cast<size_t>(agreeCentre) << right.steps) | (agree & right.mask)];
+            shared += left.table[(static_cast<size_t>(agreeCentre) << left.steps) |
+                                 ((agree >> left.shift) & left.mask)];
+            return (denominator_ - shared) * tenOverDenominator_;
+        }
+        for (const Segment& segment : segments_) {
+            const uint32_t mask = (agree >> segment.shift) & segment.mask;
+            // The shared run reaches a segment only through a fully agreeing first one.
+            const uint32_t runs = segment.after ? agreeCentre & ((agree >> segment.afterShift &
+                                                                  segment.afterMask) == segment.afterMask)
+                                                : agreeCentre;
+            shared += segment.table[(static_cast<size_t>(runs) << segment.steps) | mask];
+        }
+        return (denominator_ - shared) * tenOverDenominator_;
+    }
+
+private:
+    // Up to kSegmentSteps consecutive walk steps of one side, with the weights
+    // every agreement mask of them earns, without and with the shared run
+    // reaching the segment.
+    struct Segment {
+        int32_t steps = 0;
+        int32_t shift = 0;
+        uint32_t mask = 0;
+        bool after = false;  // second segment of its side
+        int32_t afterShift = 0;
+        uint32_t afterMask = 0;
+        const double* table = nullptr;
+    };
+
+    int planes_ = 0;
+    std::vector<Segment> segments_;
+    bool oneSegmentPerSide_ = false;
+    double denominator_ = 1.0;
+    double tenOverDenominator_ = 10.0;
+    double centreWeight_[2] = {0.0, 1.0};
+    std::vector<uint32_t> bits_;        // planes_ words per pattern, one bit per walk step
+    std::vector<int32_t> centreCode_;   // per pattern
+    std::vector<double> tables_;
+    std::vector<int32_t> codes_;        // scratch
+};
+
+}  // namespace orvane

@@ -1,0 +1,239 @@
+#include "driver/scan.h"
+
+#include <cmath>
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "cluster/window_distances.h"
+#include "driver/progress.h"
+#include "scoring/case_control_scoring.h"
+#include "scoring/single_marker_tests.h"
+#include "scoring/trait_scoring.h"
+#include "stats/special_functions.h"
+
+namespace orvane {
+
+namespace {
+
+double minusLog10(double p) { return -std::log10(p); }
+
+// What one marker contributes to the outputs, computed ahead of writing.
+struct MarkerOutcome {
+    TextBuffer block;
+    double score = 0.0;
+    double scoreMinusLogP = 0.0;
+    double chiSquare = 0.0;
+    double chiSquareMinusLogP = 0.0;
+    TraitTests tests;
+    // An error met while computing the marker; a numerical error of the tails
+    // comes after the marker's block, which is still written.
+    std::exception_ptr error;
+    bool blockComplete = false;
+};
+
+using ComputeMarker = std::function<void(int32_t, WindowClusterer&, MarkerOutcome&)>;
+using WriteMarker = std::function<void(int32_t, MarkerOutcome&)>;
+
+// Workers compute markers in any order, at most kLookahead ahead of the writer;
+// the calling thread writes them in marker order.
+class MarkerPipeline {
+public:
+    static constexpr int32_t kLookahead = 256;
+
+    MarkerPipeline(int threads, int32_t markers) : threads_(threads), markers_(markers) {
+        outcomes_.resize(static_cast<size_t>(markers));
+        ready_.assign(static_cast<size_t>(markers), 0);
+    }
+
+    void run(const ComputeMarker& compute, const WriteMarker& write) {
+        if (threads_ <= 1) {
+            WindowClusterer clusterer;
+            for (int32_t i = 0; i < markers_; ++i) {
+                MarkerOutcome& outcome = outcomes_[static_cast<size_t>(i)];
+                computeSafely(compute, i, clusterer, outcome);
+                write(i, outcome);
+                outcome = MarkerOutcome();
+            }
+            return;
+        }
+        std::vector<std::thread> workers;
+        try {
+            for (int t = 0; t < threads_; ++t) workers.emplace_back([&] { work(compute); });
+            for (int32_t i = 0; i < markers_; ++i) {
+                {
+                    std::unique_lock<std::mutex> lock(mutex_);
+                    changed_.wait(lock, [&] { return ready_[static_cast<size_t>(i)] != 0; });
+                }
+                MarkerOutcome& outcome = outcomes_[static_cast<size_t>(i)];
+                write(i, outcome);
+                outcome = MarkerOutcome();
+                std::lock_guard<std::mutex> lock(mutex_);
+                written_ = i + 1;
+                changed_.notify_all();
+            }
+        } catch (...) {
+            stop(workers);
+            throw;
+        }
+        stop(workers);
+    }
+
+private:
+    static void computeSafely(const ComputeMarker& compute, int32_t i, WindowClusterer& clusterer,
+                              MarkerOutcome& outcome) {
+        try {
+            compute(i, clusterer, outcome);
+        } catch (...) {
+            outcome.error = std::current_exception();
+        }
+    }
+
+    void work(const ComputeMarker& compute) {
+        WindowClusterer clusterer;
+        for (;;) {
+            int32_t i = 0;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                changed_.wait(lock, [&] {
+                    return stopping_ || next_ >= markers_ || next_ < written_ + kLookahead;
+                });
+                if (stopping_ || next_ >= markers_) return;
+                i = next_++;
+            }
+            computeSafely(compute, i, clusterer, outcomes_[static_cast<size_t>(i)]);
+            std::lock_guard<std::mutex> lock(mutex_);
+            ready_[static_cast<size_t>(i)] = 1;
+            changed_.notify_all();
+        }
+    }
+
+    void stop(std::vector<std::thread>& workers) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+            changed_.notify_all();
+        }
+        for (std::thread& worker : workers) worker.join();
+    }
+
+    int threads_;
+    int32_t markers_;
+    std::vector<MarkerOutcome> outcomes_;
+    std::vector<char> ready_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int32_t next_ = 0;
+    int32_t written_ = 0;
+    bool stopping_ = false;
+};
+
+// Writes a marker's block and line in order; an error stops the run there.
+class OrderedWriter {
+public:
+    OrderedWriter(const AnalysisState& state, OutputFile& report, ResultFile& results,
+                  ProgressLine& progress)
+        : state_(state), report_(report), results_(results), progress_(progress) {}
+
+    // Writes the block; true when the marker's line may follow.
+    void writeBlock(MarkerOutcome& outcome) {
+        if (outcome.error && !outcome.blockComplete) std::rethrow_exception(outcome.error);
+        report_ << outcome.block.text();
+        report_.flush();
+        if (outcome.error) std::rethrow_exception(outcome.error);
+    }
+
+    void endLine(int32_t i) {
+        const bool last = i + 1 == state_.nMarkers;
+        if (!last) cumulativeDistance_ += state_.markerDistances[static_cast<size_t>(i)];
+        results_.endMarkerLine(!last, cumulativeDistance_);
+        progress_.update("scanning markers", i + 1, state_.nMarkers);
+    }
+
+    ResultFile& results() { return results_; }
+
+private:
+    const AnalysisState& state_;
+    OutputFile& report_;
+    ResultFile& results_;
+    ProgressLine& progress_;
+    double cumulativeDistance_ = 0.0;
+};
+
+int32_t clusterMarker(const AnalysisState& state, const RadiusRule& rule, int32_t i,
+                      WindowClusterer& clusterer, WindowClusters& clusters) {
+    clusterer.cluster(state, rule, i, clusters);
+    return windowStartOf(i, state.windowSize, state.nMarkers);
+}
+
+}  // namespace
+
+std::vector<WindowClusters> scanCaseControl(AnalysisState& state, int threads, OutputFile& report,
+                                            ResultFile& results, CaseControlSummary& summary,
+                                            ProgressLine& progress) {
+    std::vector<WindowClusters> clusters(static_cast<size_t>(state.nMarkers));
+    const RadiusRule rule = radiusRuleFor(state);
+    OrderedWriter writer(state, report, results, progress);
+    MarkerPipeline pipeline(threads, state.nMarkers);
+    pipeline.run(
+        [&](int32_t i, WindowClusterer& clusterer, MarkerOutcome& out) {
+            WindowClusters& window = clusters[static_cast<size_t>(i)];
+            const int32_t start = clusterMarker(state, rule, i, clusterer, window);
+            out.score = scoreWindowCaseControl(state, window, i, start, out.block);
+            out.blockComplete = true;
+            out.scoreMinusLogP = minusLog10(chisqtail(out.score * out.score, 1));
+            out.chiSquare = singleMarkerChiSquare(state, i);
+            out.chiSquareMinusLogP =
+                out.chiSquare == 0.0 ? 0.0 : minusLog10(chisqtail(out.chiSquare, 1));
+        },
+        [&](int32_t i, MarkerOutcome& out) {
+            summary.score.offer(out.score, i);
+            writer.writeBlock(out);
+            summary.chiSquare.offer(out.chiSquare, i);
+            writer.results().caseControlLine(i, out.score, out.scoreMinusLogP, out.chiSquare,
+                                             out.chiSquareMinusLogP);
+            writer.endLine(i);
+        });
+    return clusters;
+}
+
+std::vector<WindowClusters> scanTrait(AnalysisState& state, int threads, OutputFile& report,
+                                      ResultFile& results, TraitSummary& summary,
+                                      ProgressLine& progress) {
+    std::vector<WindowClusters> clusters(static_cast<size_t>(state.nMarkers));
+    const RadiusRule rule = radiusRuleFor(state);
+    // The totals are the same at every marker: the trait values do not move in the scan.
+    prepareTraitStatistics(state);
+    std::vector<uint32_t> index;
+    const TraitRanks ranks(state, index);
+    OrderedWriter writer(state, report, results, progress);
+    MarkerPipeline pipeline(threads, state.nMarkers);
+    pipeline.run(
+        [&](int32_t i, WindowClusterer& clusterer, MarkerOutcome& out) {
+            WindowClusters& window = clusters[static_cast<size_t>(i)];
+            const int32_t start = clusterMarker(state, rule, i, clusterer, window);
+            out.score = scoreWindowTrait(state, window, i, start, out.block);
+            out.blockComplete = true;
+            out.scoreMinusLogP = minusLog10(tdisttail(out.score, state.nHaplotypes - 2));
+            std::vector<int32_t> carriers;
+            for (int32_t h = 0; h < state.nHaplotypes; ++h) {
+                if (state.allele(h, i) == 1) carriers.push_back(h);
+            }
+            std::vector<int64_t> scratch(static_cast<size_t>(state.nHaplotypes), 0);
+            out.tests = rankedTraitTests(state, ranks, index.data(), carriers, scratch);
+        },
+        [&](int32_t i, MarkerOutcome& out) {
+            summary.score.offer(out.score, i);
+            writer.writeBlock(out);
+            writer.results().traitLine(i, out.score, out.scoreMinusLogP, out.tests);
+            summary.t.offer(out.tests.t, i);
+            summary.z.offer(out.tests.z, i);
+            writer.endLine(i);
+        });
+    return clusters;
+}
+
+}  // namespace orvane
