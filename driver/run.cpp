@@ -72,7 +72,7 @@ int runAnalysis(const CommandLine& commandLine) {
         if (state.nPermutations > 0) {
             PermutationPValues p;
             permutationTest(state, clusters, summary.score.value, summary.t.value,
-                            summary.z.value, p);
+                            summary.z.value, p, threads);
             summary.permutationScore = p.score;
             summary.permutationT = p.t;
             summary.permutationZ = p.z;
@@ -84,7 +84,7 @@ int runAnalysis(const CommandLine& commandLine) {
             scanCaseControl(state, threads, report, results, summary, progress);
         if (state.nPermutations > 0) {
             PermutationPValues p;
-            permutationTest(state, clusters, summary.score.value, 0.0, 0.0, p);
+            permutationTest(state, clusters, summary.score.value, 0.0, 0.0, p, threads);
             summary.permutationP = p.score;
         }
         results.caseControlSummary(summary);

@@ -22,12 +22,19 @@ public:
 
     // The multiplier and increment of `steps` draws taken at once:
     // state after `steps` draws = multiplier x state + increment.
-    static void jump(uint32_t steps, uint32_t& multiplier, uint32_t& increment) {
+    static void jump(uint64_t steps, uint32_t& multiplier, uint32_t& increment) {
+        // Powers of the one-draw affine map by repeated squaring.
+        uint32_t a = 214013u, c = 2531011u;
         multiplier = 1u;
         increment = 0u;
-        for (uint32_t k = 0; k < steps; ++k) {
-            multiplier *= 214013u;
-            increment = increment * 214013u + 2531011u;
+        while (steps > 0) {
+            if (steps & 1u) {
+                multiplier = a * multiplier;
+                increment = a * increment + c;
+            }
+            c = a * c + c;
+            a = a * a;
+            steps >>= 1;
         }
     }
 

@@ -1,164 +1,253 @@
 #include "scoring/permutation_test.h"
 
 #include <algorithm>
-#include <cstring>
-#include <numeric>
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <utility>
 
-#include "scoring/case_control_scoring.h"
 #include "scoring/label_shuffle.h"
+#include "scoring/replicate_scoring.h"
 #include "scoring/single_marker_tests.h"
-#include "scoring/trait_scoring.h"
 
 namespace orvane {
 
 namespace {
 
-
-// Per replicate, the value at marker 0 replaced by each strictly greater later one.
-void updateMaximum(double& maximum, double value, int32_t marker) {
-    if (marker == 0 || value > maximum) maximum = value;
-}
-
-// Members of a mask that carry status 1.
-__attribute__((target_clones("popcnt", "default")))
-int64_t maskedCount(const uint64_t* packed, const uint64_t* mask, size_t words) {
-    int64_t sum = 0;
-    for (size_t w = 0; w < words; ++w) sum += __builtin_popcountll(packed[w] & mask[w]);
-    return sum;
-}
-
-// Cases per cluster under the current statuses. Few large clusters are counted
-// with population counts over bit masks of their members, many small ones
-// member by member.
-class CaseCounter {
-public:
-    explicit CaseCounter(int32_t n)
-        : words_((static_cast<size_t>(n) + 63) / 64), packed_(words_) {}
-
-    void prepare(const WindowClusters& window) {
-        window_ = &window;
-        useMasks_ = static_cast<size_t>(window.count()) * words_ < window.members.size();
-        if (!useMasks_) return;
-        masks_.assign(static_cast<size_t>(window.count()) * words_, 0);
-        for (int32_t c = 0; c < window.count(); ++c) {
-            uint64_t* mask = &masks_[static_cast<size_t>(c) * words_];
-            for (int32_t k = window.begin(c); k < window.end(c); ++k) {
-                const uint32_t h = static_cast<uint32_t>(window.members[static_cast<size_t>(k)]);
-                mask[h >> 6] |= uint64_t{1} << (h & 63);
-            }
-        }
+// The scorers of the two modes behind one call: the statistics of replicate r
+// of marker l, from the labels the (l x P + r + 1)-th shuffle left.
+struct CaseControlMode {
+    using Label = uint8_t;
+    static constexpr int kChannels = 1;
+    using Scorer = CaseControlReplicates;
+    static void score(Scorer& scorer, int32_t marker, const Label* labels, double* values) {
+        values[0] = scorer.score(marker, labels);
     }
-
-    // `status` holds one byte (0 or 1) per record, padded with zeros to whole words.
-    void count(const uint8_t* status, std::vector<int64_t>& cases) {
-        const WindowClusters& window = *window_;
-        cases.resize(static_cast<size_t>(window.count()));
-        if (!useMasks_) {
-            for (int32_t c = 0; c < window.count(); ++c) {
-                int64_t sum = 0;
-                for (int32_t k = window.begin(c); k < window.end(c); ++k) {
-                    sum += status[window.members[static_cast<size_t>(k)]];
-                }
-                cases[static_cast<size_t>(c)] = sum;
-            }
-            return;
-        }
-        // Eight status bytes to eight bits with one multiplication.
-        for (size_t w = 0; w < words_; ++w) {
-            uint64_t word = 0;
-            for (int part = 0; part < 8; ++part) {
-                uint64_t bytes;
-                std::memcpy(&bytes, status + w * 64 + part * 8, sizeof bytes);
-                word |= ((bytes * 0x0102040810204080ull) >> 56) << (part * 8);
-            }
-            packed_[w] = word;
-        }
-        for (int32_t c = 0; c < window.count(); ++c) {
-            cases[static_cast<size_t>(c)] =
-                maskedCount(packed_.data(), &masks_[static_cast<size_t>(c) * words_], words_);
-        }
-    }
-
-    size_t paddedSize() const { return words_ * 64; }
-
-private:
-    size_t words_;
-    std::vector<uint64_t> packed_;
-    std::vector<uint64_t> masks_;
-    const WindowClusters* window_ = nullptr;
-    bool useMasks_ = false;
 };
 
-void caseControlReplicates(AnalysisState& state, const std::vector<WindowClusters>& clusters,
-                           std::vector<double>& maxima) {
-    const int32_t n = state.nHaplotypes;
-    const int32_t replicates = state.nPermutations;
-    CaseCounter counter(n);
-    std::vector<uint8_t> status(counter.paddedSize(), 0);
-    for (int32_t h = 0; h < n; ++h) status[static_cast<size_t>(h)] = state.haplotypes[static_cast<size_t>(h)].status == 1;
-    std::vector<int64_t> cases;
-    for (int32_t l = 0; l < state.nMarkers; ++l) {
-        const WindowClusters& window = clusters[static_cast<size_t>(l)];
-        counter.prepare(window);
-        for (int32_t r = 0; r < replicates; ++r) {
-            shuffleLabelArray(state.random, n, status.data());
-            counter.count(status.data(), cases);
-            CaseControlBest best;
-            for (int32_t c = 0; c < window.count(); ++c) {
-                const int64_t aIn = cases[static_cast<size_t>(c)];
-                best.offer(chiSquareFromCounts(state, aIn, window.end(c) - window.begin(c) - aIn, false));
-            }
-            updateMaximum(maxima[static_cast<size_t>(r)], best.score, l);
-        }
+struct TraitMode {
+    using Label = uint32_t;
+    static constexpr int kChannels = 3;
+    using Scorer = TraitReplicates;
+    static void score(Scorer& scorer, int32_t marker, const Label* labels, double* values) {
+        scorer.score(marker, labels, values[0], values[1], values[2]);
     }
-    for (int32_t h = 0; h < n; ++h) state.haplotypes[static_cast<size_t>(h)].status = status[static_cast<size_t>(h)];
-}
+};
 
-void traitReplicates(AnalysisState& state, const std::vector<WindowClusters>& clusters,
-                     std::vector<double>& scoreMaxima, std::vector<double>& tMaxima,
-                     std::vector<double>& zMaxima) {
-    const int32_t n = state.nHaplotypes;
-    const int32_t replicates = state.nPermutations;
-    std::vector<uint32_t> index;
-    const TraitRanks ranked(state, index);
-    const double* value = ranked.sorted.data();
-    std::vector<int32_t> carriers;
-    std::vector<int64_t> groupCount(static_cast<size_t>(n), 0);
+// The replicates of the whole test. Every shuffle permutes the labels the
+// previous one left, so the swaps form one chain; the offsets of a shuffle
+// depend only on the random stream and the scoring only on the shuffled labels,
+// so with several threads one of them runs the chain of swaps while the others
+// draw offsets ahead and score the shuffled labels it hands over, in blocks.
+template <typename Mode>
+class ReplicateRun {
+public:
+    using Label = typename Mode::Label;
+    using Scorer = typename Mode::Scorer;
+    using MakeScorer = std::function<std::unique_ptr<Scorer>()>;
 
-    for (int32_t l = 0; l < state.nMarkers; ++l) {
-        const WindowClusters& window = clusters[static_cast<size_t>(l)];
-        carriers.clear();
-        for (int32_t h = 0; h < n; ++h) {
-            if (state.allele(h, l) == 1) carriers.push_back(h);
+    ReplicateRun(AnalysisState& state, std::vector<Label>& labels, MakeScorer makeScorer)
+        : state_(state),
+          labels_(labels),
+          makeScorer_(std::move(makeScorer)),
+          n_(state.nHaplotypes),
+          replicates_(state.nPermutations),
+          shuffles_(static_cast<int64_t>(state.nMarkers) * state.nPermutations) {}
+
+    std::vector<ReplicateMaxima> run(int threads) {
+        if (threads <= 1 || shuffles_ < 2 * kBlock) return runInline();
+        return runInBlocks(threads);
+    }
+
+private:
+    static constexpr int32_t kBlock = 16;  // shuffles per hand-over
+
+    std::vector<ReplicateMaxima> emptyMaxima() const {
+        return std::vector<ReplicateMaxima>(Mode::kChannels, ReplicateMaxima(replicates_));
+    }
+
+    void offerAll(std::vector<ReplicateMaxima>& maxima, int64_t shuffle, const double* values) const {
+        const int32_t marker = static_cast<int32_t>(shuffle / replicates_);
+        const int32_t replicate = static_cast<int32_t>(shuffle % replicates_);
+        for (int c = 0; c < Mode::kChannels; ++c) maxima[static_cast<size_t>(c)].offer(replicate, marker, values[c]);
+    }
+
+    std::vector<ReplicateMaxima> runInline() {
+        std::vector<ReplicateMaxima> maxima = emptyMaxima();
+        std::unique_ptr<Scorer> scorer = makeScorer_();
+        double values[3];
+        for (int64_t k = 0; k < shuffles_; ++k) {
+            shuffleLabelArray(state_.random, n_, labels_.data());
+            Mode::score(*scorer, static_cast<int32_t>(k / replicates_), labels_.data(), values);
+            offerAll(maxima, k, values);
         }
-        for (int32_t r = 0; r < replicates; ++r) {
-            shuffleLabelArray(state.random, n, index.data());
+        return maxima;
+    }
 
-            double best = kNoClusterTraitScore;
-            for (int32_t c = 0; c < window.count(); ++c) {
-                double sum = 0.0;
-                double sumOfSquares = 0.0;
-                for (int32_t k = window.begin(c); k < window.end(c); ++k) {
-                    const double x = value[index[static_cast<size_t>(window.members[static_cast<size_t>(k)])]];
-                    sum += x;
-                    sumOfSquares += x * x;
+    enum class SlotState { Free, Drawing, Drawn, Swapped, Scoring };
+    struct Slot {
+        SlotState state = SlotState::Free;
+        int64_t block = -1;
+        std::vector<int32_t> offsets;
+        std::vector<Label> snapshot;
+    };
+
+    int32_t shufflesIn(int64_t block) const {
+        return static_cast<int32_t>(std::min<int64_t>(kBlock, shuffles_ - block * kBlock));
+    }
+
+    std::vector<ReplicateMaxima> runInBlocks(int threads) {
+        blocks_ = (shuffles_ + kBlock - 1) / kBlock;
+        slots_.resize(static_cast<size_t>(4 * threads));
+        for (Slot& slot : slots_) {
+            slot.offsets.resize(static_cast<size_t>(kBlock) * static_cast<size_t>(n_));
+            slot.snapshot.resize(static_cast<size_t>(kBlock) * static_cast<size_t>(n_));
+        }
+        RandomStream::jump(static_cast<uint64_t>(kBlock) * static_cast<uint64_t>(n_), blockMultiplier_,
+                           blockIncrement_);
+        drawState_ = state_.random.state();
+        startState_ = drawState_;
+
+        std::vector<std::vector<ReplicateMaxima>> partial(static_cast<size_t>(threads), emptyMaxima());
+        std::vector<std::thread> helpers;
+        for (int t = 1; t < threads; ++t) {
+            helpers.emplace_back([this, &partial, t] { work(false, partial[static_cast<size_t>(t)]); });
+        }
+        work(true, partial[0]);
+        for (std::thread& helper : helpers) helper.join();
+        if (failure_) std::rethrow_exception(failure_);
+
+        uint32_t a = 0, c = 0;
+        RandomStream::jump(static_cast<uint64_t>(shuffles_) * static_cast<uint64_t>(n_), a, c);
+        state_.random.resume(a * startState_ + c);
+        std::vector<ReplicateMaxima> maxima = emptyMaxima();
+        for (const auto& part : partial) {
+            for (int c2 = 0; c2 < Mode::kChannels; ++c2) maxima[static_cast<size_t>(c2)].merge(part[static_cast<size_t>(c2)]);
+        }
+        return maxima;
+    }
+
+    enum class Task { None, Draw, Swap, Score };
+
+    // Picks the next task under the lock. The swapper runs the chain whenever it
+    // can; everyone keeps a couple of blocks of offsets ready ahead of it.
+    Task pick(bool swapper, int64_t& block, uint32_t& drawFrom) {
+        const int64_t drawnAhead = nextDraw_ - nextSwap_;
+        const bool canSwap = swapper && nextSwap_ < blocks_ &&
+                             slotOf(nextSwap_).state == SlotState::Drawn && slotOf(nextSwap_).block == nextSwap_;
+        const bool canDraw = nextDraw_ < blocks_ && slotOf(nextDraw_).state == SlotState::Free;
+        if (canSwap) {
+            block = nextSwap_++;
+            return Task::Swap;
+        }
+        if (canDraw && drawnAhead < 2) return takeDraw(block, drawFrom);
+        if (!swapped_.empty()) {
+            block = swapped_.back();
+            swapped_.pop_back();
+            slotOf(block).state = SlotState::Scoring;
+            return Task::Score;
+        }
+        if (canDraw) return takeDraw(block, drawFrom);
+        return Task::None;
+    }
+
+    Task takeDraw(int64_t& block, uint32_t& drawFrom) {
+        block = nextDraw_++;
+        drawFrom = drawState_;
+        drawState_ = blockMultiplier_ * drawState_ + blockIncrement_;
+        Slot& slot = slotOf(block);
+        slot.state = SlotState::Drawing;
+        slot.block = block;
+        return Task::Draw;
+    }
+
+    Slot& slotOf(int64_t block) { return slots_[static_cast<size_t>(block % static_cast<int64_t>(slots_.size()))]; }
+
+    void work(bool swapper, std::vector<ReplicateMaxima>& maxima) {
+        std::unique_ptr<Scorer> scorer;
+        double values[3];
+        for (;;) {
+            int64_t block = -1;
+            uint32_t drawFrom = 0;
+            Task task = Task::None;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                changed_.wait(lock, [&] {
+                    if (failure_ || scored_ == blocks_) return true;
+                    task = pick(swapper, block, drawFrom);
+                    return task != Task::None;
+                });
+                if (task == Task::None) return;
+            }
+            try {
+                Slot& slot = slotOf(block);
+                const int32_t count = shufflesIn(block);
+                if (task == Task::Draw) {
+                    RandomStream stream;
+                    stream.resume(drawFrom);
+                    for (int32_t j = 0; j < count; ++j) {
+                        drawShuffleOffsets(stream, n_, slot.offsets.data() + static_cast<size_t>(j) * n_);
+                    }
+                } else if (task == Task::Swap) {
+                    for (int32_t j = 0; j < count; ++j) {
+                        applyShuffle(labels_.data(), n_, slot.offsets.data() + static_cast<size_t>(j) * n_);
+                        std::copy(labels_.begin(), labels_.begin() + n_,
+                                  slot.snapshot.begin() + static_cast<ptrdiff_t>(j) * n_);
+                    }
+                } else {
+                    if (!scorer) scorer = makeScorer_();
+                    for (int32_t j = 0; j < count; ++j) {
+                        const int64_t k = block * kBlock + j;
+                        Mode::score(*scorer, static_cast<int32_t>(k / replicates_),
+                                    slot.snapshot.data() + static_cast<size_t>(j) * n_, values);
+                        offerAll(maxima, k, values);
+                    }
                 }
-                double mean = 0.0;
-                double variance = 0.0;
-                const double t =
-                    traitTFromSums(state, window.end(c) - window.begin(c), sum, sumOfSquares, mean, variance);
-                if (t > best) best = t;
+            } catch (...) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (!failure_) failure_ = std::current_exception();
+                changed_.notify_all();
+                return;
             }
-
-            const TraitTests tests = rankedTraitTests(state, ranked, index.data(), carriers, groupCount);
-            updateMaximum(scoreMaxima[static_cast<size_t>(r)], best, l);
-            updateMaximum(tMaxima[static_cast<size_t>(r)], tests.t, l);
-            updateMaximum(zMaxima[static_cast<size_t>(r)], tests.z, l);
+            std::lock_guard<std::mutex> lock(mutex_);
+            Slot& slot = slotOf(block);
+            if (task == Task::Draw) {
+                slot.state = SlotState::Drawn;
+            } else if (task == Task::Swap) {
+                slot.state = SlotState::Swapped;
+                swapped_.push_back(block);
+            } else {
+                slot.state = SlotState::Free;
+                ++scored_;
+            }
+            changed_.notify_all();
         }
     }
-    for (size_t h = 0; h < index.size(); ++h) state.haplotypes[h].trait = value[index[h]];
-}
+
+    AnalysisState& state_;
+    std::vector<Label>& labels_;
+    MakeScorer makeScorer_;
+    int32_t n_;
+    int32_t replicates_;
+    int64_t shuffles_;
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Slot> slots_;
+    std::vector<int64_t> swapped_;
+    int64_t blocks_ = 0;
+    int64_t nextDraw_ = 0;
+    int64_t nextSwap_ = 0;
+    int64_t scored_ = 0;
+    uint32_t drawState_ = 0;
+    uint32_t startState_ = 0;
+    uint32_t blockMultiplier_ = 0;
+    uint32_t blockIncrement_ = 0;
+    std::exception_ptr failure_;
+};
 
 }  // namespace
 
@@ -186,17 +275,30 @@ double empiricalPValue(const double* maxima, int32_t count, double observed) {
 
 void permutationTest(AnalysisState& state, const std::vector<WindowClusters>& clusters,
                      double observedScore, double observedT, double observedZ,
-                     PermutationPValues& pValues) {
+                     PermutationPValues& pValues, int threads) {
     const int32_t replicates = state.nPermutations;
-    std::vector<double> scoreMaxima(static_cast<size_t>(replicates), 0.0);
+    const size_t n = static_cast<size_t>(state.nHaplotypes);
+    std::vector<double> scoreMaxima;
     if (state.qtlMode) {
-        std::vector<double> tMaxima(static_cast<size_t>(replicates), 0.0);
-        std::vector<double> zMaxima(static_cast<size_t>(replicates), 0.0);
-        traitReplicates(state, clusters, scoreMaxima, tMaxima, zMaxima);
-        pValues.t = empiricalPValue(tMaxima.data(), replicates, observedT);
-        pValues.z = empiricalPValue(zMaxima.data(), replicates, observedZ);
+        std::vector<uint32_t> index;
+        const TraitRanks ranks(state, index);
+        ReplicateRun<TraitMode> run(state, index, [&] {
+            return std::make_unique<TraitReplicates>(state, clusters, ranks);
+        });
+        const std::vector<ReplicateMaxima> maxima = run.run(threads);
+        scoreMaxima = maxima[0].values();
+        pValues.t = empiricalPValue(maxima[1].values().data(), replicates, observedT);
+        pValues.z = empiricalPValue(maxima[2].values().data(), replicates, observedZ);
+        for (size_t h = 0; h < n; ++h) state.haplotypes[h].trait = ranks.sorted[index[h]];
     } else {
-        caseControlReplicates(state, clusters, scoreMaxima);
+        // Status bytes padded to whole 64-record words for the bit counts.
+        std::vector<uint8_t> status((n + 63) / 64 * 64, 0);
+        for (size_t h = 0; h < n; ++h) status[h] = state.haplotypes[h].status == 1;
+        ReplicateRun<CaseControlMode> run(state, status, [&] {
+            return std::make_unique<CaseControlReplicates>(state, clusters);
+        });
+        scoreMaxima = run.run(threads)[0].values();
+        for (size_t h = 0; h < n; ++h) state.haplotypes[h].status = status[h];
     }
     pValues.score = empiricalPValue(scoreMaxima.data(), replicates, observedScore);
 }

@@ -27,8 +27,9 @@ double empiricalPValue(const double* maxima, int32_t count, double observed);
 // Replicate r of marker l is scored under the labels of the (l x P + r + 1)-th
 // shuffle, on the clusters the scan found at marker l (`clusters[l]`; the
 // clustering depends on the alleles only). The records keep the last labels.
+// The same p-values with any number of threads.
 void permutationTest(AnalysisState& state, const std::vector<WindowClusters>& clusters,
                      double observedScore, double observedT, double observedZ,
-                     PermutationPValues& pValues);
+                     PermutationPValues& pValues, int threads = 1);
 
 }  // namespace orvane

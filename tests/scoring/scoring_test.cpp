@@ -14,6 +14,7 @@
 #include "model/text_output.h"
 #include "scoring/case_control_scoring.h"
 #include "scoring/permutation_test.h"
+#include "scoring/replicate_scoring.h"
 #include "scoring/single_marker_tests.h"
 #include "scoring/trait_scoring.h"
 
@@ -316,6 +317,52 @@ TEST(RandomStream, FirstValuesFromTheInitialState) {
     RandomStream stream;
     for (const int32_t expected : {41, 18467, 6334, 26500, 19169}) EXPECT_EQ(stream.next(), expected);
     EXPECT_EQ(RandomStream::kMax * RandomStream::kScale, 1.0);
+}
+
+TEST(RandomStream, JumpEqualsThatManyDraws) {
+    for (const uint64_t steps : {0ull, 1ull, 2ull, 7ull, 32ull, 1000ull, 65537ull}) {
+        RandomStream stepped;
+        for (uint64_t k = 0; k < steps; ++k) stepped.next();
+        uint32_t a = 0, c = 0;
+        RandomStream::jump(steps, a, c);
+        EXPECT_EQ(a * 1u + c, stepped.state()) << steps;
+    }
+}
+
+TEST(Permutation, ShuffleOffsetsInLanesMatchOneDrawAtATime) {
+    for (const int32_t n : {1, 7, 31, 32, 33, 100, 2000}) {
+        RandomStream lanes;
+        RandomStream plain;
+        for (int round = 0; round < 3; ++round) {
+            std::vector<int32_t> offsets(static_cast<size_t>(n));
+            drawShuffleOffsets(lanes, n, offsets.data());
+            for (int32_t i = 0; i < n; ++i) {
+                ASSERT_EQ(offsets[static_cast<size_t>(i)], shuffleOffset(plain.next(), n - 1 - i)) << n << " " << i;
+            }
+            ASSERT_EQ(lanes.state(), plain.state());
+        }
+    }
+}
+
+TEST(Permutation, MaximaGatheredInAnyOrderKeepTheRule) {
+    // Replicate 0: marker 0 is not a number, so the maximum stays not a number.
+    // Replicate 1: later values that are not numbers never replace the maximum.
+    const double values[3][2] = {{NAN, 1.0}, {5.0, NAN}, {2.0, 3.0}};
+    ReplicateMaxima inOrder(2);
+    ReplicateMaxima reversed(2);
+    ReplicateMaxima firstHalf(2);
+    for (int marker = 0; marker < 3; ++marker) {
+        for (int r = 0; r < 2; ++r) inOrder.offer(r, marker, values[marker][r]);
+    }
+    for (int marker = 2; marker >= 0; --marker) {
+        for (int r = 0; r < 2; ++r) (marker == 2 ? firstHalf : reversed).offer(r, marker, values[marker][r]);
+    }
+    reversed.merge(firstHalf);
+    for (const ReplicateMaxima* m : {&inOrder, &reversed}) {
+        const std::vector<double> v = m->values();
+        EXPECT_TRUE(std::isnan(v[0]));
+        EXPECT_EQ(v[1], 3.0);
+    }
 }
 
 TEST(Permutation, FirstShuffleTakesTheDrawsAfterTheImputation) {
