@@ -65,6 +65,9 @@ int runAnalysis(const CommandLine& commandLine) {
 
     const int threads = availableThreads();
     ProgressLine progress;
+    const PermutationProgress permutationProgress = [&](int64_t done, int64_t total) {
+        progress.update("permutation test, shuffles", done, total);
+    };
     if (state.qtlMode) {
         TraitSummary summary;
         const std::vector<WindowClusters> clusters =
@@ -72,7 +75,7 @@ int runAnalysis(const CommandLine& commandLine) {
         if (state.nPermutations > 0) {
             PermutationPValues p;
             permutationTest(state, clusters, summary.score.value, summary.t.value,
-                            summary.z.value, p, threads);
+                            summary.z.value, p, threads, permutationProgress);
             summary.permutationScore = p.score;
             summary.permutationT = p.t;
             summary.permutationZ = p.z;
@@ -84,7 +87,8 @@ int runAnalysis(const CommandLine& commandLine) {
             scanCaseControl(state, threads, report, results, summary, progress);
         if (state.nPermutations > 0) {
             PermutationPValues p;
-            permutationTest(state, clusters, summary.score.value, 0.0, 0.0, p, threads);
+            permutationTest(state, clusters, summary.score.value, 0.0, 0.0, p, threads,
+                            permutationProgress);
             summary.permutationP = p.score;
         }
         results.caseControlSummary(summary);

@@ -49,10 +49,12 @@ public:
     using Scorer = typename Mode::Scorer;
     using MakeScorer = std::function<std::unique_ptr<Scorer>()>;
 
-    ReplicateRun(AnalysisState& state, std::vector<Label>& labels, MakeScorer makeScorer)
+    ReplicateRun(AnalysisState& state, std::vector<Label>& labels, MakeScorer makeScorer,
+                 const PermutationProgress& progress)
         : state_(state),
           labels_(labels),
           makeScorer_(std::move(makeScorer)),
+          progress_(progress),
           n_(state.nHaplotypes),
           replicates_(state.nPermutations),
           shuffles_(static_cast<int64_t>(state.nMarkers) * state.nPermutations) {}
@@ -83,6 +85,7 @@ private:
             shuffleLabelArray(state_.random, n_, labels_.data());
             Mode::score(*scorer, static_cast<int32_t>(k / replicates_), labels_.data(), values);
             offerAll(maxima, k, values);
+            if (progress_ && k % 4096 == 0) progress_(k, shuffles_);
         }
         return maxima;
     }
@@ -197,6 +200,7 @@ private:
                         std::copy(labels_.begin(), labels_.begin() + n_,
                                   slot.snapshot.begin() + static_cast<ptrdiff_t>(j) * n_);
                     }
+                    if (progress_ && block % 256 == 0) progress_(block * kBlock, shuffles_);
                 } else {
                     if (!scorer) scorer = makeScorer_();
                     for (int32_t j = 0; j < count; ++j) {
@@ -230,6 +234,7 @@ private:
     AnalysisState& state_;
     std::vector<Label>& labels_;
     MakeScorer makeScorer_;
+    const PermutationProgress& progress_;
     int32_t n_;
     int32_t replicates_;
     int64_t shuffles_;
@@ -275,7 +280,8 @@ double empiricalPValue(const double* maxima, int32_t count, double observed) {
 
 void permutationTest(AnalysisState& state, const std::vector<WindowClusters>& clusters,
                      double observedScore, double observedT, double observedZ,
-                     PermutationPValues& pValues, int threads) {
+                     PermutationPValues& pValues, int threads,
+                     const PermutationProgress& progress) {
     const int32_t replicates = state.nPermutations;
     const size_t n = static_cast<size_t>(state.nHaplotypes);
     std::vector<double> scoreMaxima;
@@ -284,7 +290,7 @@ void permutationTest(AnalysisState& state, const std::vector<WindowClusters>& cl
         const TraitRanks ranks(state, index);
         ReplicateRun<TraitMode> run(state, index, [&] {
             return std::make_unique<TraitReplicates>(state, clusters, ranks);
-        });
+        }, progress);
         const std::vector<ReplicateMaxima> maxima = run.run(threads);
         scoreMaxima = maxima[0].values();
         pValues.t = empiricalPValue(maxima[1].values().data(), replicates, observedT);
@@ -296,7 +302,7 @@ void permutationTest(AnalysisState& state, const std::vector<WindowClusters>& cl
         for (size_t h = 0; h < n; ++h) status[h] = state.haplotypes[h].status == 1;
         ReplicateRun<CaseControlMode> run(state, status, [&] {
             return std::make_unique<CaseControlReplicates>(state, clusters);
-        });
+        }, progress);
         scoreMaxima = run.run(threads)[0].values();
         for (size_t h = 0; h < n; ++h) state.haplotypes[h].status = status[h];
     }

@@ -2,6 +2,8 @@
 // shuffled among the haplotypes and every marker's clusters are rescored.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "cluster/pattern_clustering.h"
@@ -28,8 +30,11 @@ double empiricalPValue(const double* maxima, int32_t count, double observed);
 // shuffle, on the clusters the scan found at marker l (`clusters[l]`; the
 // clustering depends on the alleles only). The records keep the last labels.
 // The same p-values with any number of threads.
+// `progress`, when given, hears now and then how many of the shuffles are done.
+using PermutationProgress = std::function<void(int64_t done, int64_t total)>;
 void permutationTest(AnalysisState& state, const std::vector<WindowClusters>& clusters,
                      double observedScore, double observedT, double observedZ,
-                     PermutationPValues& pValues, int threads = 1);
+                     PermutationPValues& pValues, int threads = 1,
+                     const PermutationProgress& progress = nullptr);
 
 }  // namespace orvane
