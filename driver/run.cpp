@@ -50,15 +50,17 @@ int availableThreads() {
 
 }  // namespace
 
-int runAnalysis(const CommandLine& commandLine) {
-    AnalysisState state;
-    state.qtlMode = commandLine.traitMode ? 1 : 0;
-    loadInputs(state, commandLine);
+namespace {
 
+// The run's steps after the inputs are checked; `step` names the one under way,
+// so that memory the run cannot get is reported with what it was needed for.
+int analyse(AnalysisState& state, const CommandLine& commandLine, const char*& step) {
+    step = "opening the outputs";
     OutputFile report("output", OutputFile::Mode::Truncate);
     ResultFile results(commandLine.dataFile + "-results", commandLine.traitMode);
     results.writeHeader();
 
+    step = "filling missing alleles and computing marker statistics";
     imputeMissingAlleles(state);
     computeMarkerStatistics(state);
     computeLdMatrix(state);
@@ -70,9 +72,11 @@ int runAnalysis(const CommandLine& commandLine) {
     };
     if (state.qtlMode) {
         TraitSummary summary;
+        step = "scanning the markers";
         const std::vector<WindowClusters> clusters =
             scanTrait(state, threads, report, results, summary, progress);
         if (state.nPermutations > 0) {
+            step = "running the permutation test";
             PermutationPValues p;
             permutationTest(state, clusters, summary.score.value, summary.t.value,
                             summary.z.value, p, threads, permutationProgress);
@@ -83,9 +87,11 @@ int runAnalysis(const CommandLine& commandLine) {
         results.traitSummary(summary, state.nHaplotypes);
     } else {
         CaseControlSummary summary;
+        step = "scanning the markers";
         const std::vector<WindowClusters> clusters =
             scanCaseControl(state, threads, report, results, summary, progress);
         if (state.nPermutations > 0) {
+            step = "running the permutation test";
             PermutationPValues p;
             permutationTest(state, clusters, summary.score.value, 0.0, 0.0, p, threads,
                             permutationProgress);
@@ -97,6 +103,20 @@ int runAnalysis(const CommandLine& commandLine) {
     results.close();
     report.close();
     return 0;
+}
+
+}  // namespace
+
+int runAnalysis(const CommandLine& commandLine) {
+    const char* step = "reading the input files";
+    try {
+        AnalysisState state;
+        state.qtlMode = commandLine.traitMode ? 1 : 0;
+        loadInputs(state, commandLine);
+        return analyse(state, commandLine, step);
+    } catch (const std::bad_alloc&) {
+        throw ResourceError(std::string("out of memory while ") + step);
+    }
 }
 
 }  // namespace orvane
