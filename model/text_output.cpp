@@ -1,5 +1,6 @@
 #include "model/text_output.h"
 
+#include <charconv>
 #include <cmath>
 
 #include "model/input_error.h"
@@ -11,6 +12,12 @@ void appendReal(std::string& out, double value) {
         out += "nan";
         return;
     }
+    // Whole numbers below 10^6 read the same in "%g" as integers: the common
+    // case of member lines, taken without the formatted-output machinery.
+    if (value == std::trunc(value) && std::fabs(value) < 1e6 && !(value == 0.0 && std::signbit(value))) {
+        appendInt(out, static_cast<int64_t>(value));
+        return;
+    }
     char text[32];
     const int length = std::snprintf(text, sizeof text, "%g", value);
     out.append(text, static_cast<size_t>(length));
@@ -18,8 +25,8 @@ void appendReal(std::string& out, double value) {
 
 void appendInt(std::string& out, int64_t value) {
     char text[24];
-    const int length = std::snprintf(text, sizeof text, "%lld", static_cast<long long>(value));
-    out.append(text, static_cast<size_t>(length));
+    const std::to_chars_result end = std::to_chars(text, text + sizeof text, value);
+    out.append(text, static_cast<size_t>(end.ptr - text));
 }
 
 std::string formatReal(double value) {

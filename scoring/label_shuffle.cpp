@@ -1,5 +1,8 @@
 #include "scoring/label_shuffle.h"
 
+#include <immintrin.h>
+
+#include <algorithm>
 #include <utility>
 
 namespace orvane {
@@ -11,107 +14,98 @@ int32_t shuffleOffset(int32_t draw, int32_t remaining) {
 
 namespace {
 
-constexpr int kLanes = 8;
-constexpr int kGroups = 4;
-constexpr int kBlock = kLanes * kGroups;
-typedef uint32_t LaneStates __attribute__((vector_size(kLanes * sizeof(uint32_t))));
-typedef int32_t LaneInts __attribute__((vector_size(kLanes * sizeof(int32_t))));
-typedef double LaneReals __attribute__((vector_size(kLanes * sizeof(double))));
-
-// Multiplier and increment of 1 .. kBlock draws, eight lanes per group.
-struct BlockJump {
-    LaneStates multiplier[kGroups];
-    LaneStates increment[kGroups];
-    BlockJump() {
-        for (int g = 0; g < kGroups; ++g) {
-            for (int lane = 0; lane < kLanes; ++lane) {
-                uint32_t a = 0, c = 0;
-                RandomStream::jump(static_cast<uint32_t>(g * kLanes + lane + 1), a, c);
-                multiplier[g][lane] = a;
-                increment[g][lane] = c;
-            }
-        }
-    }
-};
-
-// The draws are a linear congruential stream, so the state after k draws is an
-// affine function of the current state: a block of 32 draws is computed from
-// the block's first state with independent multiplications. Each offset is
-// computed with exactly the scalar arithmetic (draw x 1/32767 x remaining,
-// truncated). With `labels`, each block's swaps follow its offsets at once,
-// so the arithmetic overlaps the memory traffic of the swaps.
-template <typename Label>
-__attribute__((always_inline)) inline void shuffleInBlocks(uint32_t& state, int32_t n,
-                                                           int32_t* offsets, Label* labels) {
-    static const BlockJump jump;
-    const LaneReals scale = {RandomStream::kScale, RandomStream::kScale, RandomStream::kScale,
-                             RandomStream::kScale, RandomStream::kScale, RandomStream::kScale,
-                             RandomStream::kScale, RandomStream::kScale};
-    LaneReals remaining;
-    for (int lane = 0; lane < kLanes; ++lane) remaining[lane] = static_cast<double>(n - 1 - lane);
-    const LaneReals stride = {8.0, 8.0, 8.0, 8.0, 8.0, 8.0, 8.0, 8.0};
-    int32_t block[kBlock];
-    int32_t i = 0;
-    for (; i + kBlock <= n; i += kBlock) {
-        LaneStates lanes[kGroups];
-        for (int g = 0; g < kGroups; ++g) lanes[g] = jump.multiplier[g] * state + jump.increment[g];
-        int32_t* out = labels ? block : offsets + i;
-        for (int g = 0; g < kGroups; ++g) {
-            const LaneInts draws = __builtin_convertvector((lanes[g] >> 16) & 0x7fffu, LaneInts);
-            const LaneReals product = __builtin_convertvector(draws, LaneReals) * scale * remaining;
-            const LaneInts offset = __builtin_convertvector(product, LaneInts);
-            __builtin_memcpy(out + g * kLanes, &offset, sizeof offset);
-            remaining -= stride;
-        }
-        state = lanes[kGroups - 1][kLanes - 1];
-        if (labels) {
-            for (int k = 0; k < kBlock; ++k) std::swap(labels[i + k], labels[i + k + block[k]]);
-        }
-    }
-    for (; i < n; ++i) {
+// Offsets of records first .. first + count - 1 of a shuffle of n records, one
+// draw each, one at a time.
+void drawChunkScalar(uint32_t& state, int32_t n, int32_t first, int32_t count, int32_t* out) {
+    for (int32_t k = 0; k < count; ++k) {
         state = state * 214013u + 2531011u;
-        const int32_t offset = shuffleOffset(static_cast<int32_t>((state >> 16) & 0x7fffu), n - 1 - i);
-        if (labels) {
-            std::swap(labels[i], labels[i + offset]);
-        } else {
-            offsets[i] = offset;
-        }
+        out[k] = shuffleOffset(static_cast<int32_t>((state >> 16) & 0x7fffu), n - 1 - (first + k));
     }
 }
 
-__attribute__((target_clones("avx2", "default")))
-void drawOffsetsInLanes(uint32_t& state, int32_t n, int32_t* offsets) {
-    shuffleInBlocks<uint8_t>(state, n, offsets, nullptr);
+// The same eight draws at a time. The draws are a linear congruential stream,
+// so lane l takes draws l, l + 8, ...: the state after k draws is an affine
+// function of the current state. Each offset is computed with exactly the
+// scalar arithmetic (draw x 1/32767 x remaining, truncated).
+__attribute__((target("avx2"))) void drawChunkAvx2(uint32_t& state, int32_t n, int32_t first,
+                                                   int32_t count, int32_t* out) {
+    struct Jumps {
+        alignas(32) uint32_t multiplier[8];
+        alignas(32) uint32_t increment[8];
+        uint32_t multiplier8 = 0, increment8 = 0;
+        Jumps() {
+            for (uint32_t lane = 0; lane < 8; ++lane) RandomStream::jump(lane + 1, multiplier[lane], increment[lane]);
+            RandomStream::jump(8, multiplier8, increment8);
+        }
+    };
+    static const Jumps jumps;
+    const __m256i a = _mm256_load_si256(reinterpret_cast<const __m256i*>(jumps.multiplier));
+    const __m256i c = _mm256_load_si256(reinterpret_cast<const __m256i*>(jumps.increment));
+    const __m256i a8 = _mm256_set1_epi32(static_cast<int>(jumps.multiplier8));
+    const __m256i c8 = _mm256_set1_epi32(static_cast<int>(jumps.increment8));
+    const __m256i low15 = _mm256_set1_epi32(0x7fff);
+    const __m256d scale = _mm256_set1_pd(RandomStream::kScale);
+    const __m256d eight = _mm256_set1_pd(8.0);
+    const double top = static_cast<double>(n - 1 - first);
+    __m256d remainingLow = _mm256_setr_pd(top, top - 1, top - 2, top - 3);
+    __m256d remainingHigh = _mm256_setr_pd(top - 4, top - 5, top - 6, top - 7);
+    __m256i lanes = _mm256_add_epi32(_mm256_mullo_epi32(a, _mm256_set1_epi32(static_cast<int>(state))), c);
+    int32_t k = 0;
+    for (; k + 8 <= count; k += 8) {
+        const __m256i draws = _mm256_and_si256(_mm256_srli_epi32(lanes, 16), low15);
+        const __m256d low = _mm256_cvtepi32_pd(_mm256_castsi256_si128(draws));
+        const __m256d high = _mm256_cvtepi32_pd(_mm256_extracti128_si256(draws, 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k),
+                         _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_mul_pd(low, scale), remainingLow)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k + 4),
+                         _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_mul_pd(high, scale), remainingHigh)));
+        state = static_cast<uint32_t>(_mm256_extract_epi32(lanes, 7));
+        lanes = _mm256_add_epi32(_mm256_mullo_epi32(lanes, a8), c8);
+        remainingLow = _mm256_sub_pd(remainingLow, eight);
+        remainingHigh = _mm256_sub_pd(remainingHigh, eight);
+    }
+    drawChunkScalar(state, n, first + k, count - k, out + k);
 }
 
-__attribute__((target_clones("avx2", "default")))
-void shuffleBytesInLanes(uint32_t& state, int32_t n, uint8_t* labels) {
-    shuffleInBlocks(state, n, nullptr, labels);
+using DrawChunk = void (*)(uint32_t&, int32_t, int32_t, int32_t, int32_t*);
+
+DrawChunk chooseDrawChunk() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") ? drawChunkAvx2 : drawChunkScalar;
 }
 
-__attribute__((target_clones("avx2", "default")))
-void shuffleIndicesInLanes(uint32_t& state, int32_t n, uint32_t* labels) {
-    shuffleInBlocks(state, n, nullptr, labels);
+const DrawChunk drawChunk = chooseDrawChunk();
+
+// A shuffle in chunks of 64 records: each chunk's offsets are drawn, then its
+// swaps made, so the arithmetic overlaps the memory traffic of the swaps.
+template <typename Label>
+void shuffleInChunks(RandomStream& random, int32_t n, Label* labels) {
+    constexpr int32_t kChunk = 64;
+    int32_t offsets[kChunk];
+    uint32_t state = random.state();
+    for (int32_t first = 0; first < n; first += kChunk) {
+        const int32_t count = std::min(kChunk, n - first);
+        drawChunk(state, n, first, count, offsets);
+        Label* here = labels + first;
+        for (int32_t k = 0; k < count; ++k) std::swap(here[k], here[k + offsets[k]]);
+    }
+    random.resume(state);
 }
 
 }  // namespace
 
 void drawShuffleOffsets(RandomStream& random, int32_t n, int32_t* offsets) {
     uint32_t state = random.state();
-    drawOffsetsInLanes(state, n, offsets);
+    drawChunk(state, n, 0, n, offsets);
     random.resume(state);
 }
 
 void shuffleLabelArray(RandomStream& random, int32_t n, uint8_t* labels) {
-    uint32_t state = random.state();
-    shuffleBytesInLanes(state, n, labels);
-    random.resume(state);
+    shuffleInChunks(random, n, labels);
 }
 
 void shuffleLabelArray(RandomStream& random, int32_t n, uint32_t* labels) {
-    uint32_t state = random.state();
-    shuffleIndicesInLanes(state, n, labels);
-    random.resume(state);
+    shuffleInChunks(random, n, labels);
 }
 
 }  // namespace orvane

@@ -80,6 +80,8 @@ TEST(NumberFormat, GeneralNotationAndSpecialValues) {
     } cases[] = {{5.494505494505495, "5.49451"}, {-0.0, "-0"},         {0.0, "0"},
                  {1e-5, "1e-05"},                {123456789.0, "1.23457e+08"}, {0.0001, "0.0001"},
                  {100000.0, "100000"},           {1e6, "1e+06"},       {12.0, "12"},
+                 {999999.0, "999999"},           {-999999.0, "-999999"}, {-5.0, "-5"},
+                 {999999.5, "1e+06"},            {2147483648.0, "2.14748e+09"},
                  {NAN, "nan"},                   {-NAN, "nan"},        {INFINITY, "inf"},
                  {-INFINITY, "-inf"}};
     for (const auto& c : cases) EXPECT_EQ(formatReal(c.value), c.text) << c.text;
