@@ -6,7 +6,7 @@
 #include "driver/command_line.h"
 #include "driver/run.h"
 #include "model/input_error.h"
-#include "stats/special_functions.h"
+#include "stats/distribution_tails.h"
 
 int main(int argc, char** argv) {
     const auto commandLine = orvane::parseCommandLine(argc, argv, stdout);

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "stats/special_functions.h"
+#include "stats/distribution_tails.h"
 
 namespace orvane {
 

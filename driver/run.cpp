@@ -23,7 +23,7 @@
 #include "scoring/permutation_test.h"
 #include "scoring/single_marker_tests.h"
 #include "scoring/trait_scoring.h"
-#include "stats/special_functions.h"
+#include "stats/distribution_tails.h"
 
 namespace orvane {
 

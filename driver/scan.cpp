@@ -13,7 +13,7 @@
 #include "scoring/case_control_scoring.h"
 #include "scoring/single_marker_tests.h"
 #include "scoring/trait_scoring.h"
-#include "stats/special_functions.h"
+#include "stats/distribution_tails.h"
 
 namespace orvane {
 

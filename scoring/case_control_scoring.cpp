@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "scoring/cluster_report.h"
-#include "stats/special_functions.h"
+#include "stats/distribution_tails.h"
 
 namespace orvane {
 

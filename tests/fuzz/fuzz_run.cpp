@@ -17,7 +17,7 @@
 #include "model/analysis_state.h"
 #include "model/input_error.h"
 #include "model/parameter_file.h"
-#include "stats/special_functions.h"
+#include "stats/distribution_tails.h"
 #include "tests/fuzz/fuzz_files.h"
 #include "tests/fuzz/parameter_text.h"
 

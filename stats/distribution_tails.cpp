@@ -1,4 +1,4 @@
-#include "stats/special_functions.h"
+#include "stats/distribution_tails.h"
 
 #include <cmath>
 #include <cstdio>
