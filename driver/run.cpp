@@ -3,12 +3,10 @@
 #include <sched.h>
 
 #include <algorithm>
-#include <cmath>
-#include <exception>
+#include <new>
 #include <string>
 
 #include "cluster/pattern_clustering.h"
-#include "cluster/window_distances.h"
 #include "driver/progress.h"
 #include "driver/result_file.h"
 #include "driver/scan.h"
@@ -19,11 +17,7 @@
 #include "model/marker_statistics.h"
 #include "model/parameter_file.h"
 #include "model/text_output.h"
-#include "scoring/case_control_scoring.h"
 #include "scoring/permutation_test.h"
-#include "scoring/single_marker_tests.h"
-#include "scoring/trait_scoring.h"
-#include "stats/distribution_tails.h"
 
 namespace orvane {
 
@@ -47,10 +41,6 @@ int availableThreads() {
     const int count = CPU_COUNT(&set);
     return count > 0 ? count : 1;
 }
-
-}  // namespace
-
-namespace {
 
 // The run's steps after the inputs are checked; `step` names the one under way,
 // so that memory the run cannot get is reported with what it was needed for.
