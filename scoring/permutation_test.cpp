@@ -23,6 +23,9 @@ struct CaseControlMode {
     using Label = uint8_t;
     static constexpr int kChannels = 1;
     using Scorer = CaseControlReplicates;
+    // Statuses are kept padded with zeros to whole 64-record words, which the
+    // scorer reads whole.
+    static size_t stride(int32_t n) { return (static_cast<size_t>(n) + 63) / 64 * 64; }
     static void score(Scorer& scorer, int32_t marker, const Label* labels, double* values) {
         values[0] = scorer.score(marker, labels);
     }
@@ -32,6 +35,7 @@ struct TraitMode {
     using Label = uint32_t;
     static constexpr int kChannels = 3;
     using Scorer = TraitReplicates;
+    static size_t stride(int32_t n) { return static_cast<size_t>(n); }
     static void score(Scorer& scorer, int32_t marker, const Label* labels, double* values) {
         scorer.score(marker, labels, values[0], values[1], values[2]);
     }
@@ -56,6 +60,7 @@ public:
           makeScorer_(std::move(makeScorer)),
           progress_(progress),
           n_(state.nHaplotypes),
+          stride_(Mode::stride(state.nHaplotypes)),
           replicates_(state.nPermutations),
           shuffles_(static_cast<int64_t>(state.nMarkers) * state.nPermutations) {}
 
@@ -107,7 +112,7 @@ private:
         slots_.resize(static_cast<size_t>(4 * threads));
         for (Slot& slot : slots_) {
             slot.offsets.resize(static_cast<size_t>(kBlock) * static_cast<size_t>(n_));
-            slot.snapshot.resize(static_cast<size_t>(kBlock) * static_cast<size_t>(n_));
+            slot.snapshot.resize(static_cast<size_t>(kBlock) * stride_);
         }
         RandomStream::jump(static_cast<uint64_t>(kBlock) * static_cast<uint64_t>(n_), blockMultiplier_,
                            blockIncrement_);
@@ -197,8 +202,8 @@ private:
                 } else if (task == Task::Swap) {
                     for (int32_t j = 0; j < count; ++j) {
                         applyShuffle(labels_.data(), n_, slot.offsets.data() + static_cast<size_t>(j) * n_);
-                        std::copy(labels_.begin(), labels_.begin() + n_,
-                                  slot.snapshot.begin() + static_cast<ptrdiff_t>(j) * n_);
+                        std::copy(labels_.begin(), labels_.begin() + static_cast<ptrdiff_t>(stride_),
+                                  slot.snapshot.begin() + static_cast<ptrdiff_t>(j * stride_));
                     }
                     if (progress_ && block % 256 == 0) progress_(block * kBlock, shuffles_);
                 } else {
@@ -206,7 +211,7 @@ private:
                     for (int32_t j = 0; j < count; ++j) {
                         const int64_t k = block * kBlock + j;
                         Mode::score(*scorer, static_cast<int32_t>(k / replicates_),
-                                    slot.snapshot.data() + static_cast<size_t>(j) * n_, values);
+                                    slot.snapshot.data() + static_cast<size_t>(j) * stride_, values);
                         offerAll(maxima, k, values);
                     }
                 }
@@ -236,6 +241,7 @@ private:
     MakeScorer makeScorer_;
     const PermutationProgress& progress_;
     int32_t n_;
+    size_t stride_;  // labels per shuffle snapshot
     int32_t replicates_;
     int64_t shuffles_;
 
@@ -297,8 +303,7 @@ void permutationTest(AnalysisState& state, const std::vector<WindowClusters>& cl
         pValues.z = empiricalPValue(maxima[2].values().data(), replicates, observedZ);
         for (size_t h = 0; h < n; ++h) state.haplotypes[h].trait = ranks.sorted[index[h]];
     } else {
-        // Status bytes padded to whole 64-record words for the bit counts.
-        std::vector<uint8_t> status((n + 63) / 64 * 64, 0);
+        std::vector<uint8_t> status(CaseControlMode::stride(state.nHaplotypes), 0);
         for (size_t h = 0; h < n; ++h) status[h] = state.haplotypes[h].status == 1;
         ReplicateRun<CaseControlMode> run(state, status, [&] {
             return std::make_unique<CaseControlReplicates>(state, clusters);
