@@ -234,7 +234,9 @@ TEST(DataFile, AcceptsCodesAtThe32BitLimits) {
 class DistanceFile : public ::testing::Test {
 protected:
     std::string write(const std::string& text) {
-        const std::string path = ::testing::TempDir() + "orvane_distances.txt";
+        // One file per test: ctest runs the tests of this fixture side by side.
+        const std::string path = ::testing::TempDir() + "orvane_distances_" +
+                                 ::testing::UnitTest::GetInstance()->current_test_info()->name();
         std::ofstream(path, std::ios::binary) << text;
         return path;
     }

@@ -64,7 +64,9 @@ std::string readFile(const std::string& path) {
 // Runs `write` against a fresh report file and returns what it wrote.
 template <typename Write>
 std::string reportOf(Write write) {
-    const std::string path = ::testing::TempDir() + "orvane_report_test";
+    // One file per test: ctest runs these tests side by side.
+    const std::string path = ::testing::TempDir() + "orvane_report_" +
+                             ::testing::UnitTest::GetInstance()->current_test_info()->name();
     {
         OutputFile report(path, OutputFile::Mode::Truncate);
         write(report);
