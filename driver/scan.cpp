@@ -219,9 +219,7 @@ std::vector<WindowClusters> scanTrait(AnalysisState& state, int threads, OutputF
             out.blockComplete = true;
             out.scoreMinusLogP = minusLog10(tdisttail(out.score, state.nHaplotypes - 2));
             std::vector<int32_t> carriers;
-            for (int32_t h = 0; h < state.nHaplotypes; ++h) {
-                if (state.allele(h, i) == 1) carriers.push_back(h);
-            }
+            carriersOf(state, i, carriers);
             std::vector<int64_t> scratch(static_cast<size_t>(state.nHaplotypes), 0);
             out.tests = rankedTraitTests(state, ranks, index.data(), carriers, scratch);
         },

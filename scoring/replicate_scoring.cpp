@@ -107,10 +107,7 @@ void TraitReplicates::score(int32_t marker, const uint32_t* index, double& windo
                             double& z) {
     if (marker != marker_) {
         marker_ = marker;
-        carriers_.clear();
-        for (int32_t h = 0; h < state_.nHaplotypes; ++h) {
-            if (state_.allele(h, marker) == 1) carriers_.push_back(h);
-        }
+        carriersOf(state_, marker, carriers_);
     }
     const WindowClusters& window = clusters_[static_cast<size_t>(marker)];
     const double* value = ranks_.sorted.data();

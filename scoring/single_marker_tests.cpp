@@ -77,6 +77,13 @@ TraitTests singleMarkerTraitTests(const AnalysisState& state, int32_t m) {
     return result;
 }
 
+void carriersOf(const AnalysisState& state, int32_t m, std::vector<int32_t>& carriers) {
+    carriers.clear();
+    for (int32_t h = 0; h < state.nHaplotypes; ++h) {
+        if (state.allele(h, m) == 1) carriers.push_back(h);
+    }
+}
+
 TraitRanks::TraitRanks(const AnalysisState& state, std::vector<uint32_t>& index) {
     const size_t n = state.haplotypes.size();
     std::vector<uint32_t> order(n);

@@ -38,6 +38,9 @@ struct TraitRanks {
     TraitRanks(const AnalysisState& state, std::vector<uint32_t>& index);
 };
 
+// The records carrying allele 1 (code 1) at marker m, ascending.
+void carriersOf(const AnalysisState& state, int32_t m, std::vector<int32_t>& carriers);
+
 // U of the carriers (ascending record indices) against all other records, the
 // records' values given as indices; `scratch` is zero on entry and on return.
 int64_t mannWhitneyU(const TraitRanks& ranks, const uint32_t* index,
