@@ -94,12 +94,6 @@ void shuffleInChunks(RandomStream& random, int32_t n, Label* labels) {
 
 }  // namespace
 
-void drawShuffleOffsets(RandomStream& random, int32_t n, int32_t* offsets) {
-    uint32_t state = random.state();
-    drawChunk(state, n, 0, n, offsets);
-    random.resume(state);
-}
-
 void shuffleLabelArray(RandomStream& random, int32_t n, uint8_t* labels) {
     shuffleInChunks(random, n, labels);
 }

@@ -3,12 +3,11 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <vector>
 
 #include "cluster/pattern_clustering.h"
 #include "model/analysis_state.h"
-#include "scoring/label_shuffle.h"
+#include "scoring/replicate_run.h"
 
 namespace orvane {
 
@@ -31,7 +30,6 @@ double empiricalPValue(const double* maxima, int32_t count, double observed);
 // clustering depends on the alleles only). The records keep the last labels.
 // The same p-values with any number of threads.
 // `progress`, when given, hears now and then how many of the shuffles are done.
-using PermutationProgress = std::function<void(int64_t done, int64_t total)>;
 void permutationTest(AnalysisState& state, const std::vector<WindowClusters>& clusters,
                      double observedScore, double observedT, double observedZ,
                      PermutationPValues& pValues, int threads = 1,

@@ -7,12 +7,14 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "model/analysis_state.h"
 #include "model/imputation.h"
 #include "model/text_output.h"
 #include "scoring/case_control_scoring.h"
+#include "scoring/label_shuffle.h"
 #include "scoring/permutation_test.h"
 #include "scoring/replicate_scoring.h"
 #include "scoring/single_marker_tests.h"
@@ -333,16 +335,21 @@ TEST(RandomStream, JumpEqualsThatManyDraws) {
     }
 }
 
-TEST(Permutation, ShuffleOffsetsInLanesMatchOneDrawAtATime) {
-    for (const int32_t n : {1, 7, 31, 32, 33, 100, 2000}) {
+TEST(Permutation, ShuffleInLanesMatchesOneDrawAtATime) {
+    // Record indices as labels show where every label went.
+    for (const int32_t n : {1, 7, 31, 32, 33, 64, 65, 100, 2000}) {
         RandomStream lanes;
         RandomStream plain;
+        std::vector<uint32_t> shuffled(static_cast<size_t>(n));
+        std::vector<uint32_t> expected(static_cast<size_t>(n));
+        for (int32_t i = 0; i < n; ++i) shuffled[static_cast<size_t>(i)] = expected[static_cast<size_t>(i)] = static_cast<uint32_t>(i);
         for (int round = 0; round < 3; ++round) {
-            std::vector<int32_t> offsets(static_cast<size_t>(n));
-            drawShuffleOffsets(lanes, n, offsets.data());
+            shuffleLabelArray(lanes, n, shuffled.data());
             for (int32_t i = 0; i < n; ++i) {
-                ASSERT_EQ(offsets[static_cast<size_t>(i)], shuffleOffset(plain.next(), n - 1 - i)) << n << " " << i;
+                const int32_t j = i + shuffleOffset(plain.next(), n - 1 - i);
+                std::swap(expected[static_cast<size_t>(i)], expected[static_cast<size_t>(j)]);
             }
+            ASSERT_EQ(shuffled, expected) << n << " records, round " << round;
             ASSERT_EQ(lanes.state(), plain.state());
         }
     }
