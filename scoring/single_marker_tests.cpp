@@ -113,40 +113,66 @@ TraitRanks::TraitRanks(const AnalysisState& state, std::vector<uint32_t>& index)
     }
 }
 
-int64_t mannWhitneyU(const TraitRanks& ranks, const uint32_t* index,
-                     const std::vector<int32_t>& carriers, std::vector<int64_t>& scratch) {
-    // Pairs (carrier, anyone larger), less the pairs of two carriers in which the
-    // second is larger: half of the carrier pairs whose values differ.
-    const int64_t n1 = static_cast<int64_t>(carriers.size());
-    int64_t above = 0;
-    for (const int32_t h : carriers) above += ranks.greater[index[h]];
-    int64_t sameValue = n1;
-    if (ranks.ties) {
-        sameValue = 0;
-        for (const int32_t h : carriers) ++scratch[static_cast<size_t>(ranks.tieGroup[index[h]])];
+namespace {
+
+// One pass over the carriers: their trait sum and sum of squares (added in
+// carrier order) and the two counts U is made of.
+struct CarrierSums {
+    double s1 = 0.0;
+    double q1 = 0.0;
+    int64_t above = 0;      // pairs (carrier, any record with a larger value)
+    int64_t sameValue = 0;  // ordered pairs of carriers with equal values, self pairs included
+};
+
+CarrierSums sumCarriers(const TraitRanks& ranks, const uint32_t* index,
+                        const std::vector<int32_t>& carriers, std::vector<int64_t>& scratch) {
+    CarrierSums sums;
+    const double* sorted = ranks.sorted.data();
+    const int64_t* greater = ranks.greater.data();
+    if (!ranks.ties) {
         for (const int32_t h : carriers) {
-            int64_t& count = scratch[static_cast<size_t>(ranks.tieGroup[index[h]])];
-            sameValue += count * count;
-            count = 0;
+            const uint32_t v = index[h];
+            const double x = sorted[v];
+            sums.s1 += x;
+            sums.q1 += x * x;
+            sums.above += greater[v];
         }
+        sums.sameValue = static_cast<int64_t>(carriers.size());
+        return sums;
     }
-    return above - (n1 * n1 - sameValue) / 2;
+    // A run of c carriers sharing a value adds c x c pairs: 1 + 3 + ... + (2c - 1).
+    const int32_t* tieGroup = ranks.tieGroup.data();
+    int64_t* count = scratch.data();
+    for (const int32_t h : carriers) {
+        const uint32_t v = index[h];
+        const double x = sorted[v];
+        sums.s1 += x;
+        sums.q1 += x * x;
+        sums.above += greater[v];
+        int64_t& c = count[tieGroup[v]];
+        sums.sameValue += 2 * c + 1;
+        ++c;
+    }
+    for (const int32_t h : carriers) count[tieGroup[index[h]]] = 0;
+    return sums;
 }
+
+// Pairs (carrier, anyone larger), less the pairs of two carriers in which the
+// second is larger: half of the carrier pairs whose values differ.
+int64_t uFromSums(const CarrierSums& sums, int64_t n1) {
+    return sums.above - (n1 * n1 - sums.sameValue) / 2;
+}
+
+}  // namespace
 
 TraitTests rankedTraitTests(const AnalysisState& state, const TraitRanks& ranks,
                             const uint32_t* index, const std::vector<int32_t>& carriers,
                             std::vector<int64_t>& scratch) {
-    double s1 = 0.0;
-    double q1 = 0.0;
-    for (const int32_t h : carriers) {
-        const double x = ranks.sorted[index[h]];
-        s1 += x;
-        q1 += x * x;
-    }
+    const CarrierSums sums = sumCarriers(ranks, index, carriers, scratch);
     const int64_t n1 = static_cast<int64_t>(carriers.size());
     TraitTests result;
-    traitMoments(state, n1, s1, q1, result);
-    result.u = mannWhitneyU(ranks, index, carriers, scratch);
+    traitMoments(state, n1, sums.s1, sums.q1, result);
+    result.u = uFromSums(sums, n1);
     result.z = mannWhitneyZ(result.u, n1, state.nHaplotypes - n1);
     return result;
 }

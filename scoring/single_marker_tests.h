@@ -41,12 +41,9 @@ struct TraitRanks {
 // The records carrying allele 1 (code 1) at marker m, ascending.
 void carriersOf(const AnalysisState& state, int32_t m, std::vector<int32_t>& carriers);
 
-// U of the carriers (ascending record indices) against all other records, the
-// records' values given as indices; `scratch` is zero on entry and on return.
-int64_t mannWhitneyU(const TraitRanks& ranks, const uint32_t* index,
-                     const std::vector<int32_t>& carriers, std::vector<int64_t>& scratch);
-
-// The same five tests as singleMarkerTraitTests, U counted from ranks.
+// The same five tests as singleMarkerTraitTests for the carriers (ascending
+// record indices), the records' values given as indices, U counted from ranks
+// in one pass over the carriers; `scratch` is zero on entry and on return.
 TraitTests rankedTraitTests(const AnalysisState& state, const TraitRanks& ranks,
                             const uint32_t* index, const std::vector<int32_t>& carriers,
                             std::vector<int64_t>& scratch);
