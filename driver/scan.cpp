@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "cluster/window_distances.h"
@@ -50,7 +51,16 @@ public:
     }
 
     void run(const ComputeMarker& compute, const WriteMarker& write) {
-        if (threads_ <= 1) {
+        std::vector<std::thread> workers;
+        for (int t = 0; threads_ > 1 && t < threads_; ++t) {
+            // A worker the system refuses only means fewer of them.
+            try {
+                workers.emplace_back([&] { work(compute); });
+            } catch (const std::system_error&) {
+                break;
+            }
+        }
+        if (workers.empty()) {
             WindowClusterer clusterer;
             for (int32_t i = 0; i < markers_; ++i) {
                 MarkerOutcome& outcome = outcomes_[static_cast<size_t>(i)];
@@ -60,9 +70,7 @@ public:
             }
             return;
         }
-        std::vector<std::thread> workers;
         try {
-            for (int t = 0; t < threads_; ++t) workers.emplace_back([&] { work(compute); });
             for (int32_t i = 0; i < markers_; ++i) {
                 {
                     std::unique_lock<std::mutex> lock(mutex_);

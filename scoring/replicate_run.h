@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <numeric>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -142,7 +143,13 @@ private:
         std::vector<std::vector<ReplicateMaxima>> partial(static_cast<size_t>(threads), emptyMaxima());
         std::vector<std::thread> helpers;
         for (int t = 1; t < threads; ++t) {
-            helpers.emplace_back([this, &partial, t] { work(partial[static_cast<size_t>(t)]); });
+            // Every thread can do every task, so a thread the system refuses
+            // only means fewer of them.
+            try {
+                helpers.emplace_back([this, &partial, t] { work(partial[static_cast<size_t>(t)]); });
+            } catch (const std::system_error&) {
+                break;
+            }
         }
         work(partial[0]);
         for (std::thread& helper : helpers) helper.join();
