@@ -1,6 +1,7 @@
 // Entry point: exit status 0 success or usage text, 1 fatal numerical error,
 // 2 input error (nothing written), 3 output or resource error.
 #include <cstdio>
+#include <exception>
 #include <new>
 
 #include "driver/command_line.h"
@@ -24,6 +25,11 @@ int main(int argc, char** argv) {
         return 3;
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "orvane: error: out of memory\n");
+        return 3;
+    } catch (const std::exception& error) {
+        // Anything else the system refuses (a lock, a thread) ends the run as a
+        // resource error rather than an abort.
+        std::fprintf(stderr, "orvane: error: %s\n", error.what());
         return 3;
     }
 }
