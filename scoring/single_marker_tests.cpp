@@ -124,23 +124,12 @@ struct CarrierSums {
     int64_t sameValue = 0;  // ordered pairs of carriers with equal values, self pairs included
 };
 
-CarrierSums sumCarriers(const TraitRanks& ranks, const uint32_t* index,
-                        const std::vector<int32_t>& carriers, std::vector<int64_t>& scratch) {
+template <bool kTies>
+CarrierSums sumCarriersOf(const TraitRanks& ranks, const uint32_t* index,
+                          const std::vector<int32_t>& carriers, std::vector<int64_t>& scratch) {
     CarrierSums sums;
     const double* sorted = ranks.sorted.data();
     const int64_t* greater = ranks.greater.data();
-    if (!ranks.ties) {
-        for (const int32_t h : carriers) {
-            const uint32_t v = index[h];
-            const double x = sorted[v];
-            sums.s1 += x;
-            sums.q1 += x * x;
-            sums.above += greater[v];
-        }
-        sums.sameValue = static_cast<int64_t>(carriers.size());
-        return sums;
-    }
-    // A run of c carriers sharing a value adds c x c pairs: 1 + 3 + ... + (2c - 1).
     const int32_t* tieGroup = ranks.tieGroup.data();
     int64_t* count = scratch.data();
     for (const int32_t h : carriers) {
@@ -149,12 +138,25 @@ CarrierSums sumCarriers(const TraitRanks& ranks, const uint32_t* index,
         sums.s1 += x;
         sums.q1 += x * x;
         sums.above += greater[v];
-        int64_t& c = count[tieGroup[v]];
-        sums.sameValue += 2 * c + 1;
-        ++c;
+        if constexpr (kTies) {
+            // A run of c carriers sharing a value adds c x c pairs: 1 + 3 + ... + (2c - 1).
+            int64_t& c = count[tieGroup[v]];
+            sums.sameValue += 2 * c + 1;
+            ++c;
+        }
     }
-    for (const int32_t h : carriers) count[tieGroup[index[h]]] = 0;
+    if constexpr (kTies) {
+        for (const int32_t h : carriers) count[tieGroup[index[h]]] = 0;
+    } else {
+        sums.sameValue = static_cast<int64_t>(carriers.size());
+    }
     return sums;
+}
+
+CarrierSums sumCarriers(const TraitRanks& ranks, const uint32_t* index,
+                        const std::vector<int32_t>& carriers, std::vector<int64_t>& scratch) {
+    return ranks.ties ? sumCarriersOf<true>(ranks, index, carriers, scratch)
+                      : sumCarriersOf<false>(ranks, index, carriers, scratch);
 }
 
 // Pairs (carrier, anyone larger), less the pairs of two carriers in which the
