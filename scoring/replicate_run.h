@@ -158,7 +158,7 @@ private:
         state_.random = streamAfter(shuffles_);
         std::vector<ReplicateMaxima> maxima = emptyMaxima();
         for (const auto& part : partial) {
-            for (int ch = 0; ch < Mode::kChannels; ++ch) maxima[static_cast<size_t>(ch)].merge(part[static_cast<size_t>(ch)]);
+            for (size_t ch = 0; ch < maxima.size(); ++ch) maxima[ch].merge(part[ch]);
         }
         return maxima;
     }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "model/analysis_state.h"
@@ -33,7 +34,9 @@ struct RecordingMode {
     static size_t stride(int32_t n) { return (static_cast<size_t>(n) + kPadTo - 1) / kPadTo * kPadTo; }
     static void score(Scorer& scorer, int32_t marker, const Label* labels, double* values) {
         uint64_t print = 1469598103934665603ull;
-        for (size_t i = 0; i < scorer.stride; ++i) print = (print ^ static_cast<uint64_t>(labels[i])) * 1099511628211ull;
+        for (size_t i = 0; i < scorer.stride; ++i) {
+            print = (print ^ static_cast<uint64_t>(labels[i])) * 1099511628211ull;
+        }
         std::lock_guard<std::mutex> lock(scorer.prints->mutex);
         scorer.prints->byShuffle[static_cast<size_t>(marker)] = print;
         ++scorer.prints->calls[static_cast<size_t>(marker)];
@@ -57,7 +60,9 @@ Outcome runWith(int32_t n, int32_t shuffles, int threads, BlockRoute route) {
     for (int k = 0; k < 5; ++k) state.random.next();  // as after some imputation draws
     const size_t stride = Mode::stride(n);
     std::vector<typename Mode::Label> labels(stride, 0);
-    for (int32_t i = 0; i < n; ++i) labels[static_cast<size_t>(i)] = static_cast<typename Mode::Label>((i * 7) % 5 == 0 ? 1 : i % 3);
+    for (int32_t i = 0; i < n; ++i) {
+        labels[static_cast<size_t>(i)] = static_cast<typename Mode::Label>((i * 7) % 5 == 0 ? 1 : i % 3);
+    }
     Fingerprints prints;
     prints.byShuffle.assign(static_cast<size_t>(shuffles), 0);
     prints.calls.assign(static_cast<size_t>(shuffles), 0);
@@ -82,10 +87,12 @@ void expectSameAsOneThread(int32_t n, int32_t shuffles) {
         for (const BlockRoute route : {BlockRoute::AsScheduled, BlockRoute::AlwaysComposed}) {
             const Outcome shared = runWith<Mode>(n, shuffles, threads, route);
             const bool composed = route == BlockRoute::AlwaysComposed;
-            EXPECT_EQ(shared.calls, inOrder.calls) << n << " records, " << threads << " threads, composed " << composed;
-            EXPECT_EQ(shared.prints, inOrder.prints) << n << " records, " << threads << " threads, composed " << composed;
-            EXPECT_EQ(shared.finalLabels, inOrder.finalLabels) << n << " records, " << threads << " threads";
-            EXPECT_EQ(shared.finalStream, inOrder.finalStream) << n << " records, " << threads << " threads";
+            const std::string where = std::to_string(n) + " records, " + std::to_string(threads) +
+                                      " threads, composed " + std::to_string(composed);
+            EXPECT_EQ(shared.calls, inOrder.calls) << where;
+            EXPECT_EQ(shared.prints, inOrder.prints) << where;
+            EXPECT_EQ(shared.finalLabels, inOrder.finalLabels) << where;
+            EXPECT_EQ(shared.finalStream, inOrder.finalStream) << where;
         }
     }
 }
