@@ -175,6 +175,7 @@ private:
                 if (swap) {
                     slot.state = SlotState::Swapping;
                     slot.block = nextChain_;
+                    ++slotsInUse_;
                 }
                 chainBusy_ = true;
                 block = nextChain_++;
@@ -187,12 +188,15 @@ private:
             slotOf(block).state = SlotState::Scoring;
             return Task::Score;
         }
+        // Every slot busy: nothing to compose (saves the search with many threads).
+        if (slotsInUse_ == slots_.size()) return Task::None;
         // The next block is left to the chain, which takes it as soon as it can.
         const int64_t nearest = route_ == BlockRoute::AsScheduled ? nextChain_ + 1 : nextChain_;
         const int64_t furthest = std::min<int64_t>(blocks_, nextChain_ + static_cast<int64_t>(slots_.size())) - 1;
         for (int64_t b = furthest; b >= nearest; --b) {
             Slot& slot = slotOf(b);
             if (slot.state == SlotState::Free) {
+                ++slotsInUse_;
                 slot.state = SlotState::Composing;
                 slot.block = b;
                 block = b;
@@ -311,6 +315,7 @@ private:
                 break;
             case Task::Score:
                 slot.state = SlotState::Free;
+                --slotsInUse_;
                 ++scored_;
                 break;
             case Task::None: break;
@@ -331,6 +336,7 @@ private:
     std::condition_variable changed_;
     std::vector<Slot> slots_;
     std::vector<int64_t> ready_;
+    size_t slotsInUse_ = 0;
     int64_t blocks_ = 0;
     int64_t nextChain_ = 0;
     bool chainBusy_ = false;

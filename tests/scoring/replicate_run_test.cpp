@@ -83,7 +83,7 @@ template <typename Mode>
 void expectSameAsOneThread(int32_t n, int32_t shuffles) {
     const Outcome inOrder = runWith<Mode>(n, shuffles, 1, BlockRoute::AsScheduled);
     for (int shuffle = 0; shuffle < shuffles; ++shuffle) ASSERT_EQ(inOrder.calls[static_cast<size_t>(shuffle)], 1);
-    for (const int threads : {2, 3, 5}) {
+    for (const int threads : {2, 3, 8}) {
         for (const BlockRoute route : {BlockRoute::AsScheduled, BlockRoute::AlwaysComposed}) {
             const Outcome shared = runWith<Mode>(n, shuffles, threads, route);
             const bool composed = route == BlockRoute::AlwaysComposed;
