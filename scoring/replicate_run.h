@@ -216,7 +216,6 @@ private:
             std::copy(labels_.begin(), labels_.begin() + static_cast<ptrdiff_t>(stride_),
                       slot.snapshot.begin() + static_cast<ptrdiff_t>(static_cast<size_t>(j) * stride_));
         }
-        if (progress_ && block % 256 == 0) progress_(block * kBlock, shuffles_);
     }
 
     // The block's shuffles run on the identity: after shuffle j, record i holds
@@ -235,10 +234,9 @@ private:
 
     // The chain reaches a composed block: keep the labels before it, and move
     // the labels to where its last shuffle leaves them.
-    void resolve(Slot& slot, int64_t block, int32_t count) {
+    void resolve(Slot& slot, int32_t count) {
         slot.before.assign(labels_.begin(), labels_.begin() + static_cast<ptrdiff_t>(stride_));
         gather(slot, count - 1, labels_.data());
-        if (progress_ && block % 256 == 0) progress_(block * kBlock, shuffles_);
     }
 
     void gather(const Slot& slot, int32_t j, Label* out) const {
@@ -284,7 +282,7 @@ private:
                 switch (task) {
                     case Task::Swap: swap(slot, block, count); break;
                     case Task::Compose: compose(slot, block, count); break;
-                    case Task::Resolve: resolve(slot, block, count); break;
+                    case Task::Resolve: resolve(slot, count); break;
                     case Task::Score:
                         if (!scorer) scorer = makeScorer_();
                         score(slot, block, count, *scorer, gathered, maxima);
@@ -309,6 +307,7 @@ private:
             case Task::Compose: slot.state = SlotState::Composed; break;
             case Task::Swap:
             case Task::Resolve:
+                if (progress_ && block % 256 == 0) progress_(block * kBlock, shuffles_);
                 chainBusy_ = false;
                 slot.state = SlotState::Ready;
                 ready_.push_back(block);
