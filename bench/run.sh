@@ -46,6 +46,9 @@ run() {
     cat "$work/$(basename "$3").time"
 }
 
+# middle T1 T2 T3: the median of three numbers.
+middle() { printf '%s\n' "$@" | sort -g | sed -n 2p; }
+
 # median BINARY CASE_DIR OUT_DIR CPUS MODE: the median of three runs' seconds,
 # and the largest peak memory.
 median() {
@@ -55,7 +58,7 @@ median() {
         times+=("$s")
         [ "$m" -gt "$peak" ] && peak=$m
     done
-    echo "$(printf '%s\n' "${times[@]}" | sort -g | sed -n 2p) $peak"
+    echo "$(middle "${times[@]}") $peak"
 }
 
 same() {
@@ -97,8 +100,8 @@ for case in cc-2000x500-ld:s trait-2000x500-ld:q cc-2000x500-no-ld:s; do
         [ "$m" -gt "$tm" ] && tm=$m
     done
     same "$work/one-$name" "$work/two-$name" || { echo "OUTPUTS DIFFER: $name on 2 cpus"; exit 1; }
-    one=$(printf '%s\n' "${ones[@]}" | sort -g | sed -n 2p)
-    two=$(printf '%s\n' "${twos[@]}" | sort -g | sed -n 2p)
+    one=$(middle "${ones[@]}")
+    two=$(middle "${twos[@]}")
     row "$name (2 cpus vs 1)" "$one" "$two" "$tm"
 done
 
