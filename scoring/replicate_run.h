@@ -249,11 +249,12 @@ private:
                std::vector<ReplicateMaxima>& maxima) const {
         double values[Mode::kChannels];
         for (int32_t j = 0; j < count; ++j) {
-            const Label* shuffled = slot.snapshot.data() + static_cast<size_t>(j) * stride_;
-            if (slot.composed) {
+            // A composed block holds no snapshots (its vector may be empty).
+            const Label* shuffled = gathered.data();
+            if (slot.composed)
                 gather(slot, j, gathered.data());
-                shuffled = gathered.data();
-            }
+            else
+                shuffled = slot.snapshot.data() + static_cast<size_t>(j) * stride_;
             const int64_t k = block * kBlock + j;
             Mode::score(scorer, static_cast<int32_t>(k / replicates_), shuffled, values);
             offerAll(maxima, k, values);
