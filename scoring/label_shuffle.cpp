@@ -92,6 +92,11 @@ void shuffleInChunks(RandomStream& random, int32_t n, Label* labels) {
     random.resume(state);
 }
 
+template <typename Label>
+void applyOffsets(int32_t n, const int32_t* offsets, Label* labels) {
+    for (int32_t i = 0; i < n; ++i) std::swap(labels[i], labels[i + offsets[i]]);
+}
+
 }  // namespace
 
 void shuffleLabelArray(RandomStream& random, int32_t n, uint8_t* labels) {
@@ -100,6 +105,20 @@ void shuffleLabelArray(RandomStream& random, int32_t n, uint8_t* labels) {
 
 void shuffleLabelArray(RandomStream& random, int32_t n, uint32_t* labels) {
     shuffleInChunks(random, n, labels);
+}
+
+void drawShuffleOffsets(RandomStream& random, int32_t n, int32_t* offsets) {
+    uint32_t state = random.state();
+    drawChunk(state, n, 0, n, offsets);
+    random.resume(state);
+}
+
+void applyShuffleOffsets(int32_t n, const int32_t* offsets, uint8_t* labels) {
+    applyOffsets(n, offsets, labels);
+}
+
+void applyShuffleOffsets(int32_t n, const int32_t* offsets, uint32_t* labels) {
+    applyOffsets(n, offsets, labels);
 }
 
 }  // namespace orvane

@@ -16,4 +16,10 @@ int32_t shuffleOffset(int32_t draw, int32_t remaining);
 void shuffleLabelArray(RandomStream& random, int32_t n, uint8_t* labels);
 void shuffleLabelArray(RandomStream& random, int32_t n, uint32_t* labels);
 
+// The same shuffle in two steps, so that one thread may draw the offsets and
+// another make the swaps: the n offsets, then their swaps.
+void drawShuffleOffsets(RandomStream& random, int32_t n, int32_t* offsets);
+void applyShuffleOffsets(int32_t n, const int32_t* offsets, uint8_t* labels);
+void applyShuffleOffsets(int32_t n, const int32_t* offsets, uint32_t* labels);
+
 }  // namespace orvane

@@ -25,9 +25,10 @@ namespace orvane {
 using PermutationProgress = std::function<void(int64_t done, int64_t total)>;
 
 // How a threaded run gets the labels of a block of shuffles the chain has not
-// reached yet. Tests ask for every block to be composed, so that route is
-// exercised whatever the timing.
-enum class BlockRoute { AsScheduled, AlwaysComposed };
+// reached yet. Tests ask for every block to be composed, or for every block's
+// offsets to be drawn ahead of the chain, so that each route is exercised
+// whatever the timing.
+enum class BlockRoute { AsScheduled, AlwaysComposed, AlwaysDrawn };
 
 // The replicates of the whole test: replicate r of marker l is scored on the
 // labels the (l x P + r + 1)-th shuffle leaves. `Mode` gives the label type,
@@ -43,7 +44,9 @@ enum class BlockRoute { AsScheduled, AlwaysComposed };
 // the identity (where each record's label comes from, relative to the labels
 // before the block), so that when the chain reaches it one gather moves the
 // chain past it, and each shuffle's labels are a gather of the labels before
-// the block. That spreads the chain itself over the threads.
+// the block. That spreads the chain itself over the threads. And since the
+// draws take about a third of a shuffle, the blocks the chain will reach next
+// have their offsets drawn by the other threads, so that the chain only swaps.
 template <typename Mode>
 class ReplicateRun {
 public:
@@ -98,13 +101,16 @@ private:
     }
 
     // A block's way through the run: either swapped by the chain (labels kept
-    // per shuffle), or composed and later resolved by the chain (sources kept
-    // per shuffle); then scored, which frees its slot for a later block.
-    enum class SlotState { Free, Swapping, Composing, Composed, Ready, Scoring };
+    // per shuffle), its offsets perhaps drawn ahead; or composed and later
+    // resolved by the chain (sources kept per shuffle); then scored, which
+    // frees its slot for a later block.
+    enum class SlotState { Free, Drawing, Drawn, Swapping, Composing, Composed, Ready, Scoring };
     struct Slot {
         SlotState state = SlotState::Free;
         int64_t block = -1;
+        bool drawn = false;
         bool composed = false;
+        std::vector<int32_t> offsets;   // drawn ahead: per shuffle, the n offsets
         std::vector<Label> snapshot;    // swapped: per shuffle, the labels (stride)
         std::vector<uint32_t> sources;  // composed: per shuffle, n record indices into `before`
         std::vector<Label> before;      // composed: the labels before the block (stride)
@@ -129,7 +135,7 @@ private:
     // within about 256 MiB of labels and sources when there are many records.
     size_t slotCount(int threads) const {
         const size_t perSlot = static_cast<size_t>(kBlock) *
-                               (stride_ * sizeof(Label) + static_cast<size_t>(n_) * sizeof(uint32_t));
+                               (stride_ * sizeof(Label) + static_cast<size_t>(n_) * 2 * sizeof(uint32_t));
         const size_t wanted = 8 * static_cast<size_t>(threads);
         const size_t least = 2 * static_cast<size_t>(threads);
         return std::max(least, std::min(wanted, (size_t{256} << 20) / perSlot));
@@ -163,23 +169,43 @@ private:
         return maxima;
     }
 
-    enum class Task { None, Swap, Resolve, Compose, Score };
+    enum class Task { None, Draw, Swap, Resolve, Compose, Score };
 
-    // Picks the next task under the lock: the chain first, then scoring, then
-    // composing the furthest block ahead of the chain that has a free slot.
+    // Blocks right after the chain's whose offsets are drawn ahead.
+    static constexpr int64_t kDrawAhead = 2;
+
+    // Picks the next task under the lock: the chain first, then drawing the
+    // offsets of the blocks it reaches next, then scoring, then composing the
+    // furthest block ahead of the chain that has a free slot.
     Task pick(int64_t& block) {
         if (!chainBusy_ && nextChain_ < blocks_) {
             Slot& slot = slotOf(nextChain_);
-            const bool swap = slot.state == SlotState::Free && route_ == BlockRoute::AsScheduled;
-            if (swap || (slot.block == nextChain_ && slot.state == SlotState::Composed)) {
-                if (swap) {
-                    slot.state = SlotState::Swapping;
+            const bool mine = slot.block == nextChain_;
+            const bool swap = (slot.state == SlotState::Free && route_ == BlockRoute::AsScheduled) ||
+                              (mine && slot.state == SlotState::Drawn);
+            if (swap || (mine && slot.state == SlotState::Composed)) {
+                if (slot.state == SlotState::Free) {
+                    slot.drawn = false;
                     slot.block = nextChain_;
                     ++slotsInUse_;
                 }
+                if (swap) slot.state = SlotState::Swapping;
                 chainBusy_ = true;
                 block = nextChain_++;
                 return swap ? Task::Swap : Task::Resolve;
+            }
+        }
+        if (route_ != BlockRoute::AlwaysComposed) {
+            const int64_t last = std::min(blocks_, nextChain_ + kDrawAhead);
+            for (int64_t b = nextChain_; b < last; ++b) {
+                Slot& slot = slotOf(b);
+                if (slot.state == SlotState::Free) {
+                    ++slotsInUse_;
+                    slot.state = SlotState::Drawing;
+                    slot.block = b;
+                    block = b;
+                    return Task::Draw;
+                }
             }
         }
         if (!ready_.empty()) {
@@ -190,8 +216,13 @@ private:
         }
         // Every slot busy: nothing to compose (saves the search with many threads).
         if (slotsInUse_ == slots_.size()) return Task::None;
-        // The next block is left to the chain, which takes it as soon as it can.
-        const int64_t nearest = route_ == BlockRoute::AsScheduled ? nextChain_ + 1 : nextChain_;
+        // The next blocks are left to the chain, which takes them as soon as it
+        // can; a thread that would run the chain but for a block still being
+        // drawn waits for it rather than start a long composition.
+        if (route_ == BlockRoute::AlwaysDrawn || (route_ == BlockRoute::AsScheduled && !chainBusy_)) {
+            return Task::None;
+        }
+        const int64_t nearest = route_ == BlockRoute::AsScheduled ? nextChain_ + kDrawAhead : nextChain_;
         const int64_t furthest = std::min<int64_t>(blocks_, nextChain_ + static_cast<int64_t>(slots_.size())) - 1;
         for (int64_t b = furthest; b >= nearest; --b) {
             Slot& slot = slotOf(b);
@@ -206,13 +237,28 @@ private:
         return Task::None;
     }
 
+    // The offsets of a block the chain will swap, drawn ahead.
+    void draw(Slot& slot, int64_t block, int32_t count) {
+        slot.offsets.resize(static_cast<size_t>(kBlock) * static_cast<size_t>(n_));
+        RandomStream stream = streamAfter(block * kBlock);
+        for (int32_t j = 0; j < count; ++j) {
+            drawShuffleOffsets(stream, n_, slot.offsets.data() + static_cast<size_t>(j) * static_cast<size_t>(n_));
+        }
+        slot.drawn = true;
+    }
+
     // The chain, directly: each shuffle applied to the labels, which are kept.
     void swap(Slot& slot, int64_t block, int32_t count) {
         slot.composed = false;
         slot.snapshot.resize(static_cast<size_t>(kBlock) * stride_);
         RandomStream stream = streamAfter(block * kBlock);
         for (int32_t j = 0; j < count; ++j) {
-            shuffleLabelArray(stream, n_, labels_.data());
+            if (slot.drawn) {
+                applyShuffleOffsets(n_, slot.offsets.data() + static_cast<size_t>(j) * static_cast<size_t>(n_),
+                                    labels_.data());
+            } else {
+                shuffleLabelArray(stream, n_, labels_.data());
+            }
             std::copy(labels_.begin(), labels_.begin() + static_cast<ptrdiff_t>(stride_),
                       slot.snapshot.begin() + static_cast<ptrdiff_t>(static_cast<size_t>(j) * stride_));
         }
@@ -281,6 +327,7 @@ private:
                 Slot& slot = slotOf(block);
                 const int32_t count = shufflesIn(block);
                 switch (task) {
+                    case Task::Draw: draw(slot, block, count); break;
                     case Task::Swap: swap(slot, block, count); break;
                     case Task::Compose: compose(slot, block, count); break;
                     case Task::Resolve: resolve(slot, count); break;
@@ -305,6 +352,7 @@ private:
     void finish(Task task, int64_t block) {
         Slot& slot = slotOf(block);
         switch (task) {
+            case Task::Draw: slot.state = SlotState::Drawn; break;
             case Task::Compose: slot.state = SlotState::Composed; break;
             case Task::Swap:
             case Task::Resolve:

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "model/analysis_state.h"
@@ -84,11 +85,12 @@ void expectSameAsOneThread(int32_t n, int32_t shuffles) {
     const Outcome inOrder = runWith<Mode>(n, shuffles, 1, BlockRoute::AsScheduled);
     for (int shuffle = 0; shuffle < shuffles; ++shuffle) ASSERT_EQ(inOrder.calls[static_cast<size_t>(shuffle)], 1);
     for (const int threads : {2, 3, 8}) {
-        for (const BlockRoute route : {BlockRoute::AsScheduled, BlockRoute::AlwaysComposed}) {
+        for (const auto& [route, name] : {std::pair{BlockRoute::AsScheduled, "as scheduled"},
+                                          std::pair{BlockRoute::AlwaysComposed, "every block composed"},
+                                          std::pair{BlockRoute::AlwaysDrawn, "every block drawn ahead"}}) {
             const Outcome shared = runWith<Mode>(n, shuffles, threads, route);
-            const bool composed = route == BlockRoute::AlwaysComposed;
-            const std::string where = std::to_string(n) + " records, " + std::to_string(threads) +
-                                      " threads, composed " + std::to_string(composed);
+            const std::string where =
+                std::to_string(n) + " records, " + std::to_string(threads) + " threads, " + name;
             EXPECT_EQ(shared.calls, inOrder.calls) << where;
             EXPECT_EQ(shared.prints, inOrder.prints) << where;
             EXPECT_EQ(shared.finalLabels, inOrder.finalLabels) << where;
