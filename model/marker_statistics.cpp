@@ -3,9 +3,22 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 namespace orvane {
+
+namespace {
+
+// Haplotypes carrying allele 1 at both markers, from their bit columns.
+__attribute__((target_clones("popcnt", "default")))
+int32_t carriersOfBoth(const uint64_t* a, const uint64_t* b, size_t words) {
+    int64_t count = 0;
+    for (size_t w = 0; w < words; ++w) count += __builtin_popcountll(a[w] & b[w]);
+    return static_cast<int32_t>(count);
+}
+
+}  // namespace
 
 void computeMarkerStatistics(AnalysisState& state) {
     const int32_t nMarkers = state.nMarkers;
@@ -16,32 +29,29 @@ void computeMarkerStatistics(AnalysisState& state) {
     state.ldBandWidth = width;
     const size_t bandSize = markers * static_cast<size_t>(std::max(width, 0));
 
-    std::vector<int32_t> singleCounts(markers, 0);
-    std::vector<int32_t> pairCounts(bandSize, 0);
-    // One pass per haplotype row; a pair is counted only when both ends carry
-    // allele 1, so rows with few carriers cost little.
+    // Each marker's carriers of allele 1 as a column of bits over the
+    // haplotypes (a 32nd of the alleles' memory); the counts of a marker and of
+    // a pair of markers are population counts.
+    const size_t words = (static_cast<size_t>(std::max(state.nHaplotypes, 0)) + 63) / 64;
+    std::vector<uint64_t> columns(markers * words, 0);
     for (int32_t h = 0; h < state.nHaplotypes; ++h) {
         const int32_t* row = &state.alleles[static_cast<size_t>(h) * markers];
-        for (int32_t i = 0; i < nMarkers; ++i) {
-            if (row[i] != 1) continue;
-            ++singleCounts[static_cast<size_t>(i)];
-            const int32_t end = std::min(nMarkers, i + width);
-            int32_t* band = &pairCounts[static_cast<size_t>(i) * static_cast<size_t>(width)];
-            for (int32_t j = i + 1; j < end; ++j) {
-                if (row[j] == 1) ++band[j - i];
-            }
+        const size_t word = static_cast<size_t>(h) / 64;
+        const uint64_t bit = uint64_t{1} << (h % 64);
+        for (size_t i = 0; i < markers; ++i) {
+            if (row[i] == 1) columns[i * words + word] |= bit;
         }
     }
 
     state.alleleFreq.assign(markers, 0.0);
-    for (size_t m = 0; m < markers; ++m) state.alleleFreq[m] = singleCounts[m] / n;
-
     state.pairFreq.assign(bandSize, 0.0);
     for (int32_t i = 0; i < nMarkers; ++i) {
+        const uint64_t* column = &columns[static_cast<size_t>(i) * words];
+        state.alleleFreq[static_cast<size_t>(i)] = carriersOfBoth(column, column, words) / n;
         const int32_t end = std::min(nMarkers, i + width);
         for (int32_t j = i + 1; j < end; ++j) {
-            const size_t idx = state.bandIndex(i, j);
-            state.pairFreq[idx] = pairCounts[idx] / n;
+            const int32_t both = carriersOfBoth(column, &columns[static_cast<size_t>(j) * words], words);
+            state.pairFreq[state.bandIndex(i, j)] = both / n;
         }
     }
 }

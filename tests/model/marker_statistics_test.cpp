@@ -55,7 +55,7 @@ TEST(MarkerStatistics, FrequenciesAndLdOfTwoMarkers) {
 
 TEST(MarkerStatistics, BandCoversThePairsCloserThanTheWindow) {
     const int32_t nMarkers = 6;
-    const int32_t n = 40;
+    const int32_t n = 150;  // three words of carriers, the last one partial
     std::mt19937 rng(7u);
     std::vector<std::vector<int32_t>> columns(nMarkers, std::vector<int32_t>(n));
     for (auto& column : columns) {
@@ -69,6 +69,9 @@ TEST(MarkerStatistics, BandCoversThePairsCloserThanTheWindow) {
     ASSERT_EQ(state.pairFreq.size(), static_cast<size_t>(nMarkers * 3));
     ASSERT_EQ(state.ldMatrix.size(), state.pairFreq.size());
     for (int32_t i = 0; i < nMarkers; ++i) {
+        int32_t carriers = 0;
+        for (int32_t h = 0; h < n; ++h) carriers += columns[i][h] == 1;
+        EXPECT_EQ(state.alleleFreq[static_cast<size_t>(i)], carriers / static_cast<double>(n)) << i;
         for (int32_t j = i + 1; j < nMarkers && j < i + 3; ++j) {
             int32_t both = 0;
             for (int32_t h = 0; h < n; ++h) both += columns[i][h] == 1 && columns[j][h] == 1;
