@@ -1,8 +1,12 @@
 #include "model/haplotype_file.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "model/input_error.h"
@@ -68,6 +72,21 @@ struct FileCloser {
     std::FILE* file;
     ~FileCloser() { std::fclose(file); }
 };
+
+// Room for the alleles of a file of lines like its first haplotype line, so
+// that the array is not copied as it grows; never more than the file could
+// hold (a code and a separator take two bytes at least).
+void reserveAlleles(AnalysisState& state, std::FILE* data, size_t lineLength, size_t markers) {
+    struct stat about;
+    if (fstat(fileno(data), &about) != 0 || !S_ISREG(about.st_mode) || about.st_size <= 0) return;
+    const size_t bytes = static_cast<size_t>(about.st_size);
+    const size_t lines = bytes / (lineLength + 1) + 1;
+    try {
+        state.alleles.reserve(std::min(bytes / 2, lines * markers));
+    } catch (const std::bad_alloc&) {
+        // Only a head start: the array grows as it is read.
+    }
+}
 
 }  // namespace
 
@@ -142,9 +161,14 @@ void readHaplotypeFile(AnalysisState& state, std::FILE* data, const std::string&
         } else {
             ++state.nUnaffected;
         }
+        if (firstLine == number) reserveAlleles(state, data, line.size(), markers);
         for (size_t k = 0; k < count; ++k) {
+            const std::string_view token = fields[k + 2];
             int32_t code = 0;
-            if (!parseWholeInteger(fields[k + 2], code)) {
+            // Most codes are one digit.
+            if (token.size() == 1 && token[0] >= '0' && token[0] <= '9') {
+                code = token[0] - '0';
+            } else if (!parseWholeInteger(token, code)) {
                 throw InputError(fileName, number,
                                  "allele " + quoted(fields[k + 2]) + " of marker " +
                                      std::to_string(k + 1) + " is not a 32-bit integer");
