@@ -1,6 +1,7 @@
 #include "model/imputation.h"
 
 #include <cstddef>
+#include <vector>
 
 namespace orvane {
 
@@ -54,9 +55,17 @@ void imputeMissingAlleles(AnalysisState& state) {
     const bool pooled = state.qtlMode == 1;
     AlleleTable affected;
     AlleleTable other;
+    // Markers with a missing allele, found in one pass over the rows: the
+    // others need neither frequencies nor draws.
+    const size_t markers = static_cast<size_t>(state.nMarkers);
+    std::vector<char> hasMissing(markers, 0);
+    for (size_t at = 0; at < state.alleles.size(); ++at) {
+        if (state.alleles[at] == 0) hasMissing[at % markers] = 1;
+    }
     // Markers outer, haplotypes inner: the permutation test continues this random
     // stream, so the number and order of draws are part of the results.
     for (int32_t m = 0; m < state.nMarkers; ++m) {
+        if (!hasMissing[static_cast<size_t>(m)]) continue;
         affected.clear();
         other.clear();
         groupAlleleFrequencies(state, m, affected, other);

@@ -106,6 +106,23 @@ TEST(ImputeMissingAlleles, MarkersOuterHaplotypesInner) {
     EXPECT_EQ(state.allele(0, 1), 2);
 }
 
+TEST(ImputeMissingAlleles, MarkersWithoutMissingAllelesAreSkippedInOrder) {
+    // Markers 0 and 2 have no missing allele; the two draws (1 then 2, as above)
+    // go to markers 1 and 3 in that order, and nothing else changes.
+    AnalysisState state = makeState({{0, {1, 0, 2, 2}}, {0, {2, 1, 1, 0}}, {0, {1, 2, 2, 1}}});
+    const std::vector<int32_t> before = state.alleles;
+    imputeMissingAlleles(state);
+    EXPECT_EQ(state.allele(0, 1), 1);
+    EXPECT_EQ(state.allele(1, 3), 2);
+    std::vector<int32_t> after = state.alleles;
+    after[1] = 0;
+    after[7] = 0;
+    EXPECT_EQ(after, before);
+    RandomStream twoDraws;
+    advance(twoDraws, 2);
+    EXPECT_EQ(state.random.state(), twoDraws.state());
+}
+
 TEST(ImputeMissingAlleles, NoMissingAlleleMakesNoDraw) {
     AnalysisState state = makeState({{1, {1, 2}}, {0, {2, 1}}});
     imputeMissingAlleles(state);
