@@ -10,7 +10,9 @@
 #   resident memory of the current build. The baseline runs once per case (it
 #   takes minutes); the current build three times, and the table has the median
 #   (on a shared machine single runs drift by 10 to 30 %). Two processors
-#   against one are run in turns, so that both see the same drift.
+#   against one are run in turns, so that both see the same drift, and the
+#   one-processor runs alternate between processors 0 and 1, whose speeds may
+#   differ (their runs are listed after the table).
 #   --quick uses 100 permutations instead of 1,000 and skips the large-memory
 #   cases (the full run takes about an hour, most of it the baseline in trait mode).
 set -euo pipefail
@@ -46,8 +48,12 @@ run() {
     cat "$work/$(basename "$3").time"
 }
 
-# middle T1 T2 T3: the median of three numbers.
-middle() { printf '%s\n' "$@" | sort -g | sed -n 2p; }
+# middle T...: the median of the numbers (the mean of the two middle ones when
+# there is an even count).
+middle() {
+    printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 }
+        END { if (NR % 2) print v[(NR + 1) / 2]; else printf "%.2f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
 
 # median BINARY CASE_DIR OUT_DIR CPUS MODE: the median of three runs' seconds,
 # and the largest peak memory.
@@ -88,13 +94,17 @@ compare_case cc-2000x500-ld "--haplotypes 2000 --markers 500 --mode s" s
 compare_case trait-2000x500-ld "--haplotypes 2000 --markers 500 --mode q" q
 compare_case cc-2000x500-no-ld "--haplotypes 2000 --markers 500 --mode s --no-ld" s
 
-# Two processors against one, same bytes, in turns.
+# Two processors against one, same bytes, in turns; one processor is 0 and 1
+# in turn.
+details=()
 for case in cc-2000x500-ld:s trait-2000x500-ld:q cc-2000x500-no-ld:s; do
     name=${case%:*} mode=${case#*:}
-    ones=() twos=() tm=0
-    for _ in 1 2 3; do
-        read -r s _ < <(run "$new" "$work/data-$name" "$work/one-$name" 0 "$mode")
+    ones=() twos=() tm=0 detail=""
+    for round in 1 2 3 4; do
+        cpu=$(( round % 2 ))
+        read -r s _ < <(run "$new" "$work/data-$name" "$work/one-$name" $cpu "$mode")
         ones+=("$s")
+        detail="$detail cpu$cpu:$s"
         read -r s m < <(run "$new" "$work/data-$name" "$work/two-$name" 0,1 "$mode")
         twos+=("$s")
         [ "$m" -gt "$tm" ] && tm=$m
@@ -103,6 +113,7 @@ for case in cc-2000x500-ld:s trait-2000x500-ld:q cc-2000x500-no-ld:s; do
     one=$(middle "${ones[@]}")
     two=$(middle "${twos[@]}")
     row "$name (2 cpus vs 1)" "$one" "$two" "$tm"
+    details+=("$name one-processor runs:$detail; two-processor runs: ${twos[*]}")
 done
 
 if [ $quick -eq 0 ]; then
@@ -114,3 +125,4 @@ if [ $quick -eq 0 ]; then
         row "$name (2 cpus)" - "$cs" "$cm"
     done
 fi
+printf '%s\n' "${details[@]}"
