@@ -16,6 +16,8 @@ namespace {
 struct CaseControlMode {
     using Label = uint8_t;
     static constexpr int kChannels = 1;
+    // A replicate's score is a few population counts, far less than its shuffle.
+    static constexpr bool kScoredOnChain = true;
     using Scorer = CaseControlReplicates;
     // Statuses are kept padded with zeros to whole 64-record words, which the
     // scorer reads whole.
@@ -28,6 +30,8 @@ struct CaseControlMode {
 struct TraitMode {
     using Label = uint32_t;
     static constexpr int kChannels = 3;
+    // Scoring is most of a replicate's cost: the threads share it.
+    static constexpr bool kScoredOnChain = false;
     using Scorer = TraitReplicates;
     static size_t stride(int32_t n) { return static_cast<size_t>(n); }
     static void score(Scorer& scorer, int32_t marker, const Label* labels, double* values) {

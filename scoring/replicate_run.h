@@ -33,14 +33,16 @@ enum class BlockRoute { AsScheduled, AlwaysComposed, AlwaysDrawn };
 // The replicates of the whole test: replicate r of marker l is scored on the
 // labels the (l x P + r + 1)-th shuffle leaves. `Mode` gives the label type,
 // the labels kept per shuffle (`stride`), the channels (statistics per
-// replicate) and the scorer.
+// replicate), the scorer, and whether the chain scores its own shuffles
+// (`kScoredOnChain`: when scoring costs little beside a shuffle, scoring each
+// shuffle in place is cheaper than keeping its labels for another thread).
 //
 // Every shuffle permutes the labels the previous one left, so the shuffles form
 // one chain. A shuffle's draws depend only on the random stream (whose state
 // at any shuffle is a jump ahead), and the scores only on the shuffled labels.
 // So with several threads the work is split into blocks of shuffles: whoever
 // is free runs the chain on the next block and the others score finished
-// blocks. A block ahead of the chain can also be composed: its shuffles run on
+// blocks (unless the chain scores its own). A block ahead of the chain can also be composed: its shuffles run on
 // the identity (where each record's label comes from, relative to the labels
 // before the block), so that when the chain reaches it one gather moves the
 // chain past it, and each shuffle's labels are a gather of the labels before
@@ -247,11 +249,13 @@ private:
         slot.drawn = true;
     }
 
-    // The chain, directly: each shuffle applied to the labels, which are kept.
-    void swap(Slot& slot, int64_t block, int32_t count) {
+    // The chain, directly: each shuffle applied to the labels, which are kept
+    // for scoring or scored in place.
+    void swap(Slot& slot, int64_t block, int32_t count, Scorer& scorer, std::vector<ReplicateMaxima>& maxima) {
         slot.composed = false;
-        slot.snapshot.resize(static_cast<size_t>(kBlock) * stride_);
+        if (!Mode::kScoredOnChain) slot.snapshot.resize(static_cast<size_t>(kBlock) * stride_);
         RandomStream stream = streamAfter(block * kBlock);
+        double values[Mode::kChannels];
         for (int32_t j = 0; j < count; ++j) {
             if (slot.drawn) {
                 applyShuffleOffsets(n_, slot.offsets.data() + static_cast<size_t>(j) * static_cast<size_t>(n_),
@@ -259,8 +263,14 @@ private:
             } else {
                 shuffleLabelArray(stream, n_, labels_.data());
             }
-            std::copy(labels_.begin(), labels_.begin() + static_cast<ptrdiff_t>(stride_),
-                      slot.snapshot.begin() + static_cast<ptrdiff_t>(static_cast<size_t>(j) * stride_));
+            if (Mode::kScoredOnChain) {
+                const int64_t k = block * kBlock + j;
+                Mode::score(scorer, static_cast<int32_t>(k / replicates_), labels_.data(), values);
+                offerAll(maxima, k, values);
+            } else {
+                std::copy(labels_.begin(), labels_.begin() + static_cast<ptrdiff_t>(stride_),
+                          slot.snapshot.begin() + static_cast<ptrdiff_t>(static_cast<size_t>(j) * stride_));
+            }
         }
     }
 
@@ -308,7 +318,11 @@ private:
     }
 
     void work(std::vector<ReplicateMaxima>& maxima) {
-        std::unique_ptr<Scorer> scorer;
+        std::unique_ptr<Scorer> madeScorer;
+        auto scorer = [&]() -> Scorer& {
+            if (!madeScorer) madeScorer = makeScorer_();
+            return *madeScorer;
+        };
         // Gathered labels, padded as the snapshots are (the padding stays zero).
         std::vector<Label> gathered(stride_, Label{});
         for (;;) {
@@ -328,13 +342,10 @@ private:
                 const int32_t count = shufflesIn(block);
                 switch (task) {
                     case Task::Draw: draw(slot, block, count); break;
-                    case Task::Swap: swap(slot, block, count); break;
+                    case Task::Swap: swap(slot, block, count, scorer(), maxima); break;
                     case Task::Compose: compose(slot, block, count); break;
                     case Task::Resolve: resolve(slot, count); break;
-                    case Task::Score:
-                        if (!scorer) scorer = makeScorer_();
-                        score(slot, block, count, *scorer, gathered, maxima);
-                        break;
+                    case Task::Score: score(slot, block, count, scorer(), gathered, maxima); break;
                     case Task::None: break;
                 }
             } catch (...) {
@@ -358,16 +369,23 @@ private:
             case Task::Resolve:
                 if (progress_ && block % 256 == 0) progress_(block * kBlock, shuffles_);
                 chainBusy_ = false;
-                slot.state = SlotState::Ready;
-                ready_.push_back(block);
+                if (task == Task::Swap && Mode::kScoredOnChain) {
+                    release(slot);
+                } else {
+                    slot.state = SlotState::Ready;
+                    ready_.push_back(block);
+                }
                 break;
-            case Task::Score:
-                slot.state = SlotState::Free;
-                --slotsInUse_;
-                ++scored_;
-                break;
+            case Task::Score: release(slot); break;
             case Task::None: break;
         }
+    }
+
+    // A scored block's slot is free for a later block.
+    void release(Slot& slot) {
+        slot.state = SlotState::Free;
+        --slotsInUse_;
+        ++scored_;
     }
 
     AnalysisState& state_;

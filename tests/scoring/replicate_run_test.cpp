@@ -23,10 +23,11 @@ struct Fingerprints {
     std::vector<int> calls;
 };
 
-template <typename LabelType, size_t kPadTo>
+template <typename LabelType, size_t kPadTo, bool kOnChain>
 struct RecordingMode {
     using Label = LabelType;
     static constexpr int kChannels = 1;
+    static constexpr bool kScoredOnChain = kOnChain;
     struct Scorer {
         int32_t n;
         size_t stride;
@@ -100,19 +101,28 @@ void expectSameAsOneThread(int32_t n, int32_t shuffles) {
 }
 
 // Byte labels padded to whole words, as the case/control statuses are kept;
-// the padding must reach the scorer as zeros on either route.
+// the padding must reach the scorer as zeros on either route, whether the
+// chain scores its shuffles in place or keeps them for any thread.
 TEST(ReplicateRun, ByteLabelsMatchTheSingleChainOnEveryRoute) {
-    for (const int32_t n : {1, 2, 63, 65, 200}) expectSameAsOneThread<RecordingMode<uint8_t, 64>>(n, 16 * 7 + 5);
+    for (const int32_t n : {1, 2, 63, 65, 200}) {
+        expectSameAsOneThread<RecordingMode<uint8_t, 64, true>>(n, 16 * 7 + 5);
+        expectSameAsOneThread<RecordingMode<uint8_t, 64, false>>(n, 16 * 7 + 5);
+    }
 }
 
 // Index labels, unpadded, as the trait values are kept.
 TEST(ReplicateRun, IndexLabelsMatchTheSingleChainOnEveryRoute) {
-    for (const int32_t n : {3, 97}) expectSameAsOneThread<RecordingMode<uint32_t, 1>>(n, 16 * 9);
+    for (const int32_t n : {3, 97}) {
+        expectSameAsOneThread<RecordingMode<uint32_t, 1, false>>(n, 16 * 9);
+        expectSameAsOneThread<RecordingMode<uint32_t, 1, true>>(n, 16 * 9);
+    }
 }
 
 // Fewer shuffles than two blocks run on one thread whatever is asked.
 TEST(ReplicateRun, ShortRunsMatchToo) {
-    for (const int32_t shuffles : {1, 16, 31, 32, 33}) expectSameAsOneThread<RecordingMode<uint8_t, 64>>(40, shuffles);
+    for (const int32_t shuffles : {1, 16, 31, 32, 33}) {
+        expectSameAsOneThread<RecordingMode<uint8_t, 64, true>>(40, shuffles);
+    }
 }
 
 }  // namespace
