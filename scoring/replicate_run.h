@@ -42,13 +42,14 @@ enum class BlockRoute { AsScheduled, AlwaysComposed, AlwaysDrawn };
 // at any shuffle is a jump ahead), and the scores only on the shuffled labels.
 // So with several threads the work is split into blocks of shuffles: whoever
 // is free runs the chain on the next block and the others score finished
-// blocks (unless the chain scores its own). A block ahead of the chain can also be composed: its shuffles run on
-// the identity (where each record's label comes from, relative to the labels
-// before the block), so that when the chain reaches it one gather moves the
-// chain past it, and each shuffle's labels are a gather of the labels before
-// the block. That spreads the chain itself over the threads. And since the
-// draws take about a third of a shuffle, the blocks the chain will reach next
-// have their offsets drawn by the other threads, so that the chain only swaps.
+// blocks (unless the chain scores its own). A block ahead of the chain can
+// also be composed: its shuffles run on the identity (where each record's
+// label comes from, relative to the labels before the block), so that when
+// the chain reaches it one gather moves the chain past it, and each shuffle's
+// labels are a gather of the labels before the block. That spreads the chain
+// itself over the threads. And since the draws take about a third of a
+// shuffle, the blocks the chain will reach next have their offsets drawn by
+// the other threads, so that the chain only swaps.
 template <typename Mode>
 class ReplicateRun {
 public:
