@@ -188,11 +188,11 @@ private:
                               (mine && slot.state == SlotState::Drawn);
             if (swap || (mine && slot.state == SlotState::Composed)) {
                 if (slot.state == SlotState::Free) {
+                    claim(slot, nextChain_, SlotState::Swapping);
                     slot.drawn = false;
-                    slot.block = nextChain_;
-                    ++slotsInUse_;
+                } else if (swap) {
+                    slot.state = SlotState::Swapping;
                 }
-                if (swap) slot.state = SlotState::Swapping;
                 chainBusy_ = true;
                 block = nextChain_++;
                 return swap ? Task::Swap : Task::Resolve;
@@ -203,10 +203,8 @@ private:
             for (int64_t b = nextChain_; b < last; ++b) {
                 Slot& slot = slotOf(b);
                 if (slot.state == SlotState::Free) {
-                    ++slotsInUse_;
-                    slot.state = SlotState::Drawing;
-                    slot.block = b;
                     block = b;
+                    claim(slot, b, SlotState::Drawing);
                     return Task::Draw;
                 }
             }
@@ -230,10 +228,8 @@ private:
         for (int64_t b = furthest; b >= nearest; --b) {
             Slot& slot = slotOf(b);
             if (slot.state == SlotState::Free) {
-                ++slotsInUse_;
-                slot.state = SlotState::Composing;
-                slot.block = b;
                 block = b;
+                claim(slot, b, SlotState::Composing);
                 return Task::Compose;
             }
         }
@@ -382,7 +378,12 @@ private:
         }
     }
 
-    // A scored block's slot is free for a later block.
+    // A free slot taken for `block`, and given back once the block is scored.
+    void claim(Slot& slot, int64_t block, SlotState state) {
+        ++slotsInUse_;
+        slot.state = state;
+        slot.block = block;
+    }
     void release(Slot& slot) {
         slot.state = SlotState::Free;
         --slotsInUse_;
