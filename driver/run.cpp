@@ -1,8 +1,8 @@
 #include "driver/run.h"
 
-#include <sched.h>
-
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <new>
 #include <string>
 
@@ -10,6 +10,7 @@
 #include "driver/progress.h"
 #include "driver/result_file.h"
 #include "driver/scan.h"
+#include "driver/thread_count.h"
 #include "model/analysis_state.h"
 #include "model/haplotype_file.h"
 #include "model/imputation.h"
@@ -32,16 +33,6 @@ void loadInputs(AnalysisState& state, const CommandLine& commandLine) {
     state.windowSize = std::min(state.windowSize, state.nMarkers);
 }
 
-// Threads the run may use: the processors of its affinity mask, so that taskset
-// and batch schedulers set the limit.
-int availableThreads() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
-    const int count = CPU_COUNT(&set);
-    return count > 0 ? count : 1;
-}
-
 // The run's steps after the inputs are checked; `step` names the one under way,
 // so that memory the run cannot get is reported with what it was needed for.
 int analyse(AnalysisState& state, const CommandLine& commandLine, const char*& step) {
@@ -55,7 +46,10 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, const char*& s
     computeMarkerStatistics(state);
     computeLdMatrix(state);
 
-    const int threads = availableThreads();
+    const ThreadCount threadCount =
+        chooseThreadCount(affinityProcessors(), std::getenv("ORVANE_THREADS"));
+    if (threadCount.warning) std::fprintf(stderr, "orvane: warning: %s\n", threadCount.warning->c_str());
+    const int threads = threadCount.threads;
     ProgressLine progress;
     const PermutationProgress permutationProgress = [&](int64_t done, int64_t total) {
         progress.update("permutation test, shuffles", done, total);
