@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "scoring/trait_scoring.h"
 #include "stats/distribution_tails.h"
 
 namespace orvane {
@@ -55,7 +56,7 @@ void ResultFile::caseControlSummary(const CaseControlSummary& s) {
 
 void ResultFile::traitSummary(const TraitSummary& s, int32_t nHaplotypes) {
     const int df = nHaplotypes - 2;
-    const double scoreLogP = -std::log10(tdisttail(s.score.value, df));
+    const double scoreLogP = traitScoreMinusLog10P(s.score.value, nHaplotypes);
     const double tLogP = -std::log10(tdisttail(s.t.value, df));
     const double zLogP = -std::log10(normaltail(s.z.value));
     file_ << "Orvane:predicted_Pos\tpredicted_QScore\t-log(p)\tpermutation_p-Value\t"

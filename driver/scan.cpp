@@ -225,7 +225,7 @@ std::vector<WindowClusters> scanTrait(AnalysisState& state, int threads, OutputF
             const int32_t start = clusterMarker(state, rule, i, clusterer, window);
             out.score = scoreWindowTrait(state, window, i, start, out.block);
             out.blockComplete = true;
-            out.scoreMinusLogP = minusLog10(tdisttail(out.score, state.nHaplotypes - 2));
+            out.scoreMinusLogP = traitScoreMinusLog10P(out.score, state.nHaplotypes);
             std::vector<int32_t> carriers;
             carriersOf(state, i, carriers);
             std::vector<int64_t> scratch(static_cast<size_t>(state.nHaplotypes), 0);

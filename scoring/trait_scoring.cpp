@@ -3,8 +3,14 @@
 #include <cmath>
 
 #include "scoring/cluster_report.h"
+#include "stats/distribution_tails.h"
 
 namespace orvane {
+
+double traitScoreMinusLog10P(double score, int32_t nHaplotypes) {
+    if (score == kNoClusterTraitScore) return -std::log10(1.0);
+    return -std::log10(tdisttail(score, nHaplotypes - 2));
+}
 
 namespace {
 

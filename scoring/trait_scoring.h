@@ -15,6 +15,12 @@ namespace orvane {
 // Score of a window without any cluster.
 constexpr double kNoClusterTraitScore = -10000000.0;
 
+// -log10 of the two-sided t p-value of a score over N - 2 degrees of freedom.
+// A window without a cluster has no test at all: its p-value is 1 (written
+// "-0"), and the tail is not evaluated, so it can neither pass for strong
+// evidence nor stop the run.
+double traitScoreMinusLog10P(double score, int32_t nHaplotypes);
+
 // Fills traitMean and traitSumOfSquares from every record's trait.
 void prepareTraitStatistics(AnalysisState& state);
 

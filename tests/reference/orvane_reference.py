@@ -207,6 +207,10 @@ def chisqtail(x, df):
     return gammq(df * 0.5, x * 0.5)
 
 
+# The trait score of a window in which no cluster formed.
+NO_CLUSTER = -10000000.0
+
+
 def tdisttail(t, df):
     return betai(df * 0.5, 0.5, div(float(df), df + t * t))
 
@@ -673,7 +677,7 @@ class Analysis:
         stream, also writes the marker's block of the cluster report."""
         if out:
             out.write('Position: %d\n' % centre)
-        best, score = (-10000000.0, None) if self.trait_mode else (0.0, 0.0)
+        best, score = (NO_CLUSTER, None) if self.trait_mode else (0.0, 0.0)
         for cid, members in self.clusters():
             n_core = sum(1 for q in members if self.haps[q].core)
             if self.trait_mode:
@@ -851,7 +855,8 @@ def run(trait_mode, data_path, param_path, dist_path):
                 second[:] = [snp, i]
             res.write(first_field + '%d\t%s\t%s\t%s\t%s\n' % (i, g(score), g(p_score), g(snp), g(p_snp)))
         else:
-            p_score = minus_log10(tdisttail(score, df))
+            # A window without a cluster carries no evidence: p = 1.
+            p_score = -0.0 if score == NO_CLUSTER else minus_log10(tdisttail(score, df))
             T, welch, ratio, U, Z = a.single_trait_tests(i)
             dof = 'nan' if not math.isfinite(ratio) else '%d' % int(ratio)
             res.write(first_field + '%d\t%s\t%s\t%s\t%s\t%s\t%d\t%s\n'
@@ -875,7 +880,8 @@ def run(trait_mode, data_path, param_path, dist_path):
         res.write('\t'.join(SINGLE_SUMMARY) + '\n')
         res.write('\t'.join(g(v) for v in values) + '\n')
     else:
-        values = (float(best[1]), best[0], minus_log10(tdisttail(best[0], df)), perm[0],
+        p_best = -0.0 if best[0] == NO_CLUSTER else minus_log10(tdisttail(best[0], df))
+        values = (float(best[1]), best[0], p_best, perm[0],
                   float(second[1]), second[0], minus_log10(tdisttail(second[0], df)), perm[1],
                   float(best_z[1]), best_z[0], minus_log10(normaltail(best_z[0])), perm[2])
         res.write(''.join(label + '\t' for label in TRAIT_SUMMARY) + '\n')
