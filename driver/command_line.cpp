@@ -34,6 +34,7 @@ std::optional<CommandLine> parseCommandLine(int argc, const char* const* argv, s
     line.dataFile = argv[2];
     line.parameterFile = argv[3];
     if (argc == 5) line.distanceFile = argv[4];
+    for (int k = 4; argc > 5 && k < argc; ++k) line.ignoredArguments.emplace_back(argv[k]);
     return line;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace orvane {
 
@@ -12,6 +13,9 @@ struct CommandLine {
     std::string dataFile;
     std::string parameterFile;
     std::optional<std::string> distanceFile;  // only with exactly four arguments
+    // With more than four arguments the distance file is not read: the
+    // arguments from the fourth on, which the run warns about.
+    std::vector<std::string> ignoredArguments;
 };
 
 // The run's files and mode, or nothing after the usage text went to `usageOut`.

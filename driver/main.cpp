@@ -5,11 +5,13 @@
 #include <new>
 
 #include "driver/command_line.h"
+#include "driver/interrupts.h"
 #include "driver/run.h"
 #include "model/input_error.h"
 #include "stats/distribution_tails.h"
 
 int main(int argc, char** argv) {
+    orvane::interrupts::start();
     const auto commandLine = orvane::parseCommandLine(argc, argv, stdout);
     if (!commandLine) return 0;
     try {

@@ -41,6 +41,8 @@ struct TraitSummary {
 class ResultFile {
 public:
     ResultFile(const std::string& path, bool traitMode);
+    // Writes to the disk hold `lock` (see OutputFile::guardWrites).
+    void guardWrites(std::mutex& lock) { file_.guardWrites(lock); }
 
     // Header line, and the first marker's distance (the integer 0).
     void writeHeader();

@@ -3,17 +3,22 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "cluster/pattern_clustering.h"
+#include "driver/interrupts.h"
 #include "driver/progress.h"
 #include "driver/result_file.h"
 #include "driver/scan.h"
 #include "driver/thread_count.h"
 #include "model/analysis_state.h"
 #include "model/haplotype_file.h"
+#include "model/data_warnings.h"
 #include "model/imputation.h"
+#include "model/warnings.h"
 #include "model/input_error.h"
 #include "model/marker_statistics.h"
 #include "model/parameter_file.h"
@@ -25,20 +30,76 @@ namespace orvane {
 namespace {
 
 // Reads every input and checks it; nothing has been written when this throws.
-void loadInputs(AnalysisState& state, const CommandLine& commandLine) {
-    loadHaplotypeFile(state, commandLine.dataFile);
-    loadParameterFile(state, commandLine.parameterFile);
-    readMarkerDistances(state, commandLine.distanceFile ? &*commandLine.distanceFile : nullptr);
+// Returns what the inputs hold that the user should hear of.
+Warnings loadInputs(AnalysisState& state, const CommandLine& commandLine) {
+    Warnings warnings;
+    loadHaplotypeFile(state, commandLine.dataFile, &warnings);
+    loadParameterFile(state, commandLine.parameterFile, &warnings);
+    readMarkerDistances(state, commandLine.distanceFile ? &*commandLine.distanceFile : nullptr,
+                        &warnings);
+    if (!commandLine.ignoredArguments.empty()) {
+        std::string extra;
+        for (const std::string& argument : commandLine.ignoredArguments) extra += " " + argument;
+        warnings.add("", 0,
+                     std::to_string(3 + commandLine.ignoredArguments.size()) +
+                         " arguments: the distance file is read only when it is "
+                         "the fourth and last, so none is read (ignored:" + extra +
+                         ") and every gap is 0.0001; give exactly four arguments");
+    }
+    if (state.windowSize > state.nMarkers) {
+        warnings.add(commandLine.parameterFile, 0,
+                     "windowSize " + std::to_string(state.windowSize) + " is larger than the " +
+                         std::to_string(state.nMarkers) + " markers of " + commandLine.dataFile +
+                         ": every window covers the whole map, so every marker has the same "
+                         "clusters; give a window of at most " + std::to_string(state.nMarkers) +
+                         " markers");
+    }
+    if (state.qtlMode) warnAboutTraits(state, commandLine.dataFile, warnings);
+    warnAboutMissingAlleles(state, commandLine.dataFile, warnings);
     // A window wider than the map covers the whole map.
     state.windowSize = std::min(state.windowSize, state.nMarkers);
+    return warnings;
+}
+
+// What the scan's windows say about the result: no cluster anywhere, or radii
+// of 0 derived from windows with too many identical pairs.
+void warnAboutClusters(const AnalysisState& state, const ScanCounts& counts, ProgressLine& progress) {
+    Warnings warnings;
+    if (counts.windows > 0 && counts.withoutCluster == counts.windows) {
+        warnings.add("", 0,
+                     "no window formed a cluster, so every cluster score is " +
+                         std::string(state.qtlMode ? "-1e+07" : "0") +
+                         " and the predicted position (the last marker) is a convention that "
+                         "means nothing; try a larger epsilon or a smaller minPtsQuantile");
+    }
+    if (counts.zeroRadius > 0) {
+        warnings.add("", 0,
+                     "the radius came out 0 in " + std::to_string(counts.zeroRadius) + " of " +
+                         std::to_string(counts.windows) +
+                         " windows: more than the epsilon fraction " + formatReal(state.epsilonFraction) +
+                         " of their haplotype pairs are identical, so no two haplotypes are "
+                         "neighbours there; give a fraction above the share of identical pairs");
+    }
+    if (warnings.messages().empty()) return;
+    progress.finish();
+    warnings.print(stderr);
 }
 
 // The run's steps after the inputs are checked; `step` names the one under way,
 // so that memory the run cannot get is reported with what it was needed for.
-int analyse(AnalysisState& state, const CommandLine& commandLine, const char*& step) {
+int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, const char*& step) {
     step = "opening the outputs";
     OutputFile report("output", OutputFile::Mode::Truncate);
-    ResultFile results(commandLine.dataFile + "-results", commandLine.traitMode);
+    std::optional<ResultFile> opened;
+    {
+        // An interrupt from here on puts the result file back as it was.
+        std::lock_guard<std::mutex> held(interrupts::outputLock());
+        const std::string path = commandLine.dataFile + "-results";
+        interrupts::watchResultFile(path);
+        opened.emplace(path, commandLine.traitMode);
+    }
+    ResultFile& results = *opened;
+    results.guardWrites(interrupts::outputLock());
     results.writeHeader();
 
     step = "filling missing alleles and computing marker statistics";
@@ -46,11 +107,8 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, const char*& s
     computeMarkerStatistics(state);
     computeLdMatrix(state);
 
-    const ThreadCount threadCount =
-        chooseThreadCount(affinityProcessors(), std::getenv("ORVANE_THREADS"));
-    if (threadCount.warning) std::fprintf(stderr, "orvane: warning: %s\n", threadCount.warning->c_str());
-    const int threads = threadCount.threads;
     ProgressLine progress;
+    ScanCounts counts;
     const PermutationProgress permutationProgress = [&](int64_t done, int64_t total) {
         progress.update("permutation test, shuffles", done, total);
     };
@@ -58,7 +116,8 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, const char*& s
         TraitSummary summary;
         step = "scanning the markers";
         const std::vector<WindowClusters> clusters =
-            scanTrait(state, threads, report, results, summary, progress);
+            scanTrait(state, threads, report, results, summary, counts, progress);
+        warnAboutClusters(state, counts, progress);
         if (state.nPermutations > 0) {
             step = "running the permutation test";
             PermutationPValues p;
@@ -73,7 +132,8 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, const char*& s
         CaseControlSummary summary;
         step = "scanning the markers";
         const std::vector<WindowClusters> clusters =
-            scanCaseControl(state, threads, report, results, summary, progress);
+            scanCaseControl(state, threads, report, results, summary, counts, progress);
+        warnAboutClusters(state, counts, progress);
         if (state.nPermutations > 0) {
             step = "running the permutation test";
             PermutationPValues p;
@@ -86,6 +146,7 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, const char*& s
     progress.finish();
     results.close();
     report.close();
+    interrupts::finish();
     return 0;
 }
 
@@ -96,8 +157,12 @@ int runAnalysis(const CommandLine& commandLine) {
     try {
         AnalysisState state;
         state.qtlMode = commandLine.traitMode ? 1 : 0;
-        loadInputs(state, commandLine);
-        return analyse(state, commandLine, step);
+        Warnings warnings = loadInputs(state, commandLine);
+        const ThreadCount threads =
+            chooseThreadCount(affinityProcessors(), std::getenv("ORVANE_THREADS"));
+        if (threads.warning) warnings.add("", 0, *threads.warning);
+        warnings.print(stderr);
+        return analyse(state, commandLine, threads.threads, step);
     } catch (const std::bad_alloc&) {
         throw ResourceError(std::string("out of memory while ") + step);
     }

@@ -30,6 +30,8 @@ struct MarkerOutcome {
     double chiSquare = 0.0;
     double chiSquareMinusLogP = 0.0;
     TraitTests tests;
+    bool clustered = false;
+    bool zeroRadius = false;
     // An error met while computing the marker; a numerical error of the tails
     // comes after the marker's block, which is still written.
     std::exception_ptr error;
@@ -40,10 +42,14 @@ using ComputeMarker = std::function<void(int32_t, WindowClusterer&, MarkerOutcom
 using WriteMarker = std::function<void(int32_t, MarkerOutcome&)>;
 
 // Workers compute markers in any order, at most kLookahead ahead of the writer;
-// the calling thread writes them in marker order.
+// the calling thread writes them in marker order. The report text of markers
+// computed but not yet written is held in memory, and a window of many members
+// can report megabytes, so workers also wait while that text passes
+// kPendingBytes (the marker the writer needs next is always let through).
 class MarkerPipeline {
 public:
     static constexpr int32_t kLookahead = 256;
+    static constexpr size_t kPendingBytes = size_t{64} << 20;
 
     MarkerPipeline(int threads, int32_t markers) : threads_(threads), markers_(markers) {
         outcomes_.resize(static_cast<size_t>(markers));
@@ -77,10 +83,12 @@ public:
                     changed_.wait(lock, [&] { return ready_[static_cast<size_t>(i)] != 0; });
                 }
                 MarkerOutcome& outcome = outcomes_[static_cast<size_t>(i)];
+                const size_t bytes = outcome.block.text().size();
                 write(i, outcome);
                 outcome = MarkerOutcome();
                 std::lock_guard<std::mutex> lock(mutex_);
                 written_ = i + 1;
+                pendingBytes_ -= bytes;
                 changed_.notify_all();
             }
         } catch (...) {
@@ -107,13 +115,17 @@ private:
             {
                 std::unique_lock<std::mutex> lock(mutex_);
                 changed_.wait(lock, [&] {
-                    return stopping_ || next_ >= markers_ || next_ < written_ + kLookahead;
+                    return stopping_ || next_ >= markers_ ||
+                           (next_ < written_ + kLookahead &&
+                            (pendingBytes_ < kPendingBytes || next_ == written_));
                 });
                 if (stopping_ || next_ >= markers_) return;
                 i = next_++;
             }
-            computeSafely(compute, i, clusterer, outcomes_[static_cast<size_t>(i)]);
+            MarkerOutcome& outcome = outcomes_[static_cast<size_t>(i)];
+            computeSafely(compute, i, clusterer, outcome);
             std::lock_guard<std::mutex> lock(mutex_);
+            pendingBytes_ += outcome.block.text().size();
             ready_[static_cast<size_t>(i)] = 1;
             changed_.notify_all();
         }
@@ -136,6 +148,7 @@ private:
     std::condition_variable changed_;
     int32_t next_ = 0;
     int32_t written_ = 0;
+    size_t pendingBytes_ = 0;
     bool stopping_ = false;
 };
 
@@ -172,16 +185,24 @@ private:
 };
 
 int32_t clusterMarker(const AnalysisState& state, const RadiusRule& rule, int32_t i,
-                      WindowClusterer& clusterer, WindowClusters& clusters) {
+                      WindowClusterer& clusterer, WindowClusters& clusters, MarkerOutcome& out) {
     clusterer.cluster(state, rule, i, clusters);
+    out.clustered = clusters.count() > 0;
+    out.zeroRadius = rule.derived && clusterer.epsilon() == 0.0;
     return windowStartOf(i, state.windowSize, state.nMarkers);
+}
+
+void countWindow(const MarkerOutcome& out, ScanCounts& counts) {
+    ++counts.windows;
+    counts.withoutCluster += !out.clustered;
+    counts.zeroRadius += out.zeroRadius;
 }
 
 }  // namespace
 
 std::vector<WindowClusters> scanCaseControl(AnalysisState& state, int threads, OutputFile& report,
                                             ResultFile& results, CaseControlSummary& summary,
-                                            ProgressLine& progress) {
+                                            ScanCounts& counts, ProgressLine& progress) {
     std::vector<WindowClusters> clusters(static_cast<size_t>(state.nMarkers));
     const RadiusRule rule = radiusRuleFor(state);
     OrderedWriter writer(state, report, results, progress);
@@ -189,7 +210,7 @@ std::vector<WindowClusters> scanCaseControl(AnalysisState& state, int threads, O
     pipeline.run(
         [&](int32_t i, WindowClusterer& clusterer, MarkerOutcome& out) {
             WindowClusters& window = clusters[static_cast<size_t>(i)];
-            const int32_t start = clusterMarker(state, rule, i, clusterer, window);
+            const int32_t start = clusterMarker(state, rule, i, clusterer, window, out);
             out.score = scoreWindowCaseControl(state, window, i, start, out.block);
             out.blockComplete = true;
             out.scoreMinusLogP = minusLog10(chisqtail(out.score * out.score, 1));
@@ -198,6 +219,7 @@ std::vector<WindowClusters> scanCaseControl(AnalysisState& state, int threads, O
                 out.chiSquare == 0.0 ? 0.0 : minusLog10(chisqtail(out.chiSquare, 1));
         },
         [&](int32_t i, MarkerOutcome& out) {
+            countWindow(out, counts);
             summary.score.offer(out.score, i);
             writer.writeBlock(out);
             summary.chiSquare.offer(out.chiSquare, i);
@@ -210,7 +232,7 @@ std::vector<WindowClusters> scanCaseControl(AnalysisState& state, int threads, O
 
 std::vector<WindowClusters> scanTrait(AnalysisState& state, int threads, OutputFile& report,
                                       ResultFile& results, TraitSummary& summary,
-                                      ProgressLine& progress) {
+                                      ScanCounts& counts, ProgressLine& progress) {
     std::vector<WindowClusters> clusters(static_cast<size_t>(state.nMarkers));
     const RadiusRule rule = radiusRuleFor(state);
     // The totals are the same at every marker: the trait values do not move in the scan.
@@ -222,7 +244,7 @@ std::vector<WindowClusters> scanTrait(AnalysisState& state, int threads, OutputF
     pipeline.run(
         [&](int32_t i, WindowClusterer& clusterer, MarkerOutcome& out) {
             WindowClusters& window = clusters[static_cast<size_t>(i)];
-            const int32_t start = clusterMarker(state, rule, i, clusterer, window);
+            const int32_t start = clusterMarker(state, rule, i, clusterer, window, out);
             out.score = scoreWindowTrait(state, window, i, start, out.block);
             out.blockComplete = true;
             out.scoreMinusLogP = traitScoreMinusLog10P(out.score, state.nHaplotypes);
@@ -232,6 +254,7 @@ std::vector<WindowClusters> scanTrait(AnalysisState& state, int threads, OutputF
             out.tests = rankedTraitTests(state, ranks, index.data(), carriers, scratch);
         },
         [&](int32_t i, MarkerOutcome& out) {
+            countWindow(out, counts);
             summary.score.offer(out.score, i);
             writer.writeBlock(out);
             writer.results().traitLine(i, out.score, out.scoreMinusLogP, out.tests);

@@ -17,12 +17,19 @@ namespace orvane {
 
 class ProgressLine;
 
+// What the windows of a scan were like, for the run's warnings.
+struct ScanCounts {
+    int32_t windows = 0;
+    int32_t withoutCluster = 0;
+    int32_t zeroRadius = 0;  // a radius derived from the pairs came out 0
+};
+
 // The clusters of every marker, kept for the permutation test.
 std::vector<WindowClusters> scanCaseControl(AnalysisState& state, int threads, OutputFile& report,
                                             ResultFile& results, CaseControlSummary& summary,
-                                            ProgressLine& progress);
+                                            ScanCounts& counts, ProgressLine& progress);
 std::vector<WindowClusters> scanTrait(AnalysisState& state, int threads, OutputFile& report,
                                       ResultFile& results, TraitSummary& summary,
-                                      ProgressLine& progress);
+                                      ScanCounts& counts, ProgressLine& progress);
 
 }  // namespace orvane

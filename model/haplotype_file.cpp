@@ -10,11 +10,14 @@
 #include <string>
 
 #include "model/input_error.h"
+#include "model/data_warnings.h"
 #include "model/number_syntax.h"
 
 namespace orvane {
 
 namespace {
+
+constexpr size_t kStatusesShown = 6;
 
 bool isSeparator(char c) { return c == ' ' || c == ',' || c == '\t'; }
 
@@ -101,7 +104,8 @@ void splitFields(std::string_view line, std::vector<std::string_view>& fields) {
     }
 }
 
-void readHaplotypeFile(AnalysisState& state, std::FILE* data, const std::string& fileName) {
+void readHaplotypeFile(AnalysisState& state, std::FILE* data, const std::string& fileName,
+                       Warnings* warnings) {
     LineReader lines(data, fileName);
     std::string_view line;
     lines.next(line);  // the header line is skipped, whatever it holds
@@ -114,9 +118,11 @@ void readHaplotypeFile(AnalysisState& state, std::FILE* data, const std::string&
     state.nUnaffected = 0;
 
     std::vector<std::string_view> fields;
+    std::vector<std::string> statuses;  // the first few distinct status tokens
     long firstLine = 0;
     size_t markers = 0;
-    while (lines.next(line) && !line.empty()) {
+    bool more = false;
+    while ((more = lines.next(line)) && !line.empty()) {
         const long number = lines.number();
         splitFields(line, fields);
         if (fields.size() < 2) {
@@ -155,11 +161,17 @@ void readHaplotypeFile(AnalysisState& state, std::FILE* data, const std::string&
                                  "trait value " + quoted(fields[1]) + " is not a finite decimal number");
             }
             record.trait = static_cast<double>(trait);
-        } else if (fields[1][0] == 'a') {
-            record.status = 1;
-            ++state.nAffected;
         } else {
-            ++state.nUnaffected;
+            if (fields[1][0] == 'a') {
+                record.status = 1;
+                ++state.nAffected;
+            } else {
+                ++state.nUnaffected;
+            }
+            if (warnings != nullptr && statuses.size() < kStatusesShown &&
+                std::find(statuses.begin(), statuses.end(), fields[1]) == statuses.end()) {
+                statuses.emplace_back(fields[1]);
+            }
         }
         if (firstLine == number) reserveAlleles(state, data, line.size(), markers);
         for (size_t k = 0; k < count; ++k) {
@@ -180,15 +192,29 @@ void readHaplotypeFile(AnalysisState& state, std::FILE* data, const std::string&
     }
     if (state.nHaplotypes == 0) throw InputError(fileName, 2, "no haplotype line after the header");
     state.nMarkers = static_cast<int32_t>(markers);
+    if (warnings == nullptr) return;
+    if (more) {
+        // The data end at the first empty line; say what that leaves unread.
+        const long emptyLine = lines.number();
+        long unread = 0;
+        long firstUnread = 0;
+        while (lines.next(line)) {
+            if (line.find_first_not_of(" ,\t") == std::string_view::npos) continue;
+            if (firstUnread == 0) firstUnread = lines.number();
+            ++unread;
+        }
+        if (unread > 0) warnAboutUnreadLines(fileName, emptyLine, firstUnread, unread, *warnings);
+    }
+    if (!state.qtlMode) warnAboutStatuses(state, statuses, fileName, *warnings);
 }
 
-void loadHaplotypeFile(AnalysisState& state, const std::string& path) {
+void loadHaplotypeFile(AnalysisState& state, const std::string& path, Warnings* warnings) {
     std::FILE* file = openForReading(path, "data file");
     FileCloser closer{file};
-    readHaplotypeFile(state, file, path);
+    readHaplotypeFile(state, file, path, warnings);
 }
 
-void readMarkerDistances(AnalysisState& state, const std::string* path) {
+void readMarkerDistances(AnalysisState& state, const std::string* path, Warnings* warnings) {
     const size_t gaps = state.nMarkers > 0 ? static_cast<size_t>(state.nMarkers - 1) : 0;
     if (path == nullptr) {
         state.markerDistances.assign(gaps, 0.0001);
@@ -199,9 +225,9 @@ void readMarkerDistances(AnalysisState& state, const std::string* path) {
     FileCloser closer{file};
     LineReader lines(file, *path);
     std::string_view line;
-    if (!lines.next(line)) return;
     std::vector<std::string_view> fields;
-    splitFields(line, fields);
+    if (lines.next(line)) splitFields(line, fields);
+    if (warnings != nullptr) warnAboutDistanceCount(*path, fields.size(), gaps, *warnings);
     for (size_t k = 0; k < gaps && k < fields.size(); ++k) {
         float value = 0.0f;
         if (!parseWholeFloat(fields[k], value)) {

@@ -8,6 +8,7 @@
 
 #include "model/input_error.h"
 #include "model/number_syntax.h"
+#include "model/parameter_warnings.h"
 #include "model/text_output.h"
 
 namespace orvane {
@@ -64,8 +65,15 @@ public:
         return true;
     }
 
-    // Line (1-based) of the token the last successful read took.
+    // Line (1-based) of the token the last successful read took, or of the
+    // token a failed read stopped at.
     long line() const { return tokenLine_; }
+
+    // The whole token (up to white space) at which the last read began, and
+    // the part of it that read did not take; both empty at the end of the text.
+    std::string tokenAtLastRead() const { return std::string(text_.substr(tokenStart_, tokenEnd(tokenStart_) - tokenStart_)); }
+    std::string restOfToken() const { return std::string(text_.substr(at_, tokenEnd(at_) - at_)); }
+    bool atEnd() { return !skipSpace(); }
 
 private:
     bool skipSpace() {
@@ -74,7 +82,12 @@ private:
             ++at_;
         }
         tokenLine_ = line_;
+        tokenStart_ = at_;
         return at_ < text_.size();
+    }
+    size_t tokenEnd(size_t from) const {
+        while (from < text_.size() && !isSpace(text_[from])) ++from;
+        return from;
     }
     bool realText(size_t& length) {
         if (!skipSpace()) return false;
@@ -86,17 +99,8 @@ private:
     size_t at_ = 0;
     long line_ = 1;
     long tokenLine_ = 1;
+    size_t tokenStart_ = 0;
 };
-
-// Number of distance parameters that follow each distance type.
-int parameterCount(int32_t distanceType) {
-    switch (distanceType) {
-        case 1: case 2: case 6: return 2;
-        case 3: return 1;
-        case 4: case 5: return 4;
-        default: return 0;
-    }
-}
 
 struct SettingLines {
     long windowSize = 0;
@@ -105,24 +109,78 @@ struct SettingLines {
 };
 
 // Reads the sequence; returns at the first token that cannot be read.
-void readSettings(AnalysisState& state, TokenReader& in, SettingLines& lines) {
-    int32_t epsilonMode = 0;
-    if (!in.label() || !in.integer(epsilonMode)) return;
-    if (epsilonMode == 1 && !in.real(state.epsilon)) return;
-    if (epsilonMode == 2 && !in.real(state.epsilonFraction)) return;
-    if (!in.label() || !in.real(state.minPtsQuantile)) return;
-    if (!in.label() || !in.integer(state.windowSize)) return;
-    lines.windowSize = in.line();
-    if (!in.label() || !in.integer(state.distanceType)) return;
-    lines.distanceType = in.line();
-    const int count = parameterCount(state.distanceType);
-    for (int k = 0; k < count; ++k) {
-        if (!in.real(state.distanceParams[k])) return;
-        lines.params[k] = in.line();
+class SettingsReader {
+public:
+    SettingsReader(AnalysisState& state, TokenReader& in, SettingLines& lines, ReadNotes& notes)
+        : state_(state), in_(in), lines_(lines), notes_(notes) {}
+
+    void read() {
+        int32_t epsilonMode = 0;
+        if (!label("epsilon") || !integer("epsilon", epsilonMode)) return;
+        notes_.epsilonMode = epsilonMode;
+        notes_.epsilonModeRead = true;
+        notes_.epsilonModeLine = in_.line();
+        if (epsilonMode == 1 && !real("epsilon", state_.epsilon)) return;
+        if (epsilonMode == 2 && !real("epsilon", state_.epsilonFraction)) return;
+        notes_.epsilonLine = in_.line();
+        if (!label("minPtsQuantile") || !real("minPtsQuantile", state_.minPtsQuantile)) return;
+        notes_.minPtsQuantileLine = in_.line();
+        if (!label("windowSize") || !integer("windowSize", state_.windowSize)) return;
+        lines_.windowSize = in_.line();
+        notes_.windowSizeLine = in_.line();
+        if (!label("distanceType") || !integer("distanceType", state_.distanceType)) return;
+        lines_.distanceType = in_.line();
+        notes_.distanceTypeLine = in_.line();
+        static const char* const kParamNames[4] = {"distanceType p1", "distanceType p2",
+                                                   "distanceType p3", "distanceType p4"};
+        const int count = distanceParameterCount(state_.distanceType);
+        for (int k = 0; k < count; ++k) {
+            if (!real(kParamNames[k], state_.distanceParams[k])) return;
+            lines_.params[k] = in_.line();
+        }
+        if (!label("permutations") || !integer("permutations", state_.nPermutations)) return;
+        notes_.permutationsLine = in_.line();
+        if (!label("reportThreshold") || !singleReal("reportThreshold", state_.reportThreshold)) return;
+        notes_.complete = true;
+        if (!in_.atEnd()) {
+            notes_.trailingToken = in_.tokenAtLastRead();
+            notes_.trailingLine = in_.line();
+        }
     }
-    if (!in.label() || !in.integer(state.nPermutations)) return;
-    if (!in.label() || !in.singleReal(state.reportThreshold)) return;
-}
+
+private:
+    bool label(const char* setting) { return check(in_.label(), setting); }
+    bool integer(const char* setting, int32_t& value) {
+        return check(in_.integer(value), setting) && whole(setting, true);
+    }
+    bool real(const char* setting, double& value) {
+        return check(in_.real(value), setting) && whole(setting, false);
+    }
+    bool singleReal(const char* setting, float& value) {
+        return check(in_.singleReal(value), setting) && whole(setting, false);
+    }
+    bool check(bool read, const char* setting) {
+        if (read) return true;
+        notes_.stoppedAt = setting;
+        notes_.endedEarly = in_.atEnd();
+        notes_.stopToken = in_.tokenAtLastRead();
+        notes_.stopLine = in_.line();
+        return false;
+    }
+    // Notes a value taken from only the start of its token; reading goes on.
+    bool whole(const char* setting, bool wholeNumber) {
+        std::string rest = in_.restOfToken();
+        if (!rest.empty()) {
+            notes_.partial.push_back({in_.line(), setting, in_.tokenAtLastRead(), std::move(rest), wholeNumber});
+        }
+        return true;
+    }
+
+    AnalysisState& state_;
+    TokenReader& in_;
+    SettingLines& lines_;
+    ReadNotes& notes_;
+};
 
 std::string describeParam(int k, double value) {
     return "p" + std::to_string(k + 1) + " = " + formatReal(value);
@@ -156,11 +214,23 @@ void checkSettings(const AnalysisState& state, const SettingLines& lines,
 
 }  // namespace
 
-void readParameterFile(AnalysisState& state, std::string_view text, const std::string& fileName) {
+int distanceParameterCount(int32_t distanceType) {
+    switch (distanceType) {
+        case 1: case 2: case 6: return 2;
+        case 3: return 1;
+        case 4: case 5: return 4;
+        default: return 0;
+    }
+}
+
+void readParameterFile(AnalysisState& state, std::string_view text, const std::string& fileName,
+                       Warnings* warnings) {
     TokenReader in(text);
     SettingLines lines;
-    readSettings(state, in, lines);
+    ReadNotes notes;
+    SettingsReader(state, in, lines, notes).read();
     checkSettings(state, lines, fileName);
+    if (warnings != nullptr) warnAboutSettings(state, notes, fileName, *warnings);
 }
 
 bool readWholeFile(const std::string& path, std::string& text) {
@@ -177,13 +247,13 @@ bool readWholeFile(const std::string& path, std::string& text) {
     return !failed;
 }
 
-void loadParameterFile(AnalysisState& state, const std::string& path) {
+void loadParameterFile(AnalysisState& state, const std::string& path, Warnings* warnings) {
     std::string text;
     if (!readWholeFile(path, text)) {
         throw InputError(path, 0, std::string("cannot read the parameter file (") +
                                       std::strerror(errno) + ")");
     }
-    readParameterFile(state, text, path);
+    readParameterFile(state, text, path, warnings);
 }
 
 }  // namespace orvane

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "model/analysis_state.h"
+#include "model/warnings.h"
 
 namespace orvane {
 
@@ -12,10 +13,17 @@ namespace orvane {
 // stops at the first token that is not the number expected there; that setting
 // and all later ones keep their values. Then checks the settings that would make
 // the analysis meaningless and throws InputError naming `fileName` and the line.
-void readParameterFile(AnalysisState& state, std::string_view text, const std::string& fileName);
+// With `warnings`, also notes what was read but probably not meant: where
+// reading stopped, values taken from part of a token, settings out of range.
+void readParameterFile(AnalysisState& state, std::string_view text, const std::string& fileName,
+                       Warnings* warnings = nullptr);
 
 // Opens and reads the parameter file; InputError when it cannot be read.
-void loadParameterFile(AnalysisState& state, const std::string& path);
+void loadParameterFile(AnalysisState& state, const std::string& path,
+                       Warnings* warnings = nullptr);
+
+// Number of distance parameters that follow each distance type in the file.
+int distanceParameterCount(int32_t distanceType);
 
 // Reads a whole file into `text`; false (with errno set) when it cannot be read.
 bool readWholeFile(const std::string& path, std::string& text);

@@ -41,12 +41,27 @@ OutputFile::OutputFile(std::string path, Mode mode) : path_(std::move(path)) {
 }
 
 OutputFile::~OutputFile() {
-    if (file_ != nullptr) std::fclose(file_);
+    if (file_ == nullptr) return;
+    if (guard_ == nullptr) {
+        std::fclose(file_);
+        return;
+    }
+    std::lock_guard<std::mutex> held(*guard_);
+    std::fclose(file_);
 }
 
 void OutputFile::fail() const { throw OutputError("cannot write " + path_); }
 
 void OutputFile::flush() {
+    if (guard_ == nullptr) {
+        flushHeld();
+        return;
+    }
+    std::lock_guard<std::mutex> held(*guard_);
+    flushHeld();
+}
+
+void OutputFile::flushHeld() {
     if (file_ == nullptr) fail();
     if (!buffer_.empty()) {
         const size_t size = buffer_.size();
@@ -58,7 +73,9 @@ void OutputFile::flush() {
 }
 
 void OutputFile::close() {
-    flush();
+    std::unique_lock<std::mutex> held;
+    if (guard_ != nullptr) held = std::unique_lock<std::mutex>(*guard_);
+    flushHeld();
     std::FILE* file = file_;
     file_ = nullptr;
     if (std::fclose(file) != 0) fail();

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -60,11 +61,16 @@ public:
     void flush();
     void close();
     const std::string& path() const { return path_; }
+    // Every later write to the disk holds `lock`, so that whoever else takes it
+    // knows no write is under way (an interrupted run puts the file back).
+    void guardWrites(std::mutex& lock) { guard_ = &lock; }
 
 private:
     [[noreturn]] void fail() const;
+    void flushHeld();
     std::string path_;
     std::FILE* file_ = nullptr;
+    std::mutex* guard_ = nullptr;
 };
 
 }  // namespace orvane

@@ -1,0 +1,96 @@
+#include "driver/interrupts.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <system_error>
+#include <thread>
+
+namespace orvane::interrupts {
+
+namespace {
+
+std::mutex lock;
+// Guarded by `lock`.
+std::string resultPath;
+bool watching = false;
+bool existed = false;
+off_t lengthBefore = 0;
+bool finished = false;
+
+sigset_t stopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    return set;
+}
+
+// Puts the result file back; returns whether it is as it was.
+bool restoreResultFile() {
+    if (!watching) return true;
+    if (existed) return ::truncate(resultPath.c_str(), lengthBefore) == 0;
+    return ::unlink(resultPath.c_str()) == 0 || errno == ENOENT;
+}
+
+[[noreturn]] void stopRun(int signal) {
+    const bool restored = restoreResultFile();
+    // A progress line may be on the terminal: start from a clean line.
+    if (isatty(STDERR_FILENO) == 1) std::fputs("\r\033[K", stderr);
+    if (!watching) {
+        std::fputs("orvane: interrupted before the result file was opened; no file was changed\n", stderr);
+    } else if (restored) {
+        std::fprintf(stderr, "orvane: interrupted: %s is as it was before the run\n", resultPath.c_str());
+    } else {
+        std::fprintf(stderr, "orvane: interrupted: %s could not be put back to its state before the run\n",
+                     resultPath.c_str());
+    }
+    std::fflush(stderr);
+    _exit(128 + signal);
+}
+
+void waitForSignals() {
+    const sigset_t set = stopSignals();
+    for (;;) {
+        int signal = 0;
+        if (sigwait(&set, &signal) != 0) continue;
+        std::unique_lock<std::mutex> held(lock);
+        // Once the outputs are complete there is nothing to undo; the run is ending.
+        if (finished) continue;
+        stopRun(signal);  // exits with the lock held: no write can follow
+    }
+}
+
+}  // namespace
+
+void start() {
+    const sigset_t set = stopSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    try {
+        std::thread(waitForSignals).detach();
+    } catch (const std::system_error&) {
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    }
+}
+
+void watchResultFile(const std::string& path) {
+    struct stat about;
+    resultPath = path;
+    existed = ::stat(path.c_str(), &about) == 0;
+    lengthBefore = existed ? about.st_size : 0;
+    watching = true;
+}
+
+std::mutex& outputLock() { return lock; }
+
+void finish() {
+    std::lock_guard<std::mutex> held(lock);
+    finished = true;
+}
+
+}  // namespace orvane::interrupts

@@ -1,0 +1,46 @@
+// What the parameter reader saw beyond the values, and the warnings made of it:
+// a file whose reading stopped early, values taken from part of a token, and
+// settings the format accepts but that make no analysis or surprise.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "model/analysis_state.h"
+#include "model/warnings.h"
+
+namespace orvane {
+
+struct ReadNotes {
+    const char* stoppedAt = nullptr;  // setting whose label or value could not be read
+    bool endedEarly = false;          // the text ended there (no token at all)
+    std::string stopToken;
+    long stopLine = 0;
+    int32_t epsilonMode = 0;
+    bool epsilonModeRead = false;
+    long epsilonModeLine = 0;
+    long epsilonLine = 0;
+    long minPtsQuantileLine = 0;
+    long windowSizeLine = 0;
+    long distanceTypeLine = 0;
+    long permutationsLine = 0;
+    bool complete = false;      // every setting was read
+    std::string trailingToken;  // first token after the last setting
+    long trailingLine = 0;
+    struct Partial {
+        long line;
+        const char* setting;
+        std::string token;
+        std::string rest;
+        bool wholeNumberExpected;
+    };
+    std::vector<Partial> partial;
+};
+
+// Adds a warning for each thing in `notes` a user should hear of. The values in
+// `state` are those the run will use.
+void warnAboutSettings(const AnalysisState& state, const ReadNotes& notes,
+                       const std::string& fileName, Warnings& warnings);
+
+}  // namespace orvane
