@@ -67,9 +67,9 @@ void warnAboutClusters(const AnalysisState& state, const ScanCounts& counts, Pro
     Warnings warnings;
     if (counts.windows > 0 && counts.withoutCluster == counts.windows) {
         warnings.add("", 0,
-                     "no window formed a cluster, so every cluster score is " +
+                     "no window formed a cluster that could be scored, so every cluster score is " +
                          std::string(state.qtlMode ? "-1e+07" : "0") +
-                         " and the predicted position (the last marker) is a convention that "
+                         " and the predicted position is a convention that "
                          "means nothing; try a larger epsilon or a smaller minPtsQuantile");
     }
     if (counts.zeroRadius > 0) {
@@ -77,8 +77,9 @@ void warnAboutClusters(const AnalysisState& state, const ScanCounts& counts, Pro
                      "the radius came out 0 in " + std::to_string(counts.zeroRadius) + " of " +
                          std::to_string(counts.windows) +
                          " windows: more than the epsilon fraction " + formatReal(state.epsilonFraction) +
-                         " of their haplotype pairs are identical, so no two haplotypes are "
-                         "neighbours there; give a fraction above the share of identical pairs");
+                         " of their haplotype pairs are closer than 0.1 (identical, or differing only "
+                         "at markers of little weight), so no two haplotypes are neighbours there; "
+                         "give a fraction above the share of such pairs");
     }
     if (warnings.messages().empty()) return;
     progress.finish();

@@ -30,7 +30,7 @@ struct MarkerOutcome {
     double chiSquare = 0.0;
     double chiSquareMinusLogP = 0.0;
     TraitTests tests;
-    bool clustered = false;
+    bool scored = false;  // some cluster of the window was scored
     bool zeroRadius = false;
     // An error met while computing the marker; a numerical error of the tails
     // comes after the marker's block, which is still written.
@@ -187,14 +187,13 @@ private:
 int32_t clusterMarker(const AnalysisState& state, const RadiusRule& rule, int32_t i,
                       WindowClusterer& clusterer, WindowClusters& clusters, MarkerOutcome& out) {
     clusterer.cluster(state, rule, i, clusters);
-    out.clustered = clusters.count() > 0;
     out.zeroRadius = rule.derived && clusterer.epsilon() == 0.0;
     return windowStartOf(i, state.windowSize, state.nMarkers);
 }
 
 void countWindow(const MarkerOutcome& out, ScanCounts& counts) {
     ++counts.windows;
-    counts.withoutCluster += !out.clustered;
+    counts.withoutCluster += !out.scored;
     counts.zeroRadius += out.zeroRadius;
 }
 
@@ -213,6 +212,8 @@ std::vector<WindowClusters> scanCaseControl(AnalysisState& state, int threads, O
             const int32_t start = clusterMarker(state, rule, i, clusterer, window, out);
             out.score = scoreWindowCaseControl(state, window, i, start, out.block);
             out.blockComplete = true;
+            // A window scores exactly 0 when it has no cluster, or none that differs at all.
+            out.scored = out.score != 0.0;
             out.scoreMinusLogP = minusLog10(chisqtail(out.score * out.score, 1));
             out.chiSquare = singleMarkerChiSquare(state, i);
             out.chiSquareMinusLogP =
@@ -247,6 +248,7 @@ std::vector<WindowClusters> scanTrait(AnalysisState& state, int threads, OutputF
             const int32_t start = clusterMarker(state, rule, i, clusterer, window, out);
             out.score = scoreWindowTrait(state, window, i, start, out.block);
             out.blockComplete = true;
+            out.scored = out.score != kNoClusterTraitScore;
             out.scoreMinusLogP = traitScoreMinusLog10P(out.score, state.nHaplotypes);
             std::vector<int32_t> carriers;
             carriersOf(state, i, carriers);

@@ -20,7 +20,7 @@ class ProgressLine;
 // What the windows of a scan were like, for the run's warnings.
 struct ScanCounts {
     int32_t windows = 0;
-    int32_t withoutCluster = 0;
+    int32_t withoutCluster = 0;  // no cluster scored: the no-cluster score
     int32_t zeroRadius = 0;  // a radius derived from the pairs came out 0
 };
 

@@ -116,7 +116,7 @@ public:
 
     void read() {
         int32_t epsilonMode = 0;
-        if (!label("epsilon") || !integer("epsilon", epsilonMode)) return;
+        if (!label("epsilon mode") || !integer("epsilon mode", epsilonMode)) return;
         notes_.epsilonMode = epsilonMode;
         notes_.epsilonModeRead = true;
         notes_.epsilonModeLine = in_.line();

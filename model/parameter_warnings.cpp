@@ -27,6 +27,8 @@ std::string settingsFrom(const AnalysisState& state, const ReadNotes& notes, con
     settings.emplace_back("permutations", std::to_string(state.nPermutations));
     settings.emplace_back("reportThreshold", formatReal(state.reportThreshold));
 
+    // The mode and its value are one setting.
+    if (std::string(first) == "epsilon mode") first = "epsilon";
     std::string text;
     bool on = false;
     for (const auto& [name, value] : settings) {

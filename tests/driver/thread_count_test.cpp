@@ -13,6 +13,8 @@ struct ThreadCase {
     bool warns;
 };
 
+void PrintTo(const ThreadCase& c, std::ostream* out) { *out << c.name; }
+
 class ThreadCountTest : public ::testing::TestWithParam<ThreadCase> {};
 
 TEST_P(ThreadCountTest, ChoosesWithinTheAffinityMask) {

@@ -58,6 +58,9 @@ struct TokenCase {
     float threshold;
 };
 
+// ctest lists a case by its name rather than by a dump of its bytes.
+void PrintTo(const TokenCase& c, std::ostream* out) { *out << c.name; }
+
 class ParameterTokens : public ::testing::TestWithParam<TokenCase> {};
 
 TEST_P(ParameterTokens, LineUpAsRead) {
