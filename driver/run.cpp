@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -10,7 +11,7 @@
 
 #include "cluster/pattern_clustering.h"
 #include "driver/interrupts.h"
-#include "driver/progress.h"
+#include "model/progress.h"
 #include "driver/result_file.h"
 #include "driver/scan.h"
 #include "driver/thread_count.h"
@@ -61,6 +62,21 @@ Warnings loadInputs(AnalysisState& state, const CommandLine& commandLine) {
     return warnings;
 }
 
+// The blocks an earlier run left in the result file: one header line each.
+int64_t countBlocks(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "r");
+    if (file == nullptr) return 0;
+    int64_t blocks = 0;
+    char line[32];
+    bool atLineStart = true;
+    while (std::fgets(line, sizeof line, file) != nullptr) {
+        if (atLineStart && std::strncmp(line, "GeneticDistance\t", 16) == 0) ++blocks;
+        atLineStart = std::strchr(line, '\n') != nullptr;
+    }
+    std::fclose(file);
+    return blocks;
+}
+
 // What the scan's windows say about the result: no cluster anywhere, or radii
 // of 0 derived from windows with too many identical pairs.
 void warnAboutClusters(const AnalysisState& state, const ScanCounts& counts, ProgressLine& progress) {
@@ -89,6 +105,9 @@ void warnAboutClusters(const AnalysisState& state, const ScanCounts& counts, Pro
 // The run's steps after the inputs are checked; `step` names the one under way,
 // so that memory the run cannot get is reported with what it was needed for.
 int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, const char*& step) {
+    ProgressLine progress;
+    // Only a terminal hears which block of the result file this run writes.
+    const int64_t block = progress.enabled() ? countBlocks(commandLine.dataFile + "-results") + 1 : 0;
     step = "opening the outputs";
     OutputFile report("output", OutputFile::Mode::Truncate);
     std::optional<ResultFile> opened;
@@ -108,9 +127,11 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, c
     computeMarkerStatistics(state);
     computeLdMatrix(state);
 
-    ProgressLine progress;
     ScanCounts counts;
-    const PermutationProgress permutationProgress = [&](int64_t done, int64_t total) {
+    double predicted = 0.0;
+    double predictedScore = 0.0;
+    double permutationP = 0.0;
+    const ProgressCallback permutationProgress = [&](int64_t done, int64_t total) {
         progress.update("permutation test, shuffles", done, total);
     };
     if (state.qtlMode) {
@@ -129,6 +150,9 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, c
             summary.permutationZ = p.z;
         }
         results.traitSummary(summary, state.nHaplotypes);
+        predicted = summary.score.marker;
+        predictedScore = summary.score.value;
+        permutationP = summary.permutationScore;
     } else {
         CaseControlSummary summary;
         step = "scanning the markers";
@@ -143,11 +167,21 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, c
             summary.permutationP = p.score;
         }
         results.caseControlSummary(summary);
+        predicted = summary.score.marker;
+        predictedScore = summary.score.value;
+        permutationP = summary.permutationP;
     }
-    progress.finish();
     results.close();
     report.close();
     interrupts::finish();
+    std::string closing = "wrote block " + std::to_string(block) + " of " + commandLine.dataFile +
+                          "-results: predicted position marker " + formatReal(predicted) + ", score " +
+                          formatReal(predictedScore);
+    if (state.nPermutations > 0) {
+        closing += permutationP > 0.0 ? ", permutation p " + formatReal(permutationP)
+                                      : ", permutation p < 1/" + std::to_string(state.nPermutations);
+    }
+    progress.conclude(closing);
     return 0;
 }
 

@@ -6,11 +6,11 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <system_error>
 #include <thread>
 
 #include "cluster/window_distances.h"
-#include "driver/progress.h"
+#include "model/progress.h"
+#include "model/worker_threads.h"
 #include "scoring/case_control_scoring.h"
 #include "scoring/single_marker_tests.h"
 #include "scoring/trait_scoring.h"
@@ -58,14 +58,7 @@ public:
 
     void run(const ComputeMarker& compute, const WriteMarker& write) {
         std::vector<std::thread> workers;
-        for (int t = 0; threads_ > 1 && t < threads_; ++t) {
-            // A worker the system refuses only means fewer of them.
-            try {
-                workers.emplace_back([&] { work(compute); });
-            } catch (const std::system_error&) {
-                break;
-            }
-        }
+        if (threads_ > 1) workers = startWorkers(threads_, [&](int) { work(compute); });
         if (workers.empty()) {
             WindowClusterer clusterer;
             for (int32_t i = 0; i < markers_; ++i) {

@@ -66,7 +66,7 @@ double empiricalPValue(const double* maxima, int32_t count, double observed) {
 void permutationTest(AnalysisState& state, const std::vector<WindowClusters>& clusters,
                      double observedScore, double observedT, double observedZ,
                      PermutationPValues& pValues, int threads,
-                     const PermutationProgress& progress) {
+                     const ProgressCallback& progress) {
     const int32_t replicates = state.nPermutations;
     const size_t n = static_cast<size_t>(state.nHaplotypes);
     std::vector<double> scoreMaxima;

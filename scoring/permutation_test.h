@@ -33,6 +33,6 @@ double empiricalPValue(const double* maxima, int32_t count, double observed);
 void permutationTest(AnalysisState& state, const std::vector<WindowClusters>& clusters,
                      double observedScore, double observedT, double observedZ,
                      PermutationPValues& pValues, int threads = 1,
-                     const PermutationProgress& progress = nullptr);
+                     const ProgressCallback& progress = nullptr);
 
 }  // namespace orvane

@@ -10,19 +10,17 @@
 #include <memory>
 #include <mutex>
 #include <numeric>
-#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "model/analysis_state.h"
+#include "model/progress.h"
+#include "model/worker_threads.h"
 #include "scoring/label_shuffle.h"
 #include "scoring/replicate_scoring.h"
 
 namespace orvane {
-
-// Hears now and then how many of the shuffles are done.
-using PermutationProgress = std::function<void(int64_t done, int64_t total)>;
 
 // How a threaded run gets the labels of a block of shuffles the chain has not
 // reached yet. Tests ask for every block to be composed, or for every block's
@@ -58,7 +56,7 @@ public:
     using MakeScorer = std::function<std::unique_ptr<Scorer>()>;
 
     ReplicateRun(AnalysisState& state, std::vector<Label>& labels, MakeScorer makeScorer,
-                 const PermutationProgress& progress)
+                 const ProgressCallback& progress)
         : state_(state),
           labels_(labels),
           makeScorer_(std::move(makeScorer)),
@@ -150,16 +148,9 @@ private:
         startState_ = state_.random.state();
 
         std::vector<std::vector<ReplicateMaxima>> partial(static_cast<size_t>(threads), emptyMaxima());
-        std::vector<std::thread> helpers;
-        for (int t = 1; t < threads; ++t) {
-            // Every thread can do every task, so a thread the system refuses
-            // only means fewer of them.
-            try {
-                helpers.emplace_back([this, &partial, t] { work(partial[static_cast<size_t>(t)]); });
-            } catch (const std::system_error&) {
-                break;
-            }
-        }
+        // Every thread can do every task; the calling thread is the first.
+        std::vector<std::thread> helpers = startWorkers(
+            threads - 1, [this, &partial](int t) { work(partial[static_cast<size_t>(t) + 1]); });
         work(partial[0]);
         for (std::thread& helper : helpers) helper.join();
         if (failure_) std::rethrow_exception(failure_);
@@ -393,7 +384,7 @@ private:
     AnalysisState& state_;
     std::vector<Label>& labels_;
     MakeScorer makeScorer_;
-    const PermutationProgress& progress_;
+    const ProgressCallback& progress_;
     int32_t n_;
     size_t stride_;  // labels kept per shuffle
     int32_t replicates_;

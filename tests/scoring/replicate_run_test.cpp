@@ -68,7 +68,7 @@ Outcome runWith(int32_t n, int32_t shuffles, int threads, BlockRoute route) {
     Fingerprints prints;
     prints.byShuffle.assign(static_cast<size_t>(shuffles), 0);
     prints.calls.assign(static_cast<size_t>(shuffles), 0);
-    const PermutationProgress none;
+    const ProgressCallback none;
     ReplicateRun<Mode> run(state, labels, [&] {
         return std::make_unique<typename Mode::Scorer>(typename Mode::Scorer{n, stride, &prints});
     }, none);
