@@ -65,7 +65,7 @@ public:
                 MarkerOutcome& outcome = outcomes_[static_cast<size_t>(i)];
                 computeSafely(compute, i, clusterer, outcome);
                 write(i, outcome);
-                outcome = MarkerOutcome();
+                discard(outcome);
             }
             return;
         }
@@ -78,7 +78,7 @@ public:
                 MarkerOutcome& outcome = outcomes_[static_cast<size_t>(i)];
                 const size_t bytes = outcome.block.text().size();
                 write(i, outcome);
-                outcome = MarkerOutcome();
+                discard(outcome);
                 std::lock_guard<std::mutex> lock(mutex_);
                 written_ = i + 1;
                 pendingBytes_ -= bytes;
@@ -92,6 +92,13 @@ public:
     }
 
 private:
+    // A written marker's report text is freed at once; all of them together
+    // can be as large as the report.
+    static void discard(MarkerOutcome& outcome) {
+        outcome.block.release();
+        outcome = MarkerOutcome();
+    }
+
     static void computeSafely(const ComputeMarker& compute, int32_t i, WindowClusterer& clusterer,
                               MarkerOutcome& outcome) {
         try {

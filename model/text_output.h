@@ -41,6 +41,9 @@ public:
     }
     const std::string& text() const { return buffer_; }
     void clear() { buffer_.clear(); }
+    // Gives the memory back. (Assigning an empty buffer would not: a moved-in
+    // short string keeps the old allocation.)
+    void release() { std::string().swap(buffer_); }
 
 protected:
     std::string buffer_;
