@@ -230,6 +230,14 @@ for name, args, text in params:
     check(picture is not None and picture.has_text(text),
           f"{name}: {picture.texts if picture else ''}")
 
+# A one-marker interval is a line, named by its one marker.
+picture, _ = draw_svg("one_marker_interval", single, "--markers", markers, "--interval",
+                      write("o.interval.tsv", INTERVAL_HEADER +
+                            "cluster\tcredible\t0.9\t3\t3\t1.5\t1.5\t1\t0\n"))
+check(picture is not None and "interval-credible" in picture.groups
+      and picture.has_text("cluster 90 % credible interval: rs103")
+      and not picture.has_text("rs103 to"), "one-marker interval")
+
 # --- Version and help need no result file. ---
 p = subprocess.run([sys.executable, PLOT, "--version"], capture_output=True, text=True)
 check(p.returncode == 0 and p.stdout == f"orvane-plot {VERSION}\n", f"--version: {p.stdout!r}")
