@@ -1,25 +1,38 @@
 #!/bin/sh
 # The worked example from VCF to picture: converts examples/vcf/example.vcf,
-# runs orvane in single-gene mode and draws examples/vcf/association.png.
+# runs orvane in single-gene mode in a scratch directory and draws the picture.
 #
-# Usage: tools/run_vcf_example.sh ORVANE [ORVANE_VCF]
+# Usage: tools/run_vcf_example.sh [-o PICTURE] ORVANE [ORVANE_VCF]
+#   -o PICTURE  the picture to write, .png or .svg (default: association.png
+#               in the current directory)
 #   ORVANE      the built orvane binary
 #   ORVANE_VCF  the converter (default: orvane-vcf beside ORVANE, then
 #               tools/orvane-vcf of the build tree, then the PATH)
+# orvane-plot is taken from beside ORVANE (the copy CMake writes, which knows
+# the version), else from this directory.
 set -eu
 
-if [ $# -lt 1 ] || [ $# -gt 2 ]; then
-    sed -n '5,8s/^# \{0,1\}//p' "$0" >&2
+usage() {
+    sed -n '5,10s/^# \{0,1\}//p' "$0" >&2
     exit 1
+}
+picture=association.png
+if [ $# -ge 1 ] && [ "$1" = "-o" ]; then
+    [ $# -ge 2 ] || usage
+    picture=$2
+    shift 2
+fi
+if [ $# -lt 1 ] || [ $# -gt 2 ]; then
+    usage
 fi
 here=$(cd "$(dirname "$0")" && pwd)
 example="$here/../examples/vcf"
 orvane=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 [ -x "$orvane" ] || { echo "run_vcf_example.sh: $1 is not an executable" >&2; exit 1; }
 
+dir=$(dirname "$orvane")
 converter=${2:-}
 if [ -z "$converter" ]; then
-    dir=$(dirname "$orvane")
     for candidate in "$dir/orvane-vcf" "$dir/tools/orvane-vcf" "$dir/../tools/orvane-vcf"; do
         if [ -x "$candidate" ]; then converter=$candidate; break; fi
     done
@@ -28,6 +41,8 @@ if [ -z "$converter" ]; then
     converter=$(command -v orvane-vcf) ||
         { echo "run_vcf_example.sh: orvane-vcf not found; give its path as the second argument" >&2; exit 1; }
 fi
+plot="$here/orvane-plot"
+[ -x "$dir/orvane-plot" ] && plot="$dir/orvane-plot"
 
 # orvane appends to DATAFILE-results and writes "output" in the working
 # directory, so it runs in a scratch directory that is removed afterwards.
@@ -40,7 +55,8 @@ cp "$example/params.txt" "$work/params.txt"
 (cd "$work" && "$orvane" -s example.dat params.txt example.dist)
 [ -s "$work/example.dat-results" ] ||
     { echo "run_vcf_example.sh: orvane wrote no result file" >&2; exit 1; }
-"$here/orvane-plot" "$work/example.dat-results" --markers "$work/example.markers.tsv" \
-    -o "$example/association.png"
+"$plot" "$work/example.dat-results" --markers "$work/example.markers.tsv" \
+    --data "$work/example.dat" --map "$example/genetic_map.txt" --params "$work/params.txt" \
+    -o "$picture"
 tail -n 2 "$work/example.dat-results"
-echo "wrote $example/association.png"
+echo "wrote $picture"

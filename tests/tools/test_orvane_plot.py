@@ -1,21 +1,27 @@
 #!/usr/bin/python3
-"""Tests of orvane-plot on hand-written result files.
+"""Tests of orvane-plot on hand-written result files. Pictures are checked
+through the text and the element ids of their SVG.
 
-Usage: test_orvane_plot.py ORVANE_PLOT WORK_DIR   (run with a python3 that has matplotlib)
+Usage: test_orvane_plot.py ORVANE_PLOT WORK_DIR VERSION
+(run with a python3 that has matplotlib and scipy)
 """
 import importlib.machinery
 import importlib.util
 import math
 import os
+import re
 import shutil
 import subprocess
 import sys
+import xml.etree.ElementTree as ET
 
 import matplotlib
 matplotlib.use("Agg")
 import matplotlib.image
+from scipy import stats
 
-PLOT, WORK = sys.argv[1:3]
+PLOT, WORK, VERSION = sys.argv[1:4]
+SVG = "{http://www.w3.org/2000/svg}"
 failures = []
 
 
@@ -37,29 +43,59 @@ def run(*args):
     return p.returncode, p.stderr
 
 
-def image_ok(path, label):
-    """The picture exists, is 800 x 450 pixels and shows more than a blank canvas."""
-    if not os.path.exists(path):
-        check(False, f"{label}: {path} not written")
-        return None
-    pixels = matplotlib.image.imread(path)
-    check(pixels.shape[:2] == (450, 800), f"{label}: size {pixels.shape}")
-    inked = (pixels[..., :3] < 0.8).any(axis=2).mean()
-    check(inked > 0.01, f"{label}: only {inked:.4f} of the pixels are drawn")
-    return pixels
+class Svg:
+    """The texts and the groups (by id) of a drawn SVG."""
+    def __init__(self, path):
+        self.root = ET.parse(path).getroot()
+        self.texts = ["".join(t.itertext()) for t in self.root.iter(SVG + "text")]
+        self.groups = {g.get("id"): g for g in self.root.iter(SVG + "g") if g.get("id")}
+
+    def has_text(self, fragment):
+        """Legend labels wrap over lines: the texts are searched as one."""
+        return fragment in " ".join(" ".join(self.texts).split())
+
+    def uses(self, gid):
+        """Markers drawn by a scatter group."""
+        return len(list(self.groups[gid].iter(SVG + "use"))) if gid in self.groups else -1
+
+    def path(self, gid):
+        group = self.groups.get(gid)
+        found = group.find(".//" + SVG + "path") if group is not None else None
+        return found.get("d") if found is not None else ""
 
 
+def draw_svg(name, results, *args, status=0):
+    out = os.path.join(WORK, name + ".svg")
+    rc, err = run(results, *args, "-o", out)
+    check(rc == status, f"{name}: status {rc}: {err}")
+    if rc != 0 or not os.path.exists(out):
+        return None, err
+    return Svg(out), err
+
+
+def xs(d):
+    return [float(v) for v in re.findall(r"[ML] ([-0-9.]+) ", d)]
+
+
+TRAIT_HEADER = "GeneticDistance\tMarkers\tQ-score\tMinusLog10Pvalue\tT\tWelthT\tDoFWelthT\tU\tZ\n"
+TRAIT_SUMMARY_HEADER = ("Orvane:predicted_Pos\tpredicted_QScore\t-log(p)\tpermutation_p-Value\t"
+                        "SingleSNP_predicted_Pos\tT statistic\t-log(p)\tpermutation_p-Value\t"
+                        "MWU_predicted_Pos\tpredict_ZScore\t-log(p)\tpermutation_p-Value\t\n")
+# Marker 3's window formed no cluster; an older run wrote a large -log10 p there.
 TRAIT = (
-    "GeneticDistance\tMarkers\tQ-score\tMinusLog10Pvalue\tT\tWelthT\tDoFWelthT\tU\tZ\n"
+    TRAIT_HEADER +
     "0\t0\t1.2\t0.7\t0.5\t0.6\t40\t300\t0.4\n"
     "0.0001\t1\t2.5\t1.9\t1.1\t1.2\t41\t250\t1.3\n"
     "0.0002\t2\t4.1\t3.8\t2.9\t3\t39\t120\t3.1\n"
     "0.0003\t3\t-1e+07\tinf\tnan\tnan\t0\t0\tnan\n"
-    "0.0004\t4\t1\t0.5\t-0.2\t-0.3\t40\t340\t-0.5\n"
-    "Orvane:predicted_Pos\tpredicted_QScore\t-log(p)\tpermutation_p-Value\t"
-    "SingleSNP_predicted_Pos\tT statistic\t-log(p)\tpermutation_p-Value\t"
-    "MWU_predicted_Pos\tpredict_ZScore\t-log(p)\tpermutation_p-Value\t\n"
-    "2\t4.1\t3.8\t0.01\t2\t2.9\t2.5\t0.02\t2\t3.1\t3\t0.03\t\n")
+    "0.0004\t4\t1\t0.5\t-0.2\t-0.3\t40\t340\t-0.5\n" + TRAIT_SUMMARY_HEADER +
+    "2\t4.1\t3.8\t0\t2\t2.9\t2.5\t0.02\t2\t3.1\t3\t0.03\t\n")
+TRAIT_NO_CLUSTER = (
+    TRAIT_HEADER +
+    "0\t0\t-1e+07\t-0\t0.5\t0.6\t40\t300\t0.4\n"
+    "0.0001\t1\t-1e+07\t-0\t2.9\t3\t39\t120\t3.1\n"
+    "0.0002\t2\t-1e+07\t-0\t1.1\t1.2\t41\t250\t1.3\n" + TRAIT_SUMMARY_HEADER +
+    "2\t-1e+07\t-0\t0\t1\t2.9\t2.5\t0.02\t1\t3.1\t3\t0.03\t\n")
 SINGLE_HEADER = ("GeneticDistance\tMarkers\tZ-score\ttMinusLog10Pvalue\tSingleSNPChiSQ\t"
                  "SingleSNPMinusLogP\n")
 SINGLE_MARKERS = (
@@ -69,39 +105,155 @@ SINGLE_MARKERS = (
     "0.0015\t3\t4.4\t5.03\t9.8\t2.76\n"
     "0.002\t4\t-2\t1.34\t2.1\t0.83\n"
     "0.0025\t5\t0.5\t0.21\t0.3\t0.24\n")
-SINGLE_SUMMARY = ("Orvane:predicted_Pos\tpredict_ZScore\t-LogPvalue\tpermutation_p-Value\t"
-                  "Single SNP:predicted_Pos\tpredict_ZScore\t-LogPvalue\n"
-                  "3\t4.4\t5.03\t0.001\t3\t9.8\t2.76\n")
+SINGLE_SUMMARY_HEADER = ("Orvane:predicted_Pos\tpredict_ZScore\t-LogPvalue\tpermutation_p-Value\t"
+                         "Single SNP:predicted_Pos\tpredict_ZScore\t-LogPvalue\n")
+SINGLE_SUMMARY = SINGLE_SUMMARY_HEADER + "1\t4.4\t5.03\t0.012\t3\t9.8\t2.76\n"
+SINGLE = SINGLE_HEADER + SINGLE_MARKERS + SINGLE_SUMMARY
+# Every Z-score 0: no cluster formed; the summary then names the last marker.
+SINGLE_NO_CLUSTER = (SINGLE_HEADER + "".join(
+    f"{0.0005 * i:g}\t{i}\t0\t-0\t{c}\t{p}\n"
+    for i, (c, p) in enumerate([(0, 0), (1.2, 0.57), (5.1, 1.62), (9.8, 2.76), (2.1, 0.83),
+                                (0.3, 0.24)])) + SINGLE_SUMMARY_HEADER
+    + "5\t0\t-0\t0\t3\t9.8\t2.76\n")
 MARKERS = "index\tchrom\tpos\tid\tref\talt\tcm\n" + "".join(
     f"{i}\tchr7\t{117500000 + 2000 * i}\trs{100 + i}\tA\tG\t{0.5 * i}\n" for i in range(6))
+# Eight haplotypes over six markers; the lead marker is 3 (the single-marker
+# prediction). r^2 with it, by hand: marker 0 0, marker 1 1/15, markers 2 and
+# 4 1 (equal and complementary), marker 5 9/16 over the seven haplotypes
+# typed there.
+DATA = ("id status m0 m1 m2 m3 m4 m5\n" + "".join(
+    f"{k + 1} {'a' if k < 4 else 'c'} {' '.join(codes)}\n" for k, codes in enumerate(zip(
+        "11221122", "11222221", "11112222", "11112222", "22221111", "11102221")))
+        + "\n9 a 1 1 1 1 1 1\n")  # after the empty line: not read
+EXPECTED_R2 = [0.0, 1 / 15, 1.0, 1.0, 1.0, 9 / 16]
+# Rates 1 cM/Mb up to 117.504 Mb, then 20 cM/Mb.
+GENETIC_MAP = "position rate cM\n117490000 1 0\n117504000 1 0.014\n117520000 20 0.334\n"
+INTERVAL_HEADER = ("statistic\tconstruction\tlevel\tfirst_marker\tlast_marker\tfirst_cm\t"
+                   "last_cm\tmarkers\twidth_cm\n")
+INTERVAL = (INTERVAL_HEADER + "chisq\tsupport\t0.95\t0\t4\t0\t2\t5\t2\n"
+            "cluster\tbootstrap\t0.95\t2\t4\t1\t2\t3\t1\n")
 
 shutil.rmtree(WORK, ignore_errors=True)
 os.makedirs(WORK)
-results = write("runs-results", TRAIT + SINGLE_HEADER + SINGLE_MARKERS + SINGLE_SUMMARY)
+results = write("runs-results", TRAIT + SINGLE)
+single = write("single-results", SINGLE)
 markers = write("x.markers.tsv", MARKERS)
+data = write("x.dat", DATA)
+genetic_map = write("map.txt", GENETIC_MAP)
+interval = write("x.interval.tsv", INTERVAL)
 
-rc, err = run(results)  # the last run: case/control
+# --- The PNG: written under the default name, 800 x 450 pixels. ---
+rc, err = run(results)
 check(rc == 0, f"default: status {rc} {err}")
-single = image_ok(results + ".png", "case/control PNG")
+if os.path.exists(results + ".png"):
+    check(matplotlib.image.imread(results + ".png").shape[:2] == (450, 800), "PNG size")
+else:
+    check(False, "default: no PNG written")
 
-rc, err = run(results, "--block", "1", "-o", os.path.join(WORK, "trait.png"))
-check(rc == 0, f"trait: status {rc} {err}")
-trait = image_ok(os.path.join(WORK, "trait.png"), "trait PNG")
-check(single is not None and trait is not None and (single != trait).any(),
-      "the two runs give the same picture")
+# --- A full case/control picture. ---
+full, _ = draw_svg("full", single, "--markers", markers, "--data", data, "--map", genetic_map,
+                   "--interval", interval, "--permutations", "1000", "--title", "CFTR region")
+if full:
+    check(full.has_text("CFTR region"), "--title")
+    check(full.has_text("permutation p (1000 permutations): cluster score: 0.012"),
+          "permutation note " + str(full.texts))
+    check(full.has_text("-log10 p (cluster score: nominal)"), "y axis label")
+    check(full.has_text("predicted by cluster score: rs101")
+          and full.has_text("predicted by single marker: rs103"), "predicted lines' labels")
+    check({"predicted-cluster-score", "predicted-single-marker", "cluster-curve",
+           "negative-cluster-points", "lead-marker", "r2-colour-bar",
+           "recombination-rate", "interval-bootstrap"} <= set(full.groups),
+          "elements: " + str(sorted(full.groups)))
+    check(full.has_text("r\u00b2 with the lead marker") and full.has_text("lead marker: rs103"),
+          "colour bar and lead marker labels")
+    counts = [full.uses(f"r2-points-{low:.1f}-{low + 0.2:.1f}") for low in (0, .2, .4, .6, .8)]
+    check(counts == [2, -1, 1, -1, 2] and full.uses("lead-marker") == 1,
+          f"points per r2 bin {counts}")
+    check(full.has_text("cluster 95 % bootstrap interval: rs102 to rs104")
+          and not full.has_text("support interval"), "interval label " + str(full.texts))
+    # The rate: 1 cM/Mb, then 20 cM/Mb from 117.504 Mb on.
+    check(full.has_text("recombination rate (cM/Mb)"), "rate axis label")
+    rate_y = re.findall(r"[ML] [-0-9.]+ ([-0-9.]+)", full.path("recombination-rate"))
+    check(len(rate_y) == 4 and rate_y[0] == rate_y[1] != rate_y[2] == rate_y[3],
+          f"rate: two map intervals, two rates: {rate_y}")
+    # The legend lies right of the data area.
+    right = xs(full.path("data-area-right"))
+    legend_x = [float(t.get("x")) for t in full.groups["legend"].iter()
+                if t.tag in (SVG + "text", SVG + "tspan") and t.get("x")]
+    check(right and legend_x and min(legend_x) > max(right),
+          f"legend at {legend_x[:3]} inside the data area ending at {right}")
 
-rc, err = run(results, "--markers", markers, "-o", os.path.join(WORK, "genomic.png"))
-genomic = image_ok(os.path.join(WORK, "genomic.png"), "--markers PNG")
-check(rc == 0 and genomic is not None and single is not None and (genomic != single).any(),
-      f"--markers: status {rc} {err}, or the axis did not change")
+# --- No cluster formed: no predicted line for the cluster score, a note. ---
+for name, text, single_label in (("cc_no_cluster", SINGLE_NO_CLUSTER, "single marker"),
+                                 ("trait_no_cluster", TRAIT_NO_CLUSTER, "single-marker T")):
+    picture, _ = draw_svg(name, write(name + "-results", text))
+    if picture:
+        check(not picture.has_text("predicted by cluster score")
+              and not any(g.startswith("predicted-cluster") for g in picture.groups),
+              f"{name}: a predicted line for the cluster score")
+        check(picture.has_text("no cluster formed") and "no-cluster-note" in picture.groups,
+              f"{name}: no note")
+        check(picture.has_text("predicted by " + single_label), f"{name}: single-marker line")
+    check("cluster-curve" not in picture.groups,
+          f"{name}: points drawn for the cluster score")
 
-svg = os.path.join(WORK, "trait.svg")
-rc, err = run(results, "--block", "1", "-o", svg)
-check(rc == 0 and os.path.exists(svg) and "<svg" in open(svg).read(), f"SVG: status {rc} {err}")
+# --- Trait mode: the window without a cluster is a gap, never a point at the
+# top; with the data file the pooled T is drawn. ---
+trait, _ = draw_svg("trait", results, "--block", "1", "--data", write("t.dat", "".join(
+    DATA.splitlines(True)[:1]) + "".join(
+        f"{k} {20 + k} 1 2 1 2 1\n{k + 10} {30 - k} 2 1 1 1 2\n" for k in range(1, 6))))
+if trait:
+    check(trait.path("cluster-curve").count("M") == 2, "trait: the gap at marker 3 "
+          + trait.path("cluster-curve"))
+    check(trait.has_text("single-marker T (pooled), coloured by r\u00b2")
+          and "mann-whitney-curve" in trait.groups, "trait: pooled T and Mann-Whitney curves")
+    check(not trait.has_text("no cluster formed"), "trait: a cluster formed")
+    check(trait.has_text("permutation p (number not given): cluster score: 0 (< 1/P, or not "
+                         "run) T: 0.02 Mann-Whitney Z: 0.03"),
+          "trait: permutation note " + str(trait.texts))
+
+# --- The permutation count, given or read from the parameter file. ---
+params = [
+    ("given", ["--permutations", "500"], "cluster score: < 1/500 T: 0.02"),
+    ("not_run", ["--permutations", "0"], "cluster score: not run T: not run"),
+    ("params", ["--params", write("p1.txt", "epsilon 2 0.1\nminPtsQuantile 0.5\nwindowSize 11\n"
+                                  "distanceType 4 -1 1 -2 1\npermutations 250\n")],
+     "(250 permutations): cluster score: < 1/250"),
+    ("params_mode1", ["--params", write("p2.txt", "e 1 0.2 m 0 w 5 d 3 1 p 0 r 1")],
+     "cluster score: not run"),
+    ("params_stop", ["--params", write("p3.txt", "epsilon 2 0.1\nminPtsQuantile x\n"
+                                       "permutations 0\n")],
+     "(1000 permutations): cluster score: < 1/1000"),
+]
+for name, args, text in params:
+    picture, _ = draw_svg("perm_" + name, write("perm-results", TRAIT), *args)
+    check(picture is not None and picture.has_text(text),
+          f"{name}: {picture.texts if picture else ''}")
+
+# A one-marker interval is a line, named by its one marker.
+picture, _ = draw_svg("one_marker_interval", single, "--markers", markers, "--interval",
+                      write("o.interval.tsv", INTERVAL_HEADER +
+                            "cluster\tcredible\t0.9\t3\t3\t1.5\t1.5\t1\t0\n"))
+check(picture is not None and "interval-credible" in picture.groups
+      and picture.has_text("cluster 90 % credible interval: rs103")
+      and not picture.has_text("rs103 to"), "one-marker interval")
+
+# --- Version and help need no result file. ---
+p = subprocess.run([sys.executable, PLOT, "--version"], capture_output=True, text=True)
+check(p.returncode == 0 and p.stdout == f"orvane-plot {VERSION}\n", f"--version: {p.stdout!r}")
+p = subprocess.run([sys.executable, PLOT, "--help"], capture_output=True, text=True)
+check(p.returncode == 0 and "--interval" in p.stdout, "--help")
+
+# An interval file without a row for the cluster statistic shades nothing.
+picture, err = draw_svg("no_cluster_row", single, "--interval",
+                        write("c.interval.tsv", INTERVAL_HEADER + "T\tsupport\t0.9\t1\t2\t"
+                              "0\t1\t2\t1\n"))
+check(picture is not None and not any(g.startswith("interval") for g in picture.groups)
+      and "warning" in err and "no row for the cluster statistic" in err,
+      f"interval without a cluster row: {err}")
 
 # A run that stopped mid-line, continued by the next run's header on that line.
-stopped = write("stopped-results", SINGLE_HEADER + SINGLE_MARKERS[:40] + SINGLE_HEADER
-                + SINGLE_MARKERS + SINGLE_SUMMARY)
+stopped = write("stopped-results", SINGLE_HEADER + SINGLE_MARKERS[:40] + SINGLE)
 rc, err = run(stopped)
 check(rc == 0 and os.path.exists(stopped + ".png"), f"after a stopped run: status {rc} {err}")
 rc, err = run(stopped, "--block", "1", "-o", os.path.join(WORK, "stopped1.png"))
@@ -114,22 +266,35 @@ cases = [
     ("not_a_number", SINGLE_HEADER + SINGLE_MARKERS.replace("0.87", "x") + SINGLE_SUMMARY, [],
      2, ":3: expected numbers"),
     ("no_header", SINGLE_MARKERS, [], 2, "no column header"),
-    ("bad_index", SINGLE_HEADER + SINGLE_MARKERS + SINGLE_SUMMARY.replace("\n3\t", "\n9\t"), [],
+    ("bad_index", SINGLE_HEADER + SINGLE_MARKERS + SINGLE_SUMMARY.replace("\n1\t", "\n9\t"), [],
      2, "predicted position 9"),
     ("block_out_of_range", TRAIT, ["--block", "3"], 1, "holds 1 run"),
     ("wrong_ending", TRAIT, ["-o", os.path.join(WORK, "x.jpg")], 1, ".png or .svg"),
-    ("marker_count", SINGLE_HEADER + SINGLE_MARKERS + SINGLE_SUMMARY, ["--markers", bad_markers],
-     2, "5 markers, but the result block has 6"),
+    ("marker_count", SINGLE, ["--markers", bad_markers], 2, "5 markers, but the result block has 6"),
+    ("map_without_markers", SINGLE, ["--map", genetic_map], 1, "--map needs --markers"),
+    ("both_counts", SINGLE, ["--permutations", "5", "--params", genetic_map], 1, "not allowed"),
+    ("negative_count", SINGLE, ["--permutations", "-5"], 1, "0 or more"),
+    ("data_columns", SINGLE, ["--data", write("short.dat", "h\n1 a 1 2\n2 a 1 2\n3 c 2 1\n")], 2,
+     "short.dat:2: 2 allele codes, but the result block has 6 markers"),
+    ("params_glued", SINGLE, ["--params", write("glued.txt", "e 2 0.1 m 0 w 5 d 0 p 250x r 1")], 2,
+     "glued.txt:1: cannot tell how orvane reads '250x'"),
+    ("interval_range", SINGLE, ["--interval", write("r.interval.tsv", INTERVAL_HEADER +
+                                                    "cluster\tsupport\t0.95\t4\t6\t0\t1\t3\t1\n")],
+     2, "r.interval.tsv:2: markers 4 to 6 are not an interval"),
+    ("interval_header", SINGLE, ["--interval", write("h.interval.tsv", "statistic\tfirst\n")], 2,
+     "h.interval.tsv:1: expected the header"),
+    ("map_decreasing", SINGLE, ["--markers", markers, "--map",
+                                write("m.txt", "1 1 0.5\n2 1 0.4\n")], 2, "m.txt:2:"),
 ]
 for name, text, args, status, message in cases:
     path = write(name + "-results", text)
     rc, err = run(path, *args)
-    check(rc == status and err.startswith("orvane-plot: error:") and message in err,
+    check(rc == status and "orvane-plot: error:" in err and message in err,
           f"{name}: status {rc}, stderr {err!r}")
     check(not any(f.startswith(name + "-results.") for f in os.listdir(WORK)),
           f"{name}: an image was left behind")
 
-# The trait picture's single-marker curve: -log10 of the upper normal tail of Z.
+# --- The computations behind the curves and colours. ---
 loader = importlib.machinery.SourceFileLoader("orvane_plot", PLOT)
 module = importlib.util.module_from_spec(importlib.util.spec_from_loader("orvane_plot", loader))
 loader.exec_module(module)
@@ -137,6 +302,13 @@ check(abs(module.upper_normal_tail_log10(1.959963984540054) + math.log10(0.025))
       "normal tail of z = 1.96")
 check(abs(module.upper_normal_tail_log10(-1.0) + math.log10(0.8413447460685429)) < 1e-12,
       "normal tail of z = -1")
+for t, df in ((2.9, 10), (-1.3, 96), (0.0, 5)):
+    expected = -math.log10(2 * stats.t.sf(abs(t), df))
+    check(abs(module.t_two_sided_log10(t, df) - expected) < 1e-10, f"t tail of {t}, {df} df")
+got = module.r2_with(module.read_haplotypes(data, 6), 3)
+check(all(abs(a - b) < 1e-12 for a, b in zip(got, EXPECTED_R2)), f"r2 {got}")
+check([module.r2_bin(v) for v in (0.0, 0.2, 0.39, 0.6, 0.8, 1.0, math.nan)]
+      == [0, 1, 1, 3, 4, 4, None], "r2 bins: lower edges inclusive")
 
 print(f"{len(failures)} failure(s)")
 sys.exit(1 if failures else 0)

@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """End-to-end tests of orvane-vcf on the small VCFs of data/.
 
-Usage: test_orvane_vcf.py ORVANE_VCF DATA_DIR WORK_DIR
-Needs bgzip, tabix and bcftools on PATH.
+Usage: test_orvane_vcf.py ORVANE_VCF DATA_DIR WORK_DIR VERSION
+Needs bgzip, tabix and bcftools on PATH, and numpy for the independent
+least-squares fit of the covariate test.
 """
 import os
 import re
@@ -10,7 +11,9 @@ import shutil
 import subprocess
 import sys
 
-TOOL, DATA, WORK = sys.argv[1:4]
+import numpy
+
+TOOL, DATA, WORK, VERSION = sys.argv[1:5]
 failures = []
 
 
@@ -81,10 +84,15 @@ check(column(basic["markers.tsv"], "alt")[1] == "T,G,CA", "basic: multi-allelic 
 check(column(basic["haplotypes.tsv"], "sample") == ["S1", "S1", "S2", "S2", "S3", "S3", "S4"]
       and column(basic["haplotypes.tsv"], "haplotype") == ["1", "2", "1", "2", "1", "2", "1"],
       "basic: haplotype table")
+# Missing alleles: chr1:2000 (1 of 7), rs5 (1 of 7), rs6 (2 of 7): 4 of 35.
 summary = basic["stderr"].splitlines()
-check(len(summary) == 1 and "kept 4 of 5 samples" in summary[0]
-      and "left out 1 without a phenotype and 1 phenotyped but absent" in summary[0]
-      and "dropped 1 monomorphic" in summary[0], "basic: summary line " + basic["stderr"])
+check(len(summary) == 2 and "kept 4 of 5 samples" in summary[1]
+      and "left out 1 without a phenotype and 1 phenotyped but absent" in summary[1]
+      and "dropped 1 monomorphic" in summary[1]
+      and summary[1].endswith("; 11.43 % of the written alleles missing"),
+      "basic: summary line " + basic["stderr"])
+check(summary[0].startswith("orvane-vcf: warning: 3 of 5 written sites have more than 5 % of")
+      and "phase and impute" in summary[0], "basic: missingness warning " + basic["stderr"])
 
 # --- The same genotypes through bcftools: an independent route to the codes. ---
 with open(os.path.join(WORK, "basic.vcf.gz"), "wb") as gz:
@@ -139,6 +147,9 @@ check(rc == 2 and "chr1:300" in err and "S2" in err and "--unphased-as-missing" 
       f"unphased call: status {rc}: {err}")
 unphased = convert("unph_missing", "--unphased-as-missing", vcf="unphased.vcf",
                    pheno="pheno_u.txt")
+check("instead of using --unphased-as-missing" in unphased["stderr"].splitlines()[0]
+      and "2 unphased calls set missing; 33.33 % of the written alleles missing"
+      in unphased["stderr"], "--unphased-as-missing: warning and share " + unphased["stderr"])
 check([line.split("\t")[2:] for line in unphased["dat"].splitlines()[1:]] ==
       [["2", "1", "0"], ["1", "2", "0"], ["1", "0", "1"], ["1", "0", "2"],
        ["2", "2", "0"], ["2", "2", "0"]], "--unphased-as-missing:\n" + unphased["dat"])
@@ -154,6 +165,40 @@ for name in ("region.vcf.gz", "region.bcf"):
     got = column(convert("region_" + name.replace(".", "_"), "--region", "chr2:150-350",
                          vcf=os.path.join(WORK, name), pheno="pheno_u.txt")["markers.tsv"], "id")
     check(got == ["r4", "r5", "r6"], f"--region on {name}: {got}")
+
+# --- A PLINK .fam file, by its suffix or by --pheno-format: the same samples
+# and statuses as the table pheno_cc.txt. ---
+for name, args in (("pheno.fam", ()), ("pheno_fam.txt", ("--pheno-format", "fam"))):
+    fam = convert("fam_" + name.replace(".", "_"), "--map", data("map.txt"), *args, pheno=name)
+    check(all(fam[k] == basic[k] for k in ("dat", "dist", "markers.tsv", "haplotypes.tsv")),
+          f"{name}: output differs from the table's")
+
+# --- Covariates: residuals of the trait on an intercept, AGE, SEX and PC1,
+# checked against numpy's least squares over the kept samples. Q11 lacks AGE,
+# Q12 has no covariate line. ---
+adjusted = convert("covar", "--mode", "q", "--covar", data("covar.txt"),
+                   "--covar-cols", "AGE,SEX,PC1", vcf="covar.vcf", pheno="covar_pheno.tsv")
+height = {r[1]: float(r[2]) for r in
+          (line.split("\t") for line in open(data("covar_pheno.tsv")).read().splitlines()[1:])}
+covar = {r[1]: r[2:5] for r in
+         (line.split() for line in open(data("covar.txt")).read().splitlines()[1:])}
+kept = [f"Q{i}" for i in range(1, 11)]
+design = numpy.array([[1.0] + [float(v) for v in covar[s]] for s in kept])
+trait = numpy.array([height[s] for s in kept])
+coefficients = numpy.linalg.lstsq(design, trait, rcond=None)[0]
+expected = numpy.repeat(trait - design @ coefficients, 2)
+written = numpy.array([float(line.split("\t")[1]) for line in adjusted["dat"].splitlines()[1:]])
+check(written.shape == expected.shape and numpy.abs(written - expected).max() < 1e-6,
+      f"covariate residuals {written} != {expected}")
+check(column(adjusted["haplotypes.tsv"], "sample") == [s for s in kept for _ in (1, 2)],
+      "covariates: kept samples " + adjusted["haplotypes.tsv"])
+check("; left out 2 missing a covariate" in adjusted["stderr"], "covariates: summary "
+      + adjusted["stderr"])
+# Every column but FID and IID by default: CONST is constant.
+rc, err = run("--vcf", data("covar.vcf"), "--pheno", data("covar_pheno.tsv"), "--mode", "q",
+              "--covar", data("covar.txt"), "--out", os.path.join(WORK, "covar_all"))
+check(rc == 2 and "covariate CONST is constant" in err and leftovers("covar_all") == [],
+      f"constant covariate: status {rc}: {err}")
 
 # --- Bad input: one error line, the documented status, no output left. ---
 missing_dir = os.path.join(WORK, "no_such_dir", "x")
@@ -180,6 +225,40 @@ error_cases = [
      "pheno_q.tsv:2: sample S1"),
     ("no_common_sample", ["--pheno", data("pheno_other.txt")], 2, "none of its 5 samples"),
     ("missing_dir", ["--out", missing_dir], 3, "cannot write " + missing_dir + ".dat"),
+    ("zero_one_coded", ["--pheno", data("pheno_01.txt")], 2,
+     "pheno_01.txt: 0 cases and 2 controls among the 2 kept samples; case/control codes are "
+     "2 or case = case, 1 or control = control, 0, -9, NA or . = missing; the values look "
+     "like 0/1 coding (2 ones, 2 zeros): recode 1 as 2 and 0 as 1"),
+    ("no_controls", ["--pheno", data("pheno_cases_only.txt")], 2,
+     "pheno_cases_only.txt: 4 cases and 0 controls among the 4 kept samples"),
+    ("headerless", ["--pheno", data("pheno_noheader.txt")], 2,
+     "pheno_noheader.txt:1: the first line names VCF sample S1"),
+    ("fam_read_as_table", ["--pheno", data("pheno_fam.txt")], 2, "--pheno-format fam"),
+    ("fam_short_line", ["--pheno", data("pheno_cc.txt"), "--pheno-format", "fam"], 2,
+     "pheno_cc.txt:1: 3 columns; a .fam line has six"),
+    ("fam_with_column", ["--pheno", data("pheno.fam"), "--pheno-col", "PHENO"], 1,
+     "--pheno-col does not apply"),
+    ("bad_pheno_format", ["--pheno-format", "csv"], 1, "table or fam"),
+    ("blank_line", ["--vcf", data("blank_line.vcf")], 2,
+     "blank_line.vcf:12: blank or malformed line (after site chr1:6000 (rs6))"),
+    ("region_unprefixed", ["--vcf", os.path.join(WORK, "region.vcf.gz"), "--pheno",
+                           data("pheno_u.txt"), "--region", "2:150-350"], 2,
+     "no contig '2' (its contigs: chr1, chr2); did you mean 'chr2'?"),
+    ("region_unknown", ["--vcf", os.path.join(WORK, "region.bcf"), "--pheno",
+                        data("pheno_u.txt"), "--region", "chrX"], 2,
+     "no contig 'chrX' (its contigs: chr1, chr2)"),
+    ("covar_case_control", ["--covar", data("covar.txt")], 1, "trait mode (--mode q) only"),
+    ("covar_cols_alone", ["--mode", "q", "--covar-cols", "AGE"], 1, "--covar-cols needs"),
+    ("covar_collinear", ["--vcf", data("covar.vcf"), "--pheno", data("covar_pheno.tsv"),
+                         "--mode", "q", "--covar", data("covar.txt"), "--covar-cols",
+                         "AGE,PC1,COLL"], 2,
+     "covariate COLL is collinear with the intercept and AGE, PC1"),
+    ("covar_no_column", ["--vcf", data("covar.vcf"), "--pheno", data("covar_pheno.tsv"),
+                         "--mode", "q", "--covar", data("covar.txt"), "--covar-cols", "BMI"],
+     2, "covar.txt:1: no column named 'BMI'"),
+    ("covar_not_a_number", ["--vcf", data("covar.vcf"), "--pheno", data("covar_pheno.tsv"),
+                            "--mode", "q", "--covar", data("pheno_cc.txt")], 2,
+     "pheno_cc.txt:4: sample S3: covariate PHENO: 'case' is not a number"),
 ]
 for name, extra, status, text in error_cases:
     prefix = "err_" + name
@@ -222,6 +301,8 @@ check(rc == 2 and all(after[k] == before[k] for k in after)
 
 rc, _ = run("--help")
 check(rc == 0, "--help status")
+p = subprocess.run([TOOL, "--version"], capture_output=True, text=True)
+check(p.returncode == 0 and p.stdout == f"orvane-vcf {VERSION}\n", f"--version: {p.stdout!r}")
 
 print(f"{len(failures)} failure(s)")
 sys.exit(1 if failures else 0)

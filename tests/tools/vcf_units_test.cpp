@@ -1,6 +1,7 @@
 // Phenotype coding, allele coding and genetic-map interpolation of orvane-vcf.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <optional>
@@ -8,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "covariates.h"
 #include "genetic_map.h"
+#include "missingness.h"
 #include "phenotypes.h"
 #include "tool_error.h"
 #include "vcf_haplotypes.h"
@@ -97,6 +100,87 @@ TEST(GeneticMapTest, FirstLineIsDataWhenItIsThreeNumbers) {
     std::remove(path.c_str());
     EXPECT_DOUBLE_EQ(map.cmAt(1000), 0.5);
     EXPECT_DOUBLE_EQ(map.cmAt(1500), 0.55);
+}
+
+// y = 0.8 + 1.3 x fits 1, 2, 3, 5 at x = 0..3 (by hand: Sxy 6.5, Sxx 5).
+TEST(CovariateResiduals, MatchTheHandComputedLine) {
+    const std::vector<double> residuals = covariateResiduals(
+        {1, 2, 3, 5}, {{0}, {1}, {2}, {3}}, {"X"}, "covar");
+    const std::vector<double> expected = {0.2, -0.1, -0.4, 0.3};
+    ASSERT_EQ(residuals.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) EXPECT_NEAR(residuals[i], expected[i], 1e-12);
+}
+
+TEST(CovariateResiduals, LargeOffsetsAndUnitsDoNotLookCollinear) {
+    // The same line with x in base pairs around 1e8: only the slope changes.
+    const std::vector<double> residuals = covariateResiduals(
+        {1, 2, 3, 5}, {{1e8, 7}, {1e8 + 1, 7e-6}, {1e8 + 2, 7}, {1e8 + 3, 7e-6}}, {"POS", "W"},
+        "covar");
+    // With W (a two-level factor) the fit has three parameters on four points.
+    double sum = 0;
+    for (double r : residuals) sum += r;
+    EXPECT_NEAR(sum, 0.0, 1e-9);
+    EXPECT_GT(std::abs(residuals[0]), 1e-6);
+}
+
+TEST(CovariateResiduals, NameTheCovariateThatAddsNothing) {
+    struct Row {
+        std::vector<std::vector<double>> values;
+        const char* message;
+    };
+    const std::vector<Row> rows = {
+        {{{1, 5}, {2, 5}, {3, 5}, {4, 5}, {6, 5}}, "covariate B is constant"},
+        {{{1, 3}, {2, 5}, {3, 7}, {4, 9}, {6, 13}}, "covariate B is collinear with the intercept and A"},
+        {{{1, 5}, {2, 5}}, "2 samples are too few to fit 2 covariate(s)"},
+    };
+    for (const Row& r : rows) {
+        std::vector<double> trait(r.values.size(), 1.0);
+        trait[0] = 2.0;
+        try {
+            covariateResiduals(trait, r.values, {"A", "B"}, "covar");
+            ADD_FAILURE() << r.message;
+        } catch (const ToolError& e) {
+            EXPECT_EQ(e.status(), kExitInput);
+            EXPECT_NE(std::string(e.what()).find(r.message), std::string::npos) << e.what();
+        }
+    }
+}
+
+// Three samples, the last haploid (its second slot never counts), two sites.
+TEST(Missingness, CountsHaplotypesAndSitesOverTheLimit) {
+    HaplotypeMatrix m;
+    m.samples.resize(3);
+    m.samples[2].ploidy = 1;
+    m.sites.resize(2);
+    m.codes = {1, 2, 2, 0, 1, 0,    // site 0: one missing of five
+               2, 2, 1, 1, 2, 0};  // site 1: none
+    const MissingnessSummary s = summarizeMissingness(m);
+    EXPECT_EQ(s.nAlleles, 10);
+    EXPECT_EQ(s.nMissing, 1);
+    EXPECT_EQ(s.nSitesOverLimit, 1);  // 1 of 5 is above the limit
+    EXPECT_DOUBLE_EQ(s.share(), 0.1);
+}
+
+TEST(PhenotypeFiles, FamSuffixOrFormatSelectsTheFamLayout) {
+    EXPECT_TRUE(isFamFormat("study.fam", PhenotypeFormat::Auto));
+    EXPECT_TRUE(isFamFormat("study.FAM", PhenotypeFormat::Auto));
+    EXPECT_FALSE(isFamFormat("study.fam.txt", PhenotypeFormat::Auto));
+    EXPECT_FALSE(isFamFormat(".fam", PhenotypeFormat::Auto));
+    EXPECT_TRUE(isFamFormat("pheno.txt", PhenotypeFormat::Fam));
+    EXPECT_FALSE(isFamFormat("study.fam", PhenotypeFormat::Table));
+}
+
+TEST(PhenotypeFiles, ZeroOneCodingIsRecognised) {
+    const std::string path = ::testing::TempDir() + "orvane_pheno_01.txt";
+    std::ofstream(path) << "IID PHENO\nA 1\nB 0\nC NA\nD 1\n";
+    const PhenotypeTable table = readPhenotypes(path, PhenotypeMode::CaseControl, "");
+    std::remove(path.c_str());
+    EXPECT_TRUE(table.looksZeroOneCoded());
+    EXPECT_EQ(table.byId.size(), 2u);  // the 1s, as controls; 0 and NA are missing
+    EXPECT_EQ(table.nMissing, 2);
+    PhenotypeTable coded = table;
+    coded.nCaseCodes = 1;
+    EXPECT_FALSE(coded.looksZeroOneCoded());
 }
 
 }  // namespace

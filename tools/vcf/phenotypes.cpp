@@ -11,44 +11,12 @@
 #include <unordered_set>
 #include <vector>
 
+#include "table_text.h"
 #include "tool_error.h"
 
 namespace orvane {
 
 namespace {
-
-std::string lowerCase(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
-
-std::string trimmed(const std::string& s) {
-    const auto first = s.find_first_not_of(" \r\t");
-    if (first == std::string::npos) return "";
-    return s.substr(first, s.find_last_not_of(" \r\t") - first + 1);
-}
-
-std::vector<std::string> splitFields(const std::string& line, bool byTab) {
-    std::vector<std::string> fields;
-    if (byTab) {
-        size_t start = 0;
-        for (;;) {
-            const size_t tab = line.find('\t', start);
-            fields.push_back(trimmed(line.substr(start, tab - start)));
-            if (tab == std::string::npos) break;
-            start = tab + 1;
-        }
-    } else {
-        size_t pos = 0;
-        while ((pos = line.find_first_not_of(" \t\r", pos)) != std::string::npos) {
-            const size_t end = line.find_first_of(" \t\r", pos);
-            fields.push_back(line.substr(pos, end - pos));
-            pos = end;
-        }
-    }
-    return fields;
-}
 
 bool isMissingWord(const std::string& lower) {
     return lower.empty() || lower == "na" || lower == "." || lower == "-9";
@@ -82,10 +50,71 @@ std::optional<Phenotype> codeTrait(const std::string& token) {
     return Phenotype{false, value};
 }
 
+bool isFamFormat(const std::string& path, PhenotypeFormat format) {
+    if (format != PhenotypeFormat::Auto) return format == PhenotypeFormat::Fam;
+    const std::string suffix = ".fam";
+    return path.size() > suffix.size() &&
+           lowerCase(path.substr(path.size() - suffix.size())) == suffix;
+}
+
+namespace {
+
+// Counts the case/control codes as written, for the 0/1 hint.
+void countCode(PhenotypeTable& table, const std::string& token) {
+    const std::string t = lowerCase(token);
+    if (t == "0") ++table.nZeroCodes;
+    else if (t == "1") ++table.nOneCodes;
+    else if (t == "2" || t == "case") ++table.nCaseCodes;
+}
+
+// One data line: codes the value and adds the sample to the table.
+void addSample(PhenotypeTable& table, std::unordered_set<std::string>& seen, PhenotypeMode mode,
+               const std::string& id, const std::string& token, long lineNo) {
+    const std::string where = table.path + ":" + std::to_string(lineNo) + ": ";
+    std::optional<Phenotype> value;
+    try {
+        value = mode == PhenotypeMode::Trait ? codeTrait(token) : codeCaseControl(token);
+    } catch (const std::invalid_argument& e) {
+        throw inputError(where + "sample " + id + ": " + e.what());
+    }
+    if (!seen.insert(id).second) throw inputError(where + "sample " + id + " appears twice");
+    if (mode == PhenotypeMode::CaseControl) countCode(table, token);
+    ++table.nRows;
+    if (value) table.byId.emplace(id, *value);
+    else ++table.nMissing;
+}
+
+// PLINK .fam: FID IID father mother sex phenotype, no header.
+PhenotypeTable readFam(std::ifstream& in, PhenotypeTable table, PhenotypeMode mode) {
+    table.columnName = "phenotype (column 6 of the .fam file)";
+    std::unordered_set<std::string> seen;
+    std::string line;
+    long lineNo = 0;
+    while (std::getline(in, line)) {
+        ++lineNo;
+        if (trimmed(line).empty()) continue;
+        const std::vector<std::string> fields = splitFields(line, false);
+        if (fields.size() < 6)
+            throw inputError(table.path + ":" + std::to_string(lineNo) + ": " +
+                             std::to_string(fields.size()) +
+                             " columns; a .fam line has six: FID IID father mother sex "
+                             "phenotype (a table with a header: --pheno-format table)");
+        addSample(table, seen, mode, fields[1], fields[5], lineNo);
+    }
+    if (in.bad()) throw inputError(table.path + ": read error");
+    return table;
+}
+
+}  // namespace
+
 PhenotypeTable readPhenotypes(const std::string& path, PhenotypeMode mode,
-                              const std::string& column) {
+                              const std::string& column, PhenotypeFormat format) {
     std::ifstream in(path);
     if (!in) throw inputError(path + ": cannot open the phenotype file: " + std::strerror(errno));
+    PhenotypeTable table;
+    table.path = path;
+    if (isFamFormat(path, format)) return readFam(in, std::move(table), mode);
+
     std::string line;
     if (!std::getline(in, line)) throw inputError(path + ": the phenotype file is empty");
     const bool byTab = line.find('\t') != std::string::npos;
@@ -106,8 +135,8 @@ PhenotypeTable readPhenotypes(const std::string& path, PhenotypeMode mode,
     if (valueCol == idCol)
         throw inputError(path + ":1: the phenotype column is the sample ID column");
 
-    PhenotypeTable table;
     table.columnName = header[valueCol];
+    table.header = header;
     std::unordered_set<std::string> seen;
     long lineNo = 1;
     while (std::getline(in, line)) {
@@ -118,21 +147,7 @@ PhenotypeTable readPhenotypes(const std::string& path, PhenotypeMode mode,
             throw inputError(path + ":" + std::to_string(lineNo) + ": " +
                              std::to_string(fields.size()) + " columns, the header has " +
                              std::to_string(header.size()));
-        const std::string& id = fields[idCol];
-        std::optional<Phenotype> value;
-        try {
-            value = mode == PhenotypeMode::Trait ? codeTrait(fields[valueCol])
-                                                 : codeCaseControl(fields[valueCol]);
-        } catch (const std::invalid_argument& e) {
-            throw inputError(path + ":" + std::to_string(lineNo) + ": sample " + id + ": " +
-                             e.what());
-        }
-        if (!seen.insert(id).second)
-            throw inputError(path + ":" + std::to_string(lineNo) + ": sample " + id +
-                             " appears twice");
-        ++table.nRows;
-        if (value) table.byId.emplace(id, *value);
-        else ++table.nMissing;
+        addSample(table, seen, mode, fields[idCol], fields[valueCol], lineNo);
     }
     if (in.bad()) throw inputError(path + ": read error");
     return table;

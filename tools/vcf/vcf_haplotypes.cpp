@@ -2,6 +2,7 @@
 
 #include <htslib/hts.h>
 #include <htslib/synced_bcf_reader.h>
+#include <htslib/tbx.h>
 #include <htslib/vcf.h>
 
 #include <algorithm>
@@ -75,15 +76,31 @@ std::string siteLabel(const std::string& chrom, long pos, const char* id) {
     return label;
 }
 
-void selectSamples(const bcf_hdr_t* hdr, const PhenotypeTable& phenotypes, HaplotypeMatrix& m) {
+// A table read with its first line as the header loses that line's sample.
+void checkHeaderIsNoSample(const PhenotypeTable& phenotypes,
+                           const std::unordered_set<std::string>& inVcf) {
+    for (const std::string& field : phenotypes.header)
+        if (inVcf.count(field))
+            throw inputError(phenotypes.path + ":1: the first line names VCF sample " + field +
+                             ", so the table has no header line; add one (such as 'IID PHENO'), "
+                             "or read a PLINK .fam file with --pheno-format fam");
+}
+
+void selectSamples(const bcf_hdr_t* hdr, const VcfReadSettings& s,
+                   const PhenotypeTable& phenotypes, HaplotypeMatrix& m) {
     m.nVcfSamples = bcf_hdr_nsamples(hdr);
     std::unordered_set<std::string> inVcf;
+    for (int i = 0; i < m.nVcfSamples; ++i) inVcf.insert(hdr->samples[i]);
+    checkHeaderIsNoSample(phenotypes, inVcf);
     for (int i = 0; i < m.nVcfSamples; ++i) {
         const std::string name = hdr->samples[i];
-        inVcf.insert(name);
         const auto it = phenotypes.byId.find(name);
         if (it == phenotypes.byId.end()) {
             ++m.nWithoutPhenotype;
+            continue;
+        }
+        if (s.covariates && !s.covariates->byId.count(name)) {
+            ++m.nWithoutCovariate;
             continue;
         }
         KeptSample sample;
@@ -97,18 +114,124 @@ void selectSamples(const bcf_hdr_t* hdr, const PhenotypeTable& phenotypes, Haplo
         if (!inVcf.count(entry.first)) ++m.nPhenotypedNotInVcf;
 }
 
+// A case/control analysis without cases or without controls has nothing to compare.
+void checkBothGroups(const PhenotypeTable& phenotypes, const HaplotypeMatrix& m) {
+    long nCases = 0;
+    for (const KeptSample& sample : m.samples) nCases += sample.phenotype.isCase;
+    const long nControls = static_cast<long>(m.samples.size()) - nCases;
+    if (nCases > 0 && nControls > 0) return;
+    std::string text = phenotypes.path + ": " + std::to_string(nCases) + " case" +
+                       (nCases == 1 ? "" : "s") + " and " + std::to_string(nControls) +
+                       " control" + (nControls == 1 ? "" : "s") + " among the " +
+                       std::to_string(m.samples.size()) +
+                       " kept samples; case/control codes are 2 or case = case, 1 or control = "
+                       "control, 0, -9, NA or . = missing";
+    if (phenotypes.looksZeroOneCoded())
+        text += "; the values look like 0/1 coding (" + std::to_string(phenotypes.nOneCodes) +
+                " ones, " + std::to_string(phenotypes.nZeroCodes) +
+                " zeros): recode 1 as 2 and 0 as 1";
+    throw inputError(text);
+}
+
+// The contig of each region of a --region list ("chr1:100-200,chr2").
+std::vector<std::string> regionContigs(const std::string& regions) {
+    std::vector<std::string> contigs;
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = regions.find(',', start);
+        const std::string part = regions.substr(start, comma - start);
+        // Pieces such as "000-2,000" belong to a number written with commas.
+        if (!part.empty() && part.find_first_not_of("0123456789-") != std::string::npos)
+            contigs.push_back(part.substr(0, part.rfind(':')));
+        if (comma == std::string::npos) return contigs;
+        start = comma + 1;
+    }
+}
+
+// The contigs the index knows (those holding sites), else the header's.
+std::vector<std::string> fileContigs(bcf_srs_t* sr) {
+    const bcf_sr_t& reader = sr->readers[0];
+    int n = 0;
+    const char** names = nullptr;
+    if (reader.tbx_idx) names = tbx_seqnames(reader.tbx_idx, &n);
+    else if (reader.bcf_idx) names = bcf_index_seqnames(reader.bcf_idx, reader.header, &n);
+    else names = bcf_hdr_seqnames(reader.header, &n);
+    std::vector<std::string> contigs(names, names + (names ? n : 0));
+    std::free(names);
+    return contigs;
+}
+
+void checkRegionContigs(bcf_srs_t* sr, const VcfReadSettings& s) {
+    const std::vector<std::string> contigs = fileContigs(sr);
+    const auto has = [&](const std::string& name) {
+        return std::find(contigs.begin(), contigs.end(), name) != contigs.end();
+    };
+    for (const std::string& contig : regionContigs(s.region)) {
+        if (has(contig)) continue;
+        std::string text = s.path + ": --region " + s.region + ": the file has no contig '" +
+                           contig + "' (its contigs: ";
+        const size_t shown = std::min<size_t>(contigs.size(), 10);
+        for (size_t k = 0; k < shown; ++k) text += (k ? ", " : "") + contigs[k];
+        if (contigs.size() > shown)
+            text += " and " + std::to_string(contigs.size() - shown) + " more";
+        if (contigs.empty()) text += "none";
+        text += ")";
+        const std::string other =
+            contig.rfind("chr", 0) == 0 ? contig.substr(3) : "chr" + contig;
+        if (has(other)) text += "; did you mean '" + other + "'?";
+        throw inputError(text);
+    }
+}
+
+// The line of a text VCF that holds its `record`-th data line (from 0), or 0
+// for a BCF or a file that cannot be read again.
+long dataLineNumber(const std::string& path, long record) {
+    htsFile* fp = hts_open(path.c_str(), "r");
+    if (!fp) return 0;
+    long line = 0, found = 0, data = 0;
+    if (hts_get_format(fp)->format == vcf) {
+        kstring_t text = {0, 0, nullptr};
+        while (hts_getline(fp, '\n', &text) >= 0) {
+            ++line;
+            if (text.l > 0 && text.s[0] == '#') continue;
+            if (data++ == record) {
+                found = line;
+                break;
+            }
+        }
+        std::free(text.s);
+    }
+    hts_close(fp);
+    return found;
+}
+
+// A blank line or one htslib could not split into the VCF's columns.
+[[noreturn]] void malformedLine(const VcfReadSettings& s, long record,
+                                const std::string& lastLabel) {
+    const long line = s.region.empty() ? dataLineNumber(s.path, record) : 0;
+    const std::string after =
+        lastLabel.empty() ? "before the first site" : "after site " + lastLabel;
+    if (line > 0)
+        throw inputError(s.path + ":" + std::to_string(line) + ": blank or malformed line (" +
+                         after + "); a VCF line has at least 8 tab-separated columns, 10 "
+                         "with genotypes; delete or mend it");
+    throw inputError(s.path + ": blank or malformed record " + after + "; delete or mend it");
+}
+
 }  // namespace
 
 HaplotypeMatrix readPhasedVcf(const VcfReadSettings& s, const PhenotypeTable& phenotypes) {
     Reader sr = openReader(s);
     const bcf_hdr_t* hdr = bcf_sr_get_header(sr.get(), 0);
+    if (!s.region.empty()) checkRegionContigs(sr.get(), s);
     HaplotypeMatrix m;
-    selectSamples(hdr, phenotypes, m);
+    selectSamples(hdr, s, phenotypes, m);
     if (m.nVcfSamples == 0) throw inputError(s.path + ": the file holds no sample");
     if (m.samples.empty())
         throw inputError(s.path + ": none of its " + std::to_string(m.nVcfSamples) +
                          " samples has a phenotype in column '" + phenotypes.columnName +
                          "'; check that the sample IDs match");
+    if (s.mode == PhenotypeMode::CaseControl) checkBothGroups(phenotypes, m);
 
     const size_t nKept = m.samples.size();
     std::vector<int> missingSlots(nKept, 0);  // for samples never called
@@ -123,6 +246,8 @@ HaplotypeMatrix readPhasedVcf(const VcfReadSettings& s, const PhenotypeTable& ph
         bcf1_t* rec = bcf_sr_get_line(sr.get(), 0);
         bcf_unpack(rec, BCF_UN_STR);
         const std::string recChrom = bcf_seqname_safe(hdr, rec);
+        if (recChrom.empty() || (rec->errcode & BCF_ERR_NCOLS))
+            malformedLine(s, m.nSitesRead, lastLabel);
         const long pos = rec->pos + 1;
         const std::string label = siteLabel(recChrom, pos, rec->d.id);
         const std::string where = s.path + ": site " + label;
@@ -141,7 +266,13 @@ HaplotypeMatrix readPhasedVcf(const VcfReadSettings& s, const PhenotypeTable& ph
         if (rec->n_allele > 65000) throw inputError(where + ": too many alleles");
 
         const int n = bcf_get_genotypes(hdr, rec, &gt.data, &gt.size);
-        if (n <= 0) throw inputError(where + ": no GT field");
+        if (n <= 0) {
+            // A line cut short lacks its GT column: name the line when it has one.
+            const long line = s.region.empty() ? dataLineNumber(s.path, m.nSitesRead - 1) : 0;
+            throw inputError((line > 0 ? s.path + ":" + std::to_string(line) + ": site " + label
+                                       : where) +
+                             ": no GT field");
+        }
         const int maxPloidy = n / static_cast<int>(m.nVcfSamples);
         alleleCounts.assign(rec->n_allele, 0);
 
@@ -215,11 +346,14 @@ HaplotypeMatrix readPhasedVcf(const VcfReadSettings& s, const PhenotypeTable& ph
         m.sites.push_back(std::move(site));
         m.codes.insert(m.codes.end(), siteCodes.begin(), siteCodes.end());
     }
-    if (sr->errnum)
-        throw inputError(s.path + ": malformed record" +
+    if (sr->errnum) {
+        const long line = s.region.empty() ? dataLineNumber(s.path, m.nSitesRead) : 0;
+        throw inputError(s.path + (line > 0 ? ":" + std::to_string(line) : std::string()) +
+                         ": malformed record" +
                          (lastLabel.empty() ? std::string(" before the first site")
                                             : " after site " + lastLabel) +
                          " (" + bcf_sr_strerror(sr->errnum) + ")");
+    }
     if (m.nSitesRead == 0)
         throw inputError(s.path + ": no site" +
                          (s.region.empty() ? std::string() : " in region " + s.region));

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "covariates.h"
 #include "phenotypes.h"
 
 namespace orvane {
@@ -27,6 +28,9 @@ struct Site {
 
 struct VcfReadSettings {
     std::string path;
+    PhenotypeMode mode = PhenotypeMode::CaseControl;
+    // Phenotyped samples without every covariate are left out (null: none asked).
+    const CovariateTable* covariates = nullptr;
     std::string region;
     bool unphasedAsMissing = false;
     double minMaf = 0.0;
@@ -41,6 +45,7 @@ struct HaplotypeMatrix {
     long nVcfSamples = 0;
     long nWithoutPhenotype = 0;   // VCF samples left out
     long nPhenotypedNotInVcf = 0; // phenotype rows with a value but no VCF sample
+    long nWithoutCovariate = 0;   // phenotyped VCF samples left out for a missing covariate
     long nSitesRead = 0;
     long nMonomorphic = 0;  // fewer than two observed alleles
     long nBelowMaf = 0;
@@ -59,7 +64,10 @@ inline uint16_t alleleCode(int alleleIndex) {
     return static_cast<uint16_t>(alleleIndex + 1);
 }
 
-// Throws ToolError (kExitInput) naming the file, the site and the sample.
+// Throws ToolError (kExitInput) naming the file, the site (or line) and the
+// sample; also when a phenotype table's first line names a VCF sample (a
+// table without header) and, in case/control mode, when the kept samples lack
+// cases or controls.
 HaplotypeMatrix readPhasedVcf(const VcfReadSettings& settings, const PhenotypeTable& phenotypes);
 
 }  // namespace orvane
