@@ -1,13 +1,15 @@
 // How many of the written alleles are missing, overall and site by site.
 #pragma once
 
+#include "model/data_warnings.h"
 #include "vcf_haplotypes.h"
 
 namespace orvane {
 
-// A site with a larger share of missing alleles than this is warned about:
-// orvane fills missing alleles by random draws, which blurs haplotype sharing.
-constexpr double kMaxSiteMissingShare = 0.05;
+// A site with a larger share of missing alleles than this is warned about, at
+// the share where orvane's own warning starts: it fills missing alleles by
+// random draws from each case/control group, which inflates its scores.
+constexpr double kMaxSiteMissingShare = kMissingShareWarning;
 
 struct MissingnessSummary {
     long nAlleles = 0;         // haplotypes x written sites
