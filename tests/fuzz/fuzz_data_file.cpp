@@ -6,7 +6,9 @@
 #include <string>
 
 #include "model/analysis_state.h"
+#include "model/data_warnings.h"
 #include "model/haplotype_file.h"
+#include "model/warnings.h"
 #include "model/input_error.h"
 
 namespace {
@@ -36,11 +38,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     state.qtlMode = data[0] == 'q' ? 1 : 0;
     std::FILE* file = fmemopen(const_cast<uint8_t*>(data + 1), size - 1, "r");
     if (file == nullptr) __builtin_trap();
+    // Read once without and once with warnings: the same record either way.
+    orvane::AnalysisState warned;
+    warned.qtlMode = state.qtlMode;
+    orvane::Warnings warnings;
+    bool refused = false;
     try {
         orvane::readHaplotypeFile(state, file, "data.txt");
         checkRecord(state);
     } catch (const orvane::InputError& error) {
         if (error.file() != "data.txt") __builtin_trap();
+        refused = true;
+    }
+    std::rewind(file);
+    try {
+        orvane::readHaplotypeFile(warned, file, "data.txt", &warnings);
+        orvane::warnAboutMissingAlleles(warned, "data.txt", warnings);
+        if (refused || warned.alleles != state.alleles || warned.nHaplotypes != state.nHaplotypes) {
+            __builtin_trap();
+        }
+    } catch (const orvane::InputError&) {
+        if (!refused) __builtin_trap();
+    }
+    for (const std::string& message : warnings.messages()) {
+        if (message.empty() || message.find('\n') != std::string::npos) __builtin_trap();
     }
     std::fclose(file);
     return 0;

@@ -1,7 +1,8 @@
 // The parameter-file reader on arbitrary text. InputError is the reader's way of
 // refusing a file; anything else escaping, a sanitizer report, a setting the
 // reader let through that its own checks forbid, or settings that do not survive
-// being written out and read back, is a bug.
+// being written out and read back, is a bug. So are warnings that change a
+// setting or that are not one line each.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -10,6 +11,7 @@
 #include "model/analysis_state.h"
 #include "model/input_error.h"
 #include "model/parameter_file.h"
+#include "model/warnings.h"
 #include "tests/fuzz/parameter_text.h"
 
 namespace {
@@ -36,6 +38,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     if (state.windowSize < 1) __builtin_trap();
+
+    orvane::AnalysisState warned;
+    orvane::Warnings warnings;
+    orvane::readParameterFile(warned, text, "params.txt", &warnings);
+    if (!sameSettings(state, warned)) __builtin_trap();
+    for (const std::string& message : warnings.messages()) {
+        if (message.empty() || message.find('\n') != std::string::npos) __builtin_trap();
+    }
 
     orvane::AnalysisState again;
     orvane::readParameterFile(again, orvane::fuzz::parameterText(state), "params.txt");
