@@ -85,8 +85,8 @@ void warnAboutClusters(const AnalysisState& state, const ScanCounts& counts, Pro
         warnings.add("", 0,
                      "no window formed a cluster that could be scored, so every cluster score is " +
                          std::string(state.qtlMode ? "-1e+07" : "0") +
-                         " and the predicted position is a convention that "
-                         "means nothing; try a larger epsilon or a smaller minPtsQuantile");
+                         ": the predicted position and its permutation p-value are conventions "
+                         "that mean nothing; try a larger epsilon or a smaller minPtsQuantile");
     }
     if (counts.zeroRadius > 0) {
         warnings.add("", 0,
