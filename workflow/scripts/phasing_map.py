@@ -11,9 +11,14 @@ import os
 import sys
 
 
+def read_text(path):
+    with open(path) as f:
+        return f.read()
+
+
 def map_points(path):
     points = []
-    for number, line in enumerate(open(path).read().splitlines(), 1):
+    for number, line in enumerate(read_text(path).splitlines(), 1):
         fields = line.split()
         if not fields:
             continue

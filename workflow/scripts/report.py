@@ -7,6 +7,8 @@ import io
 import math
 import os
 
+from study import read_text
+
 import matplotlib
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
@@ -26,7 +28,7 @@ section.region img { max-width: 100%; }
 
 
 def read_tsv(path):
-    lines = open(path).read().splitlines()
+    lines = read_text(path).splitlines()
     return lines[0].split("\t"), [line.split("\t") for line in lines[1:] if line]
 
 
@@ -84,7 +86,8 @@ def overview_svg(rows, lengths):
 
 
 def png_data(path):
-    return "data:image/png;base64," + base64.b64encode(open(path, "rb").read()).decode("ascii")
+    with open(path, "rb") as f:
+        return "data:image/png;base64," + base64.b64encode(f.read()).decode("ascii")
 
 
 def table(header, rows, significant=None):
@@ -127,7 +130,7 @@ def write(out, summary, versions, params, config, command, lengths, plots):
     parts += ["<h2>Parameters</h2>", "<h3>Workflow configuration</h3>",
               f"<pre>{html.escape(chr(10).join(config_lines))}</pre>",
               f"<h3>orvane parameter file ({html.escape(os.path.basename(params))})</h3>",
-              f"<pre>{html.escape(open(params).read())}</pre>",
+              f"<pre>{html.escape(read_text(params))}</pre>",
               "<h2>Versions</h2>", table(*versions_table(versions)),
               "<h2>Command</h2>", f"<pre>{html.escape(command)}</pre>",
               "</body></html>"]
@@ -137,5 +140,5 @@ def write(out, summary, versions, params, config, command, lengths, plots):
 
 
 def versions_table(path):
-    rows = [line.split("\t") for line in open(path).read().splitlines() if line]
+    rows = [line.split("\t") for line in read_text(path).splitlines() if line]
     return ["program", "path", "version"], rows

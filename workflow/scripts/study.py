@@ -10,6 +10,11 @@ PHASERS = ("none", "beagle", "shapeit4")
 NAME_PATTERN = re.compile(r"^[A-Za-z0-9_.:+-]+$")
 
 
+def read_text(path):
+    with open(path) as f:
+        return f.read()
+
+
 class ConfigError(Exception):
     """One line for the user: PROGRAM: error: WHERE: WHAT."""
 
@@ -36,7 +41,7 @@ def read_bed(path):
     'browser' lines and blank lines are skipped."""
     regions = []
     try:
-        lines = open(path).read().splitlines()
+        lines = read_text(path).splitlines()
     except OSError as e:
         raise ConfigError(path, f"cannot read the BED file of regions ({e.strerror})")
     for number, line in enumerate(lines, 1):

@@ -8,6 +8,8 @@ reached the observed score) is taken as 1/(P+1) there.
 """
 import os
 
+from study import read_text
+
 COLUMNS = ["region", "chrom", "start", "end", "samples", "haplotypes", "markers",
            "predicted_id", "predicted_pos", "predicted_cm", "score", "minus_log10_p",
            "permutation_p", "permutations", "bonferroni_p", "single_id", "single_pos",
@@ -78,7 +80,7 @@ def bonferroni(permutation_p, permutations, n_regions):
 
 def last_summary(path, mode):
     """The summary line of the last block of a result file, as its fields."""
-    lines = open(path).read().splitlines()
+    lines = read_text(path).splitlines()
     want = SUMMARY_FIELDS[mode]
     for line in reversed(lines):
         fields = [f for f in line.split("\t") if f != ""]
@@ -91,7 +93,7 @@ def last_summary(path, mode):
 
 
 def read_tsv(path):
-    lines = open(path).read().splitlines()
+    lines = read_text(path).splitlines()
     header = lines[0].split("\t")
     return [dict(zip(header, line.split("\t"))) for line in lines[1:] if line]
 
@@ -117,7 +119,7 @@ def region_row(name, chrom, start, end, directory, mode, permutations, n_regions
 
 def write(out, regions, directories, mode, params):
     """regions: objects with name, chrom, start, end; directories: by name."""
-    permutations = permutations_setting(open(params).read())
+    permutations = permutations_setting(read_text(params))
     with open(out + ".tmp", "w") as f:
         f.write("\t".join(columns(mode)) + "\n")
         for r in regions:

@@ -28,7 +28,8 @@ def output(command):
 
 def project_version(source_tree):
     try:
-        text = open(os.path.join(source_tree, "CMakeLists.txt")).read()
+        with open(os.path.join(source_tree, "CMakeLists.txt")) as f:
+            text = f.read()
     except OSError:
         return None
     m = re.search(r"project\(\s*orvane\s+VERSION\s+([0-9.]+)", text)
