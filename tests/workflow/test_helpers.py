@@ -59,6 +59,20 @@ class Regions(unittest.TestCase):
         with self.assertRaises(study.ConfigError):
             study.tiles({"chromosomes": ["4"], "size_mb": 2}, {"3": 10})
 
+    def test_tiles_without_sites_are_left_out_and_cached(self):
+        study_dir = os.path.join(os.path.dirname(SCRIPTS), "..", "examples", "study")
+        config = {"vcf": os.path.join(study_dir, "study.vcf.gz"), "outdir": WORK,
+                  "tile": {"chromosomes": ["2"], "size_mb": 5, "overlap_mb": 0}}
+        # Chromosome 2 (20 Mb) has sites only around 11.2-11.5 Mb.
+        self.assertEqual([t.name for t in study.cached_tiles(config)], ["2_10-15Mb"])
+        cache = os.path.join(WORK, "tiles.bed")
+        with open(cache) as f:
+            text = f.read()
+        write("tiles.bed", text.replace("2_10-15Mb", "cached"))
+        self.assertEqual([t.name for t in study.cached_tiles(config)], ["cached"])
+        config["tile"]["size_mb"] = 10
+        self.assertEqual([t.name for t in study.cached_tiles(config)], ["2_10-20Mb"])
+
     def test_config_checks(self):
         base = {"vcf": __file__, "pheno": __file__, "params": __file__, "outdir": "x",
                 "regions": __file__}

@@ -154,10 +154,42 @@ def check_config(config):
             raise ConfigError(f"config: {key}", f"{config[key]}: no such file")
 
 
+def has_sites(vcf, region):
+    """Whether the VCF holds a site in the region (the first record is enough)."""
+    with subprocess.Popen(["bcftools", "view", "-H", "-r", region.span(), vcf],
+                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True) as p:
+        found = bool(p.stdout.readline())
+        p.kill()
+    return found
+
+
+def cached_tiles(config):
+    """The tiles that hold sites. Tiles without a site (a gap such as a
+    centromere) are left out, as the converter would stop on them. The list is
+    kept in OUTDIR/tiles.bed, so that the jobs of a cluster, which each read
+    the workflow again, do not look for the sites again; it is made anew when
+    the tile settings or the VCF change."""
+    cache = os.path.join(config["outdir"], "tiles.bed")
+    settings = f"# tiles {config['tile']!r} of {os.path.abspath(config['vcf'])}"
+    if os.path.exists(cache) and os.path.getmtime(cache) >= os.path.getmtime(config["vcf"]):
+        lines = read_text(cache).splitlines()
+        if lines and lines[0] == settings:
+            return read_bed(cache)
+    found = [t for t in tiles(config["tile"], chromosome_lengths(config["vcf"]))
+             if has_sites(config["vcf"], t)]
+    unique(found, "config: tile")
+    os.makedirs(config["outdir"], exist_ok=True)
+    with open(cache + ".tmp", "w") as f:
+        f.write(settings + "\n")
+        f.writelines(f"{t.chrom}\t{t.start}\t{t.end}\t{t.name}\n" for t in found)
+    os.replace(cache + ".tmp", cache)
+    return found
+
+
 def study_regions(config):
     if config.get("regions"):
         return read_bed(config["regions"])
-    return tiles(config["tile"], chromosome_lengths(config["vcf"]))
+    return cached_tiles(config)
 
 
 def tool_path(config, name):
