@@ -25,7 +25,7 @@ def write(name, text):
 
 class Regions(unittest.TestCase):
     def test_bed(self):
-        path = write("ok.bed", "# loci\ntrack name=x\n1\t100\t200\tfirst\n\n2 5 9\n")
+        path = write("ok.bed", "# loci\nchrom\tstart\tend\tname\n1\t100\t200\tfirst\n\n2 5 9\n")
         regions = study.read_bed(path)
         self.assertEqual([(r.name, r.chrom, r.start, r.end) for r in regions],
                          [("first", "1", 100, 200), ("2_5_9", "2", 5, 9)])
@@ -35,7 +35,7 @@ class Regions(unittest.TestCase):
 
     def test_bed_errors_name_file_and_line(self):
         cases = [("1\t100\n", "chrom, start and end"),
-                 ("1\tx\t200\n", "must be integers"),
+                 ("1\t1\t2\n1\tx\t200\n", "must be integers"),
                  ("1\t200\t200\n", "must lie after start"),
                  ("1\t1\t2\ta/b\n", "may hold only"),
                  ("1\t1\t2\tsame\n1\t5\t6\tsame\n", "used twice")]
@@ -166,7 +166,8 @@ class PhasingMaps(unittest.TestCase):
             out = os.path.join(WORK, phaser + ".map")
             subprocess.run([sys.executable, os.path.join(SCRIPTS, "phasing_map.py"), phaser,
                             "7", source, out], check=True)
-            self.assertEqual(open(out).read(), text)
+            with open(out) as f:
+                self.assertEqual(f.read(), text)
 
 
 if __name__ == "__main__":

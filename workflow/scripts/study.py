@@ -2,6 +2,7 @@
 rules need. Plain Python, without Snakemake, so that it can be tested alone."""
 import os
 import re
+import shutil
 import subprocess
 
 PROGRAM = "orvane-workflow"
@@ -54,6 +55,8 @@ def read_bed(path):
         try:
             start, end = int(fields[1]), int(fields[2])
         except ValueError:
+            if not regions and number == first_data_line(lines):
+                continue  # a header line
             raise ConfigError(where, f"start '{fields[1]}' and end '{fields[2]}' must be integers")
         if start < 0 or end <= start:
             raise ConfigError(where, f"end {end} must lie after start {start} (0-based start)")
@@ -65,6 +68,13 @@ def read_bed(path):
         regions.append(Region(name, fields[0], start, end))
         regions[-1].line = where
     return unique(regions, path)
+
+
+def first_data_line(lines):
+    for number, line in enumerate(lines, 1):
+        if line.strip() and not line.startswith(("#", "track", "browser")):
+            return number
+    return 0
 
 
 def unique(regions, where):
@@ -200,12 +210,11 @@ def tool_path(config, name):
         if not os.access(path, os.X_OK):
             raise ConfigError("config: bin", f"{path}: no such program")
         return path
-    import shutil
     found = shutil.which(name)
     if not found:
         raise ConfigError("config", f"{name} is not on PATH; install it (cmake --install) "
                                     "or set 'bin' to the folder holding it")
-    return found
+    return os.path.abspath(found)
 
 
 def list_option(value):
