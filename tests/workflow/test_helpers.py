@@ -32,12 +32,15 @@ class Regions(unittest.TestCase):
         # BED is 0-based, half open; orvane-vcf's --region is 1-based, inclusive.
         self.assertEqual(regions[0].span(), "1:101-200")
         self.assertEqual(regions[0].span(1000), "1:1-1200")
+        # Names keep their text in the summary; paths get a safe form.
+        spaced = study.read_bed(write("spaced.bed", "1\t1\t2\tHLA DRB1/x\n"))[0]
+        self.assertEqual((spaced.name, spaced.key), ("HLA DRB1/x", "HLA_DRB1_x"))
 
     def test_bed_errors_name_file_and_line(self):
         cases = [("1\t100\n", "chrom, start and end"),
                  ("1\t1\t2\n1\tx\t200\n", "must be integers"),
                  ("1\t200\t200\n", "must lie after start"),
-                 ("1\t1\t2\ta/b\n", "may hold only"),
+                 ("1\t1\t2\ta/b\n1\t5\t6\ta_b\n", "as 'a_b' in file names"),
                  ("1\t1\t2\tsame\n1\t5\t6\tsame\n", "used twice")]
         for text, message in cases:
             path = write("bad.bed", text)

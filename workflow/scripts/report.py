@@ -7,7 +7,7 @@ import io
 import math
 import os
 
-from study import read_text
+from study import path_key, read_text
 
 import matplotlib
 matplotlib.use("Agg")
@@ -42,7 +42,7 @@ def effective_p(row):
 
 def overview_svg(rows, lengths):
     """Each chromosome a grey bar, each region a box on it coloured by its
-    permutation p. Every box carries the id overview-NAME in the SVG."""
+    permutation p. Every box carries the id overview-NAME in the SVG (NAME as in file names)."""
     chroms = []
     for row in rows:
         if row["chrom"] not in chroms:
@@ -64,7 +64,7 @@ def overview_svg(rows, lengths):
         start, end = int(row["start"]) / 1e6, int(row["end"]) / 1e6
         colour = "#999999" if math.isnan(p) else cmap(norm(p))
         box = Rectangle((start, y - 0.3), max(end - start, 0.05), 0.6, color=colour, zorder=2)
-        box.set_gid(f"overview-{row['region']}")
+        box.set_gid(f"overview-{path_key(row['region'])}")
         ax.add_patch(box)
     top = max([lengths.get(c, 0) / 1e6 for c in chroms] +
               [int(r["end"]) / 1e6 for r in rows])
@@ -124,7 +124,7 @@ def write(out, summary, versions, params, config, command, lengths, plots):
              "<h2>Regions</h2>"]
     for record in records:
         name = record["region"]
-        parts.append(f'<section class="region" id="region-{html.escape(name)}">'
+        parts.append(f'<section class="region" id="region-{path_key(name)}">'
                      f"<h3>{html.escape(name)}: {html.escape(record['chrom'])}:"
                      f"{int(record['start']) + 1}-{record['end']}</h3>"
                      f'<img alt="{html.escape(name)}" src="{png_data(plots[name])}"></section>')

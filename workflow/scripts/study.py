@@ -7,8 +7,8 @@ import subprocess
 
 PROGRAM = "orvane-workflow"
 PHASERS = ("none", "beagle", "shapeit4")
-# Region names become directory names and Snakemake wildcard values.
-NAME_PATTERN = re.compile(r"^[A-Za-z0-9_.:+-]+$")
+# Characters a region's directory name and Snakemake wildcard value may hold.
+UNSAFE = re.compile(r"[^A-Za-z0-9_.+-]")
 
 
 def read_text(path):
@@ -28,6 +28,8 @@ class Region:
 
     def __init__(self, name, chrom, start, end):
         self.name, self.chrom, self.start, self.end = name, chrom, start, end
+        # The name as it appears in paths: other characters become '_'.
+        self.key = path_key(name)
 
     def span(self, flank_bp=0):
         """The region (plus a flank on each side) as CHROM:FROM-TO, 1-based inclusive."""
@@ -35,6 +37,10 @@ class Region:
 
     def __repr__(self):
         return f"Region({self.name!r}, {self.chrom!r}, {self.start}, {self.end})"
+
+
+def path_key(name):
+    return UNSAFE.sub("_", name)
 
 
 def read_bed(path):
@@ -62,9 +68,6 @@ def read_bed(path):
             raise ConfigError(where, f"end {end} must lie after start {start} (0-based start)")
         name = fields[3].strip() if len(fields) > 3 and fields[3].strip() else \
             f"{fields[0]}_{start}_{end}"
-        if not NAME_PATTERN.match(name):
-            raise ConfigError(where, f"region name '{name}' may hold only letters, digits "
-                                     "and . _ : + -")
         regions.append(Region(name, fields[0], start, end))
         regions[-1].line = where
     return unique(regions, path)
@@ -80,10 +83,11 @@ def first_data_line(lines):
 def unique(regions, where):
     seen = {}
     for region in regions:
-        if region.name in seen:
+        if region.key in seen:
             raise ConfigError(getattr(region, "line", where),
-                              f"region name '{region.name}' is used twice; names must be unique")
-        seen[region.name] = region
+                              f"region name '{region.name}' is used twice (as '{region.key}' "
+                              "in file names); names must be unique")
+        seen[region.key] = region
     if not regions:
         raise ConfigError(where, "no region to analyse")
     return regions
