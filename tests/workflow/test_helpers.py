@@ -80,6 +80,9 @@ class Regions(unittest.TestCase):
         base = {"vcf": __file__, "pheno": __file__, "params": __file__, "outdir": "x",
                 "regions": __file__}
         study.check_config(base)
+        unset = {**base, "tile": None, "cm_per_mb": None, "flank_mb": None, "covar": ""}
+        study.drop_unset(unset)
+        self.assertEqual(unset, base)
         cases = [({"mode": "x"}, "must be s"), ({"phasing": "eagle"}, "must be one of"),
                  ({"tile": {"chromosomes": [1]}}, "not both"),
                  ({"map": "m.txt"}, "{chrom}"), ({"map": "m{chrom}", "cm_per_mb": 1}, "not both"),

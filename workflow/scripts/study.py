@@ -141,6 +141,12 @@ def tiles(tile, lengths, where="config: tile"):
     return unique(regions, where)
 
 
+def drop_unset(config):
+    """Keys left empty in the YAML (null) count as not given."""
+    for key in [key for key, value in config.items() if value is None or value == ""]:
+        del config[key]
+
+
 def check_config(config):
     """The configuration's mistakes, found before any job starts."""
     for key in ("vcf", "pheno", "params", "outdir"):
