@@ -78,7 +78,7 @@ EOF
 start=$(date +%s.%N)
 (cd "$study" && snakemake -s "$root/workflow/Snakefile" --cores 1 --configfile config.yaml \
     > snakemake.log 2>&1)
-workflow=$(echo "$(date +%s.%N) - $start" | bc)
+workflow=$(awk -v a="$(date +%s.%N)" -v b="$start" 'BEGIN { print a - b }')
 start=$(date +%s.%N)
 while read -r chrom from to name; do
     d=$study/hand/$name
@@ -94,6 +94,6 @@ while read -r chrom from to name; do
         orvane.dist > /dev/null)
     "$root/tools/orvane-plot" "$d/orvane.dat-results" --markers "$d/orvane.markers.tsv" -o "$d/plot.png"
 done < "$study/regions.bed"
-hand=$(echo "$(date +%s.%N) - $start" | bc)
+hand=$(awk -v a="$(date +%s.%N)" -v b="$start" 'BEGIN { print a - b }')
 printf 'workflow\t%.1f\nby hand\t%.1f\noverhead per region\t%.2f\n' "$workflow" "$hand" \
-    "$(echo "($workflow - $hand) / 12" | bc -l)"
+    "$(awk -v w="$workflow" -v h="$hand" 'BEGIN { print (w - h) / 12 }')"
