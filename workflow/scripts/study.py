@@ -106,8 +106,9 @@ def tile_chromosome(chrom, length, size_mb, overlap_mb):
         start += step
 
 
-def chromosome_lengths(vcf):
-    """From the index: the header's contig length, else the last site's position."""
+def chromosome_lengths(vcf, scan=True):
+    """From the index: the header's contig length, else (with scan, which reads
+    the chromosome's sites) the last site's position."""
     out = subprocess.run(["bcftools", "index", "-s", vcf], capture_output=True, text=True)
     if out.returncode != 0:
         raise ConfigError(vcf, "cannot read the index (bgzip the VCF and run "
@@ -115,6 +116,8 @@ def chromosome_lengths(vcf):
     lengths = {}
     for line in out.stdout.splitlines():
         chrom, length = line.split("\t")[:2]
+        if length == "." and not scan:
+            continue
         if length == ".":
             positions = subprocess.run(["bcftools", "query", "-r", chrom, "-f", "%POS\\n", vcf],
                                        capture_output=True, text=True, check=True).stdout.split()
