@@ -1,0 +1,182 @@
+#!/usr/bin/python3
+"""Unit tests of the workflow's helpers: regions, tiles, the parameter file's
+permutation count, the Bonferroni rule, result parsing and the map formats.
+
+usage: test_helpers.py SCRIPTS_DIR WORK_DIR
+"""
+import os
+import shutil
+import subprocess
+import sys
+import unittest
+
+SCRIPTS, WORK = sys.argv[1], sys.argv[2]
+sys.path.insert(0, SCRIPTS)
+import study  # noqa: E402
+import summary  # noqa: E402
+
+
+def write(name, text):
+    path = os.path.join(WORK, name)
+    with open(path, "w") as f:
+        f.write(text)
+    return path
+
+
+class Regions(unittest.TestCase):
+    def test_bed(self):
+        path = write("ok.bed", "# loci\nchrom\tstart\tend\tname\n1\t100\t200\tfirst\n\n2 5 9\n")
+        regions = study.read_bed(path)
+        self.assertEqual([(r.name, r.chrom, r.start, r.end) for r in regions],
+                         [("first", "1", 100, 200), ("2_5_9", "2", 5, 9)])
+        # BED is 0-based, half open; orvane-vcf's --region is 1-based, inclusive.
+        self.assertEqual(regions[0].span(), "1:101-200")
+        self.assertEqual(regions[0].span(1000), "1:1-1200")
+        # Names keep their text in the summary; paths get a safe form.
+        spaced = study.read_bed(write("spaced.bed", "1\t1\t2\tHLA DRB1/x\n"))[0]
+        self.assertEqual((spaced.name, spaced.key), ("HLA DRB1/x", "HLA_DRB1_x"))
+
+    def test_bed_errors_name_file_and_line(self):
+        cases = [("1\t100\n", "chrom, start and end"),
+                 ("1\t1\t2\n1\tx\t200\n", "must be integers"),
+                 ("1\t200\t200\n", "must lie after start"),
+                 ("1\t1\t2\ta/b\n1\t5\t6\ta_b\n", "as 'a_b' in file names"),
+                 ("1\t1\t2\tsame\n1\t5\t6\tsame\n", "used twice")]
+        for text, message in cases:
+            path = write("bad.bed", text)
+            with self.assertRaises(study.ConfigError) as caught:
+                study.read_bed(path)
+            line = text.count("\n")
+            self.assertIn(f"orvane-workflow: error: {path}:{line}: ", str(caught.exception))
+            self.assertIn(message, str(caught.exception))
+
+    def test_tiles_cover_the_chromosome(self):
+        tiles = study.tile_chromosome("3", 10_200_000, 4, 1)
+        self.assertEqual([(t.start, t.end) for t in tiles],
+                         [(0, 4_000_000), (3_000_000, 7_000_000), (6_000_000, 10_000_000),
+                          (9_000_000, 10_200_000)])
+        self.assertEqual(tiles[1].name, "3_3-7Mb")
+        self.assertEqual(len(study.tile_chromosome("3", 4_000_000, 4, 1)), 1)
+        with self.assertRaises(study.ConfigError):
+            study.tiles({"chromosomes": ["3"], "size_mb": 2, "overlap_mb": 2}, {"3": 10})
+        with self.assertRaises(study.ConfigError):
+            study.tiles({"chromosomes": ["4"], "size_mb": 2}, {"3": 10})
+
+    def test_tiles_without_sites_are_left_out_and_cached(self):
+        study_dir = os.path.join(os.path.dirname(SCRIPTS), "..", "examples", "study")
+        config = {"vcf": os.path.join(study_dir, "study.vcf.gz"), "outdir": WORK,
+                  "tile": {"chromosomes": ["2"], "size_mb": 5, "overlap_mb": 0}}
+        # Chromosome 2 (20 Mb) has sites only around 11.2-11.5 Mb.
+        self.assertEqual([t.name for t in study.cached_tiles(config)], ["2_10-15Mb"])
+        cache = os.path.join(WORK, "tiles.bed")
+        with open(cache) as f:
+            text = f.read()
+        write("tiles.bed", text.replace("2_10-15Mb", "cached"))
+        self.assertEqual([t.name for t in study.cached_tiles(config)], ["cached"])
+        config["tile"]["size_mb"] = 10
+        self.assertEqual([t.name for t in study.cached_tiles(config)], ["2_10-20Mb"])
+
+    def test_config_checks(self):
+        base = {"vcf": __file__, "pheno": __file__, "params": __file__, "outdir": "x",
+                "regions": __file__}
+        study.check_config(base)
+        unset = {**base, "tile": None, "cm_per_mb": None, "flank_mb": None, "covar": ""}
+        study.drop_unset(unset)
+        self.assertEqual(unset, base)
+        cases = [({"mode": "x"}, "must be s"), ({"phasing": "eagle"}, "must be one of"),
+                 ({"tile": {"chromosomes": [1]}}, "not both"),
+                 ({"map": "m.txt"}, "{chrom}"), ({"map": "m{chrom}", "cm_per_mb": 1}, "not both"),
+                 ({"covar": "c.txt", "covar_cols": "age"}, "trait mode"),
+                 ({"mode": "q", "covar": "c.txt"}, "go together"),
+                 ({"pheno": "/nonexistent"}, "no such file")]
+        for change, message in cases:
+            with self.assertRaises(study.ConfigError) as caught:
+                study.check_config({**base, **change})
+            self.assertIn(message, str(caught.exception))
+
+    def test_converter_arguments(self):
+        region = study.Region("r", "2", 10, 20)
+        config = {"pheno": "p.txt", "mode": "q", "cm_per_mb": 0.5, "min_maf": 0.05}
+        self.assertEqual(study.converter_arguments(config, region, None),
+                         ["--pheno", "p.txt", "--mode", "q", "--region", "2:11-20",
+                          "--cm-per-mb", "0.5", "--min-maf", "0.05"])
+        config = {"pheno": "p.txt", "pheno_col": "BMI", "covar": "c.txt",
+                  "covar_cols": ["age", "sex"]}
+        self.assertEqual(study.converter_arguments(config, region, "m2.txt")[6:],
+                         ["--pheno-col", "BMI", "--map", "m2.txt", "--covar", "c.txt",
+                          "--covar-cols", "age,sex"])
+
+
+class Summary(unittest.TestCase):
+    def test_permutations_setting(self):
+        cases = [("epsilon 2 0.1 minPts 0.5 window 11 distanceType 1 -500 1 "
+                  "permutations 200 reportThreshold 2", 200),
+                 ("epsilon 1 0.2 q 0 w 21 d 3 1 permutations 7", 7),
+                 ("e 2 0.3 q 0 w 21 d 4 -1 1 -2 1 permutations 0", 0),
+                 ("e 0 q 0 w 21 d 9 permutations 30", 30),
+                 ("e 2 0.1 q 0.5 w 11 d 1 -500", 1000),        # stops before it
+                 ("e 2 0.1 q 0.5 w eleven d 1 -500 1 p 5", 1000)]
+        for text, expected in cases:
+            self.assertEqual(summary.permutations_setting(text), expected, text)
+
+    def test_bonferroni(self):
+        cases = [("0", 50, 3, "%g" % (3 / 51)), ("0.2", 50, 3, "0.6"), ("0.5", 50, 3, "1"),
+                 ("0.01", 1000, 1, "0.01"), ("0", 0, 3, "NA")]
+        for p, permutations, regions, expected in cases:
+            self.assertEqual(summary.bonferroni(p, permutations, regions), expected)
+
+    def region_files(self, mode, summary_line, blocks=2):
+        folder = os.path.join(WORK, "region-" + mode)
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        header = "GeneticDistance\tMarkers\tZ-score\n0\t0\t1\n0.1\t1\t2\n0.2\t2\t3\nsummary\n"
+        with open(os.path.join(folder, "orvane.dat-results"), "w") as f:
+            for _ in range(blocks - 1):
+                f.write(header + "0\t1\t1\t1\t0\t1\t1\t1\t0\t1\t1\t1\t\n")
+            f.write(header + summary_line + "\n")
+        with open(os.path.join(folder, "orvane.markers.tsv"), "w") as f:
+            f.write("index\tchrom\tpos\tid\tref\talt\tcm\n")
+            for k in range(3):
+                f.write(f"{k}\t5\t{100 + k}\tm{k}\tA\tC\t{k / 10}\n")
+        with open(os.path.join(folder, "orvane.haplotypes.tsv"), "w") as f:
+            f.write("identifier\tsample\thaplotype\tphenotype\n1\tA\t1\t2\n2\tA\t2\t2\n3\tB\t1\t1\n")
+        return folder
+
+    def test_trait_row_reads_the_last_block(self):
+        folder = self.region_files("q", "2\t5.5\t3.1\t0\t1\t2.5\t1.9\t0.04\t0\t-3\t2.2\t0.5\t")
+        row = summary.region_row("r", "5", 99, 102, folder, "q", 100, 4)
+        self.assertEqual(dict(zip(summary.columns("q"), row)), {
+            "region": "r", "chrom": "5", "start": "99", "end": "102", "samples": "2",
+            "haplotypes": "3", "markers": "3", "predicted_id": "m2", "predicted_pos": "102",
+            "predicted_cm": "0.2", "score": "5.5", "minus_log10_p": "3.1",
+            "permutation_p": "0", "permutations": "100", "bonferroni_p": "%g" % (4 / 101),
+            "single_id": "m1", "single_pos": "101", "single_minus_log10_p": "1.9",
+            "single_permutation_p": "0.04", "mw_id": "m0", "mw_pos": "100",
+            "mw_minus_log10_p": "2.2", "mw_permutation_p": "0.5"})
+
+    def test_case_control_row_and_a_wrong_summary(self):
+        folder = self.region_files("s", "1\t4\t3.2\t0.25\t0\t9\t2.1", blocks=1)
+        row = summary.region_row("r", "5", 99, 102, folder, "s", 100, 2)
+        self.assertEqual(row[7:], ["m1", "101", "0.1", "4", "3.2", "0.25", "100", "0.5",
+                                   "m0", "100", "2.1"])
+        with self.assertRaises(summary.SummaryError):
+            summary.region_row("r", "5", 99, 102, folder, "q", 100, 2)
+
+
+class PhasingMaps(unittest.TestCase):
+    def test_formats(self):
+        source = write("chr7.map", "position\trate\tcM\n1000\t1.5\t0\n2000\t1\t0.0015\n")
+        expected = {"beagle": "7\t.\t0\t1000\n7\t.\t0.0015\t2000\n",
+                    "shapeit4": "pos\tchr\tcM\n1000\t7\t0\n2000\t7\t0.0015\n"}
+        for phaser, text in expected.items():
+            out = os.path.join(WORK, phaser + ".map")
+            subprocess.run([sys.executable, os.path.join(SCRIPTS, "phasing_map.py"), phaser,
+                            "7", source, out], check=True)
+            with open(out) as f:
+                self.assertEqual(f.read(), text)
+
+
+if __name__ == "__main__":
+    shutil.rmtree(WORK, ignore_errors=True)
+    os.makedirs(WORK)
+    unittest.main(argv=sys.argv[:1])

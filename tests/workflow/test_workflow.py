@@ -1,0 +1,225 @@
+#!/usr/bin/python3
+"""Runs the Snakemake workflow on the bundled study and checks what it gathers.
+
+usage: test_workflow.py CASE ORVANE ORVANE_VCF ORVANE_PLOT SOURCE_DIR WORK_DIR
+  CASE beagle, shapeit4: the study as bundled (a third of the samples unphased)
+  CASE none:   phasing none on a phased copy of the study; also a rerun
+  CASE broken: phasing none on a phased copy whose locus2 is unphased: that
+               region must fail alone under --keep-going
+Every successful case runs orvane-vcf and orvane by hand on each region and
+compares the summary row field by field. Exits 77 (skipped) when snakemake,
+or the case's phasing program, is missing.
+"""
+import json
+import os
+import shutil
+import subprocess
+import sys
+
+CASE, ORVANE, ORVANE_VCF, ORVANE_PLOT, SOURCE, WORK = sys.argv[1:7]
+SKIPPED = 77
+STUDY = os.path.join(SOURCE, "examples", "study")
+PERMUTATIONS = 50
+failures = []
+
+
+def check(condition, message):
+    if not condition:
+        failures.append(message)
+        print("FAIL:", message)
+
+
+def read_tsv(path):
+    lines = open(path).read().splitlines()
+    header = lines[0].split("\t")
+    return [dict(zip(header, line.split("\t"))) for line in lines[1:] if line]
+
+
+def read_bed(path):
+    return [line.split("\t") for line in open(path).read().splitlines() if line]
+
+
+def sh(*command, **kw):
+    return subprocess.run(command, check=True, capture_output=True, text=True, **kw).stdout
+
+
+def phased_copy(unphase_locus=None):
+    """The study with every sample phased; with unphase_locus, that locus's
+    heterozygous calls are written unphased."""
+    folder = os.path.join(WORK, "phased")
+    sh(sys.executable, os.path.join(STUDY, "make_study.py"), folder, "--all-phased")
+    if unphase_locus:
+        vcf = os.path.join(folder, "study.vcf")
+        with open(vcf, "w") as out:
+            for line in sh("bcftools", "view", os.path.join(folder, "study.vcf.gz")).splitlines():
+                if not line.startswith("#") and \
+                        line.split("\t")[2].startswith(unphase_locus + "_"):
+                    line = line.replace("|", "/")
+                out.write(line + "\n")
+        sh("bgzip", "-f", vcf)
+        sh("bcftools", "index", "-f", vcf + ".gz")
+    return os.path.join(folder, "study.vcf.gz")
+
+
+def write_config(vcf, phasing):
+    tools = os.path.join(WORK, "bin")
+    os.makedirs(tools)
+    for program in (ORVANE, ORVANE_VCF, ORVANE_PLOT):
+        os.symlink(os.path.abspath(program), os.path.join(tools, os.path.basename(program)))
+    params = os.path.join(WORK, "params.txt")
+    text = open(os.path.join(STUDY, "params.txt")).read()
+    with open(params, "w") as f:
+        f.write(text.replace("permutations 200", f"permutations {PERMUTATIONS}"))
+    config = {"vcf": vcf, "pheno": os.path.join(STUDY, "pheno.txt"), "mode": "s",
+              "regions": os.path.join(STUDY, "loci.bed"),
+              "map": os.path.join(STUDY, "chr{chrom}.map"), "min_maf": 0.01,
+              "phasing": phasing, "flank_mb": 0.2, "params": params,
+              "outdir": os.path.join(WORK, "out"), "bin": tools}
+    path = os.path.join(WORK, "config.yaml")
+    with open(path, "w") as f:
+        json.dump(config, f, indent=1)  # JSON is YAML
+    return path, config
+
+
+def snakemake(config_path, *extra):
+    return subprocess.run(["snakemake", "-s", os.path.join(SOURCE, "workflow", "Snakefile"),
+                           "--cores", "2", "--configfile", config_path, *extra],
+                          cwd=WORK, capture_output=True, text=True)
+
+
+def planned_jobs(config_path):
+    """Rule name -> job count of a dry run ("Job stats")."""
+    text = snakemake(config_path, "--dry-run").stdout
+    table = text.split("Job stats:")[1].split("total")[0].splitlines()[3:]
+    return {line.split()[0]: int(line.split()[1]) for line in table if line.strip()}
+
+
+def by_hand(config, name, chrom, start, end, vcf):
+    """orvane-vcf and orvane on one region, as a user types them."""
+    folder = os.path.join(WORK, "by-hand", name)
+    os.makedirs(folder)
+    sh(ORVANE_VCF, "--vcf", vcf, "--pheno", config["pheno"], "--mode", "s",
+       "--region", f"{chrom}:{int(start) + 1}-{end}",
+       "--map", config["map"].replace("{chrom}", chrom), "--min-maf", "0.01",
+       "--out", os.path.join(folder, "hand"))
+    sh(os.path.abspath(ORVANE), "-s", "hand.dat", config["params"], "hand.dist", cwd=folder)
+    lines = open(os.path.join(folder, "hand.dat-results")).read().splitlines()
+    summary = lines[-1].split("\t")
+    markers = read_tsv(os.path.join(folder, "hand.markers.tsv"))
+    haplotypes = read_tsv(os.path.join(folder, "hand.haplotypes.tsv"))
+    predicted, single = markers[int(summary[0])], markers[int(summary[4])]
+    p = float(summary[3])
+    corrected = min(1.0, (p if p > 0 else 1.0 / (PERMUTATIONS + 1)) * 3)
+    return {"samples": str(len({h["sample"] for h in haplotypes})),
+            "haplotypes": str(len(haplotypes)), "markers": str(len(markers)),
+            "predicted_id": predicted["id"], "predicted_pos": predicted["pos"],
+            "predicted_cm": predicted["cm"], "score": summary[1],
+            "minus_log10_p": summary[2], "permutation_p": summary[3],
+            "permutations": str(PERMUTATIONS), "bonferroni_p": "%g" % corrected,
+            "single_id": single["id"], "single_pos": single["pos"],
+            "single_minus_log10_p": summary[6]}
+
+
+def check_report(config, bed):
+    text = open(os.path.join(config["outdir"], "report.html")).read()
+    for _, _, _, name in bed:
+        check(f'<section class="region" id="region-{name}">' in text, f"report: section {name}")
+        check(f'id="overview-{name}"' in text, f"report: {name} in the genome overview")
+    check(text.count('<img alt="') == len(bed), "report: one plot per region")
+    check(text.count('src="data:image/png;base64,') == len(bed), "report: plots embedded")
+    check('src="http' not in text and 'href="http' not in text, "report: no network reference")
+    for program in ("orvane", "orvane-vcf", "orvane-plot", "bcftools", "snakemake"):
+        check(f"<td>{program}</td>" in text, f"report: version of {program}")
+    check("--configfile" in text, "report: the command")
+    check("permutations 50" in text, "report: the parameter file")
+
+
+def check_study(config, bed, vcf_for_hand):
+    rows = read_tsv(os.path.join(config["outdir"], "summary.tsv"))
+    check([r["region"] for r in rows] == [b[3] for b in bed], "summary: one row per region")
+    for row, (chrom, start, end, name) in zip(rows, bed):
+        check([row["chrom"], row["start"], row["end"]] == [chrom, start, end],
+              f"{name}: coordinates {row['chrom']} {row['start']} {row['end']}")
+        hand = by_hand(config, name, chrom, start, end, vcf_for_hand(name))
+        for field, value in hand.items():
+            check(row[field] == value, f"{name}: {field} {row[field]} != by hand {value}")
+        check(row["samples"] == "160" and row["haplotypes"] == "320",
+              f"{name}: every sample kept")
+        positions = [int(m["pos"]) for m in
+                     read_tsv(os.path.join(config["outdir"], "regions", name, "orvane.markers.tsv"))]
+        check(positions and int(start) < min(positions) and max(positions) <= int(end),
+              f"{name}: markers outside the region")
+    check_report(config, bed)
+
+
+def main():
+    if not shutil.which("snakemake"):
+        print("snakemake is not installed (Debian package snakemake): test skipped")
+        return SKIPPED
+    if CASE in ("beagle", "shapeit4") and not shutil.which(CASE):
+        print(f"{CASE} is not installed (Debian package {CASE}): test skipped")
+        return SKIPPED
+    shutil.rmtree(WORK, ignore_errors=True)
+    os.makedirs(WORK)
+    bed = read_bed(os.path.join(STUDY, "loci.bed"))
+
+    if CASE == "broken":
+        config_path, config = write_config(phased_copy(unphase_locus="locus2"), "none")
+        run = snakemake(config_path, "--keep-going")
+        check(run.returncode != 0, "a failed region must fail the run")
+        check("orvane-vcf: error:" in run.stderr and "unphased" in run.stderr,
+              "the converter's error is shown")
+        regions = os.path.join(config["outdir"], "regions")
+        for name in ("locus1", "locus3"):
+            for output in ("orvane.dat-results", "plot.png"):
+                check(os.path.exists(os.path.join(regions, name, output)),
+                      f"{name}/{output} made despite locus2")
+        check(not os.path.exists(os.path.join(regions, "locus2", "orvane.dat")),
+              "locus2 leaves no converted file")
+        check(not os.path.exists(os.path.join(config["outdir"], "summary.tsv")),
+              "no summary without every region")
+        # A rerun plans the failed region and the gathering steps only.
+        plan = planned_jobs(config_path)
+        check(plan == {"all": 1, "convert": 1, "analyse": 1, "plot": 1, "summary": 1,
+                       "report": 1}, f"rerun plan after a failed region: {plan}")
+    else:
+        vcf = phased_copy() if CASE == "none" else os.path.join(STUDY, "study.vcf.gz")
+        config_path, config = write_config(vcf, CASE)
+        run = snakemake(config_path)
+        check(run.returncode == 0, f"snakemake status {run.returncode}:\n{run.stderr[-3000:]}")
+        if run.returncode != 0:
+            return 1
+        regions = os.path.join(config["outdir"], "regions")
+        if CASE == "none":
+            check_study(config, bed, lambda name: vcf)
+        else:
+            # The converter's input is the phased region; the hand run starts from it.
+            check_study(config, bed, lambda name: os.path.join(regions, name, "region.vcf.gz"))
+            for name in (b[3] for b in bed):
+                calls = sh("bcftools", "query", "-f", "[%GT ]\n",
+                           os.path.join(regions, name, "region.vcf.gz"))
+                check("/" not in calls and "." not in calls, f"{name}: phased, no missing call")
+        # A rerun redoes only what is out of date; each result file holds one block.
+        results = os.path.join(regions, "locus1", "orvane.dat-results")
+        converted = os.path.join(regions, "locus1", "orvane.dat")
+        summary = open(os.path.join(config["outdir"], "summary.tsv")).read()
+        again = snakemake(config_path)
+        check("Nothing to be done" in again.stdout + again.stderr,
+              "rerun of a finished study does nothing")
+        stamps = os.stat(results).st_mtime_ns, os.stat(converted).st_mtime_ns
+        text = open(config["params"]).read()
+        with open(config["params"], "w") as f:  # only the cluster report's threshold changes
+            f.write(text.replace("reportThreshold 2.0", "reportThreshold 2.5"))
+        check(snakemake(config_path).returncode == 0, "rerun after a new parameter file")
+        check(os.stat(results).st_mtime_ns != stamps[0], "rerun: orvane runs again")
+        check(os.stat(converted).st_mtime_ns == stamps[1], "rerun: the conversion is kept")
+        check(sum(line.startswith("GeneticDistance") for line in open(results)) == 1,
+              "one block in the result file")
+        check(open(os.path.join(config["outdir"], "summary.tsv")).read() == summary,
+              "rerun: same summary")
+    print(f"{CASE}: {len(failures)} failures")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,258 @@
+"""The study's configuration: its checks, its regions, and the settings the
+rules need. Plain Python, without Snakemake, so that it can be tested alone."""
+import os
+import re
+import shutil
+import subprocess
+
+PROGRAM = "orvane-workflow"
+PHASERS = ("none", "beagle", "shapeit4")
+# Characters a region's directory name and Snakemake wildcard value may hold.
+UNSAFE = re.compile(r"[^A-Za-z0-9_.+-]")
+
+
+def read_text(path):
+    with open(path) as f:
+        return f.read()
+
+
+class ConfigError(Exception):
+    """One line for the user: PROGRAM: error: WHERE: WHAT."""
+
+    def __init__(self, where, what):
+        super().__init__(f"{PROGRAM}: error: {where}: {what}")
+
+
+class Region:
+    """A BED interval: 0-based start, exclusive end; positions start+1 .. end."""
+
+    def __init__(self, name, chrom, start, end):
+        self.name, self.chrom, self.start, self.end = name, chrom, start, end
+        # The name as it appears in paths: other characters become '_'.
+        self.key = path_key(name)
+
+    def span(self, flank_bp=0):
+        """The region (plus a flank on each side) as CHROM:FROM-TO, 1-based inclusive."""
+        return f"{self.chrom}:{max(1, self.start + 1 - flank_bp)}-{self.end + flank_bp}"
+
+    def __repr__(self):
+        return f"Region({self.name!r}, {self.chrom!r}, {self.start}, {self.end})"
+
+
+def path_key(name):
+    return UNSAFE.sub("_", name)
+
+
+def read_bed(path):
+    """chrom, start, end, name (optional: CHROM_START_END); '#', 'track' and
+    'browser' lines and blank lines are skipped."""
+    regions = []
+    try:
+        lines = read_text(path).splitlines()
+    except OSError as e:
+        raise ConfigError(path, f"cannot read the BED file of regions ({e.strerror})")
+    for number, line in enumerate(lines, 1):
+        if not line.strip() or line.startswith(("#", "track", "browser")):
+            continue
+        fields = line.split("\t") if "\t" in line else line.split()
+        where = f"{path}:{number}"
+        if len(fields) < 3:
+            raise ConfigError(where, "a region needs chrom, start and end")
+        try:
+            start, end = int(fields[1]), int(fields[2])
+        except ValueError:
+            if not regions and number == first_data_line(lines):
+                continue  # a header line
+            raise ConfigError(where, f"start '{fields[1]}' and end '{fields[2]}' must be integers")
+        if start < 0 or end <= start:
+            raise ConfigError(where, f"end {end} must lie after start {start} (0-based start)")
+        name = fields[3].strip() if len(fields) > 3 and fields[3].strip() else \
+            f"{fields[0]}_{start}_{end}"
+        regions.append(Region(name, fields[0], start, end))
+        regions[-1].line = where
+    return unique(regions, path)
+
+
+def first_data_line(lines):
+    for number, line in enumerate(lines, 1):
+        if line.strip() and not line.startswith(("#", "track", "browser")):
+            return number
+    return 0
+
+
+def unique(regions, where):
+    seen = {}
+    for region in regions:
+        if region.key in seen:
+            raise ConfigError(getattr(region, "line", where),
+                              f"region name '{region.name}' is used twice (as '{region.key}' "
+                              "in file names); names must be unique")
+        seen[region.key] = region
+    if not regions:
+        raise ConfigError(where, "no region to analyse")
+    return regions
+
+
+def tile_chromosome(chrom, length, size_mb, overlap_mb):
+    """Windows of size_mb, each starting size_mb - overlap_mb after the previous
+    one, from position 1 until one reaches the end of the chromosome."""
+    size, step = round(size_mb * 1e6), round((size_mb - overlap_mb) * 1e6)
+    tiles, start = [], 0
+    while True:
+        end = min(start + size, length)
+        tiles.append(Region(f"{chrom}_{start / 1e6:g}-{end / 1e6:g}Mb", chrom, start, end))
+        if end >= length:
+            return tiles
+        start += step
+
+
+def chromosome_lengths(vcf, scan=True):
+    """From the index: the header's contig length, else (with scan, which reads
+    the chromosome's sites) the last site's position."""
+    out = subprocess.run(["bcftools", "index", "-s", vcf], capture_output=True, text=True)
+    if out.returncode != 0:
+        raise ConfigError(vcf, "cannot read the index (bgzip the VCF and run "
+                               f"'bcftools index' on it): {out.stderr.strip()}")
+    lengths = {}
+    for line in out.stdout.splitlines():
+        chrom, length = line.split("\t")[:2]
+        if length == "." and not scan:
+            continue
+        if length == ".":
+            positions = subprocess.run(["bcftools", "query", "-r", chrom, "-f", "%POS\\n", vcf],
+                                       capture_output=True, text=True, check=True).stdout.split()
+            length = positions[-1] if positions else "0"
+        lengths[chrom] = int(length)
+    return lengths
+
+
+def tiles(tile, lengths, where="config: tile"):
+    chromosomes = tile.get("chromosomes")
+    if isinstance(chromosomes, (str, int)):
+        chromosomes = [chromosomes]
+    if not chromosomes:
+        raise ConfigError(where, "list the chromosomes to tile")
+    size, overlap = float(tile.get("size_mb", 0)), float(tile.get("overlap_mb", 0))
+    if size <= 0 or overlap < 0 or overlap >= size:
+        raise ConfigError(where, f"size_mb ({size:g}) must be positive and overlap_mb "
+                                 f"({overlap:g}) at least 0 and below it")
+    regions = []
+    for chrom in map(str, chromosomes):
+        if chrom not in lengths:
+            raise ConfigError(where, f"chromosome '{chrom}' is not in the VCF")
+        regions += tile_chromosome(chrom, lengths[chrom], size, overlap)
+    return unique(regions, where)
+
+
+def drop_unset(config):
+    """Keys left empty in the YAML (null) count as not given."""
+    for key in [key for key, value in config.items() if value is None or value == ""]:
+        del config[key]
+
+
+def check_config(config):
+    """The configuration's mistakes, found before any job starts."""
+    for key in ("vcf", "pheno", "params", "outdir"):
+        if not config.get(key):
+            raise ConfigError("config", f"'{key}' is missing")
+    if str(config.get("mode", "s")) not in ("s", "q"):
+        raise ConfigError("config: mode", f"'{config['mode']}' must be s (case/control) or q (trait)")
+    if str(config.get("phasing", "none")) not in PHASERS:
+        raise ConfigError("config: phasing",
+                          f"'{config['phasing']}' must be one of {', '.join(PHASERS)}")
+    if bool(config.get("regions")) == bool(config.get("tile")):
+        raise ConfigError("config", "give either 'regions' (a BED file) or 'tile', not both")
+    if config.get("map") and config.get("cm_per_mb") is not None:
+        raise ConfigError("config", "give either 'map' or 'cm_per_mb', not both")
+    if config.get("map") and "{chrom}" not in str(config["map"]):
+        raise ConfigError("config: map", "the path must hold {chrom}, e.g. maps/chr{chrom}.txt")
+    if config.get("covar") and str(config.get("mode", "s")) != "q":
+        raise ConfigError("config: covar", "covariates are used in trait mode (mode: q) only")
+    if bool(config.get("covar")) != bool(config.get("covar_cols")):
+        raise ConfigError("config", "'covar' and 'covar_cols' go together")
+    if float(config.get("flank_mb", 0)) < 0:
+        raise ConfigError("config: flank_mb", "must not be negative")
+    for key in ("vcf", "pheno", "params", "regions"):
+        if config.get(key) and not os.path.exists(config[key]):
+            raise ConfigError(f"config: {key}", f"{config[key]}: no such file")
+
+
+def has_sites(vcf, region):
+    """Whether the VCF holds a site in the region (the first record is enough)."""
+    with subprocess.Popen(["bcftools", "view", "-H", "-r", region.span(), vcf],
+                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True) as p:
+        found = bool(p.stdout.readline())
+        p.kill()
+    return found
+
+
+def cached_tiles(config):
+    """The tiles that hold sites. Tiles without a site (a gap such as a
+    centromere) are left out, as the converter would stop on them. The list is
+    kept in OUTDIR/tiles.bed, so that the jobs of a cluster, which each read
+    the workflow again, do not look for the sites again; it is made anew when
+    the tile settings or the VCF change."""
+    cache = os.path.join(config["outdir"], "tiles.bed")
+    settings = f"# tiles {config['tile']!r} of {os.path.abspath(config['vcf'])}"
+    if os.path.exists(cache) and os.path.getmtime(cache) >= os.path.getmtime(config["vcf"]):
+        lines = read_text(cache).splitlines()
+        if lines and lines[0] == settings:
+            return read_bed(cache)
+    found = [t for t in tiles(config["tile"], chromosome_lengths(config["vcf"]))
+             if has_sites(config["vcf"], t)]
+    unique(found, "config: tile")
+    os.makedirs(config["outdir"], exist_ok=True)
+    with open(cache + ".tmp", "w") as f:
+        f.write(settings + "\n")
+        f.writelines(f"{t.chrom}\t{t.start}\t{t.end}\t{t.name}\n" for t in found)
+    os.replace(cache + ".tmp", cache)
+    return found
+
+
+def study_regions(config):
+    if config.get("regions"):
+        return read_bed(config["regions"])
+    return cached_tiles(config)
+
+
+def tool_path(config, name):
+    """The program in `bin` when it is set, else on PATH (where cmake --install puts it)."""
+    folder = config.get("bin")
+    if folder:
+        path = os.path.abspath(os.path.join(folder, name))
+        if not os.access(path, os.X_OK):
+            raise ConfigError("config: bin", f"{path}: no such program")
+        return path
+    found = shutil.which(name)
+    if not found:
+        raise ConfigError("config", f"{name} is not on PATH; install it (cmake --install) "
+                                    "or set 'bin' to the folder holding it")
+    return os.path.abspath(found)
+
+
+def list_option(value):
+    """A list from YAML: a list, or a comma- or blank-separated string."""
+    if value is None:
+        return []
+    if isinstance(value, (list, tuple)):
+        return [str(v) for v in value]
+    return [v for v in re.split(r"[,\s]+", str(value)) if v]
+
+
+def converter_arguments(config, region, map_file):
+    """orvane-vcf's options other than --vcf and --out, in the order a user
+    would type them by hand."""
+    args = ["--pheno", config["pheno"], "--mode", str(config.get("mode", "s")),
+            "--region", region.span()]
+    if config.get("pheno_col"):
+        args += ["--pheno-col", str(config["pheno_col"])]
+    if map_file:
+        args += ["--map", map_file]
+    elif config.get("cm_per_mb") is not None:
+        args += ["--cm-per-mb", str(config["cm_per_mb"])]
+    if config.get("min_maf") is not None:
+        args += ["--min-maf", str(config["min_maf"])]
+    # The covariate options are passed only when the study has covariates.
+    if config.get("covar"):
+        args += ["--covar", config["covar"], "--covar-cols", ",".join(list_option(config["covar_cols"]))]
+    return args

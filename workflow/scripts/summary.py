@@ -1,0 +1,129 @@
+"""The study's summary table, one row per region, from each region's
+directory (orvane.dat-results, orvane.markers.tsv, orvane.haplotypes.tsv).
+
+Values are copied as orvane and orvane-vcf wrote them, so that a row reads
+the same as the programs' own outputs. bonferroni_p is the permutation p
+times the number of regions, at most 1; a permutation p of 0 (no replicate
+reached the observed score) is taken as 1/(P+1) there.
+"""
+import os
+
+from study import read_text
+
+COLUMNS = ["region", "chrom", "start", "end", "samples", "haplotypes", "markers",
+           "predicted_id", "predicted_pos", "predicted_cm", "score", "minus_log10_p",
+           "permutation_p", "permutations", "bonferroni_p", "single_id", "single_pos",
+           "single_minus_log10_p"]
+# Trait mode: single_* is the pooled T; then its permutation p and the Mann-Whitney Z.
+TRAIT_COLUMNS = ["single_permutation_p", "mw_id", "mw_pos", "mw_minus_log10_p",
+                 "mw_permutation_p"]
+SUMMARY_FIELDS = {"s": 7, "q": 12}
+DEFAULT_PERMUTATIONS = 1000
+
+
+class SummaryError(Exception):
+    pass
+
+
+def columns(mode):
+    return COLUMNS + (TRAIT_COLUMNS if mode == "q" else [])
+
+
+def permutations_setting(text):
+    """The permutation count of an orvane parameter file, read as orvane reads
+    the labelled sequence (epsilon MODE [VALUE], minPtsQuantile, windowSize,
+    distanceType with its parameters, permutations); the default when the
+    sequence stops before it."""
+    tokens = text.split()
+    count = {1: 2, 2: 2, 6: 2, 3: 1, 4: 4, 5: 4}
+
+    def integer(k):
+        return int(tokens[k]) if k < len(tokens) and tokens[k].lstrip("+-").isdigit() else None
+
+    def real(k):
+        try:
+            float(tokens[k])
+            return True
+        except (IndexError, ValueError):
+            return False
+
+    mode = integer(1)
+    if mode is None:
+        return DEFAULT_PERMUTATIONS
+    at = 2 + (mode in (1, 2))
+    if mode in (1, 2) and not real(2):
+        return DEFAULT_PERMUTATIONS
+    if not real(at + 1) or integer(at + 3) is None:
+        return DEFAULT_PERMUTATIONS
+    distance = integer(at + 5)
+    if distance is None:
+        return DEFAULT_PERMUTATIONS
+    at += 6
+    for _ in range(count.get(distance, 0)):
+        if not real(at):
+            return DEFAULT_PERMUTATIONS
+        at += 1
+    value = integer(at + 1)
+    return DEFAULT_PERMUTATIONS if value is None else value
+
+
+def bonferroni(permutation_p, permutations, n_regions):
+    """The permutation p times the number of regions, capped at 1; a p of 0
+    counts as 1/(P+1). 'NA' when the test did not run."""
+    if permutations <= 0:
+        return "NA"
+    p = float(permutation_p)
+    if p == 0:
+        p = 1.0 / (permutations + 1)
+    return "%g" % min(1.0, p * n_regions)
+
+
+def last_summary(path, mode):
+    """The summary line of the last block of a result file, as its fields."""
+    lines = read_text(path).splitlines()
+    want = SUMMARY_FIELDS[mode]
+    for line in reversed(lines):
+        fields = [f for f in line.split("\t") if f != ""]
+        if line.strip():
+            if len(fields) != want:
+                raise SummaryError(f"{path}: the last line has {len(fields)} fields, "
+                                   f"a summary of mode {mode} has {want}")
+            return fields
+    raise SummaryError(f"{path}: no summary line")
+
+
+def read_tsv(path):
+    lines = read_text(path).splitlines()
+    header = lines[0].split("\t")
+    return [dict(zip(header, line.split("\t"))) for line in lines[1:] if line]
+
+
+def region_row(name, chrom, start, end, directory, mode, permutations, n_regions):
+    markers = read_tsv(os.path.join(directory, "orvane.markers.tsv"))
+    haplotypes = read_tsv(os.path.join(directory, "orvane.haplotypes.tsv"))
+    s = last_summary(os.path.join(directory, "orvane.dat-results"), mode)
+
+    def marker(field):
+        m = markers[int(s[field])]
+        return [m["id"], m["pos"]]
+
+    row = [name, chrom, str(start), str(end), str(len({h["sample"] for h in haplotypes})),
+           str(len(haplotypes)), str(len(markers))]
+    predicted = markers[int(s[0])]
+    row += [predicted["id"], predicted["pos"], predicted["cm"], s[1], s[2], s[3],
+            str(permutations), bonferroni(s[3], permutations, n_regions)]
+    if mode == "s":
+        return row + marker(4) + [s[6]]
+    return row + marker(4) + [s[6], s[7]] + marker(8) + [s[10], s[11]]
+
+
+def write(out, regions, directories, mode, params):
+    """regions: objects with name, chrom, start, end; directories: by name."""
+    permutations = permutations_setting(read_text(params))
+    with open(out + ".tmp", "w") as f:
+        f.write("\t".join(columns(mode)) + "\n")
+        for r in regions:
+            row = region_row(r.name, r.chrom, r.start, r.end, directories[r.name], mode,
+                             permutations, len(regions))
+            f.write("\t".join(row) + "\n")
+    os.replace(out + ".tmp", out)
