@@ -154,6 +154,23 @@ class Summary(unittest.TestCase):
             "single_permutation_p": "0.04", "mw_id": "m0", "mw_pos": "100",
             "mw_minus_log10_p": "2.2", "mw_permutation_p": "0.5"})
 
+    def test_no_cluster_has_no_bonferroni_p(self):
+        # Every window of the last block without a cluster (trait mode -1e+07,
+        # case/control 0): no cluster test, whatever the permutation p says.
+        # An earlier block with scores does not count.
+        for mode, empty, line in [("q", "-1e+07", "0\t0\t-0\t0\t1\t2.5\t1.9\t0.04\t0\t-3\t2.2\t0.5\t"),
+                                  ("s", "0", "2\t0\t-0\t0\t0\t9\t2.1")]:
+            folder = self.region_files(mode, line)
+            with open(os.path.join(folder, "orvane.dat-results"), "w") as f:
+                for score, summary_line in (("2.5", line), (empty, line)):
+                    f.write("GeneticDistance\tMarkers\tScore\n")
+                    f.write("".join("0\t%d\t%s\t0\n" % (k, score) for k in range(3)))
+                    f.write("Orvane:predicted_Pos\n" + summary_line + "\n")
+            row = dict(zip(summary.columns(mode),
+                           summary.region_row("r", "5", 99, 102, folder, mode, 100, 4)))
+            self.assertEqual(row["permutation_p"], "0", mode)
+            self.assertEqual(row["bonferroni_p"], "NA", mode)
+
     def test_case_control_row_and_a_wrong_summary(self):
         folder = self.region_files("s", "1\t4\t3.2\t0.25\t0\t9\t2.1", blocks=1)
         row = summary.region_row("r", "5", 99, 102, folder, "s", 100, 2)

@@ -4,7 +4,9 @@ directory (orvane.dat-results, orvane.markers.tsv, orvane.haplotypes.tsv).
 Values are copied as orvane and orvane-vcf wrote them, so that a row reads
 the same as the programs' own outputs. bonferroni_p is the permutation p
 times the number of regions, at most 1; a permutation p of 0 (no replicate
-reached the observed score) is taken as 1/(P+1) there.
+reached the observed score) is taken as 1/(P+1) there. A region in which no
+window formed a cluster has no cluster test at all: its bonferroni_p is NA
+(orvane's permutation p there is a convention, 0 in trait mode).
 """
 import os
 
@@ -78,6 +80,22 @@ def bonferroni(permutation_p, permutations, n_regions):
     return "%g" % min(1.0, p * n_regions)
 
 
+def no_cluster(path, mode):
+    """Whether no window of the last block formed a cluster that was scored:
+    every score is the no-cluster value (trait mode -1e+07, case/control 0)."""
+    lines = read_text(path).splitlines()
+    starts = [k for k, line in enumerate(lines) if line.startswith("GeneticDistance\t")]
+    if not starts:
+        raise SummaryError(f"{path}: no result block")
+    scores = []
+    for line in lines[starts[-1] + 1:]:
+        if line.startswith("Orvane:"):
+            break
+        scores.append(float(line.split("\t")[2]))
+    empty = -1e7 if mode == "q" else 0.0
+    return all(score == empty for score in scores)
+
+
 def last_summary(path, mode):
     """The summary line of the last block of a result file, as its fields."""
     lines = read_text(path).splitlines()
@@ -101,7 +119,9 @@ def read_tsv(path):
 def region_row(name, chrom, start, end, directory, mode, permutations, n_regions):
     markers = read_tsv(os.path.join(directory, "orvane.markers.tsv"))
     haplotypes = read_tsv(os.path.join(directory, "orvane.haplotypes.tsv"))
-    s = last_summary(os.path.join(directory, "orvane.dat-results"), mode)
+    results = os.path.join(directory, "orvane.dat-results")
+    s = last_summary(results, mode)
+    tested = not no_cluster(results, mode)
 
     def marker(field):
         m = markers[int(s[field])]
@@ -111,7 +131,7 @@ def region_row(name, chrom, start, end, directory, mode, permutations, n_regions
            str(len(haplotypes)), str(len(markers))]
     predicted = markers[int(s[0])]
     row += [predicted["id"], predicted["pos"], predicted["cm"], s[1], s[2], s[3],
-            str(permutations), bonferroni(s[3], permutations, n_regions)]
+            str(permutations), bonferroni(s[3], permutations, n_regions) if tested else "NA"]
     if mode == "s":
         return row + marker(4) + [s[6]]
     return row + marker(4) + [s[6], s[7]] + marker(8) + [s[10], s[11]]
