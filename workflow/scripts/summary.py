@@ -89,9 +89,11 @@ def no_cluster(path, mode):
         raise SummaryError(f"{path}: no result block")
     scores = []
     for line in lines[starts[-1] + 1:]:
-        if line.startswith("Orvane:"):
-            break
-        scores.append(float(line.split("\t")[2]))
+        fields = line.split("\t")
+        try:
+            scores.append(float(fields[2]))
+        except (IndexError, ValueError):
+            break  # the summary's header ends the marker lines
     empty = -1e7 if mode == "q" else 0.0
     return all(score == empty for score in scores)
 
