@@ -11,19 +11,19 @@
 
 #include "cluster/pattern_clustering.h"
 #include "driver/interrupts.h"
-#include "model/progress.h"
 #include "driver/result_file.h"
 #include "driver/scan.h"
 #include "driver/thread_count.h"
 #include "model/analysis_state.h"
-#include "model/haplotype_file.h"
 #include "model/data_warnings.h"
+#include "model/haplotype_file.h"
 #include "model/imputation.h"
-#include "model/warnings.h"
 #include "model/input_error.h"
 #include "model/marker_statistics.h"
 #include "model/parameter_file.h"
+#include "model/progress.h"
 #include "model/text_output.h"
+#include "model/warnings.h"
 #include "scoring/permutation_test.h"
 
 namespace orvane {
