@@ -14,6 +14,7 @@ SCRIPTS, WORK = sys.argv[1], sys.argv[2]
 sys.path.insert(0, SCRIPTS)
 import study  # noqa: E402
 import summary  # noqa: E402
+import report  # noqa: E402
 
 
 def write(name, text):
@@ -154,10 +155,10 @@ class Summary(unittest.TestCase):
             "single_permutation_p": "0.04", "mw_id": "m0", "mw_pos": "100",
             "mw_minus_log10_p": "2.2", "mw_permutation_p": "0.5"})
 
-    def test_no_cluster_has_no_bonferroni_p(self):
+    def test_regions_without_a_cluster_are_found(self):
         # Every window of the last block without a cluster (trait mode -1e+07,
         # case/control 0): no cluster test, whatever the permutation p says.
-        # An earlier block with scores does not count.
+        # An earlier block with scores does not count. The row keeps orvane's values.
         for mode, empty, line in [("q", "-1e+07", "0\t0\t-0\t0\t1\t2.5\t1.9\t0.04\t0\t-3\t2.2\t0.5\t"),
                                   ("s", "0", "2\t0\t-0\t0\t0\t9\t2.1")]:
             folder = self.region_files(mode, line)
@@ -169,7 +170,11 @@ class Summary(unittest.TestCase):
             row = dict(zip(summary.columns(mode),
                            summary.region_row("r", "5", 99, 102, folder, mode, 100, 4)))
             self.assertEqual(row["permutation_p"], "0", mode)
-            self.assertEqual(row["bonferroni_p"], "NA", mode)
+            self.assertEqual(row["bonferroni_p"], "%g" % (4 / 101), mode)
+            self.assertTrue(summary.no_cluster(os.path.join(folder, "orvane.dat-results"), mode))
+            with open(os.path.join(folder, "orvane.dat-results"), "a") as f:
+                f.write("GeneticDistance\tMarkers\tScore\n0\t0\t2.5\t0\nOrvane:x\n" + line + "\n")
+            self.assertFalse(summary.no_cluster(os.path.join(folder, "orvane.dat-results"), mode))
 
     def test_case_control_row_and_a_wrong_summary(self):
         folder = self.region_files("s", "1\t4\t3.2\t0.25\t0\t9\t2.1", blocks=1)
@@ -191,6 +196,25 @@ class PhasingMaps(unittest.TestCase):
                             "7", source, out], check=True)
             with open(out) as f:
                 self.assertEqual(f.read(), text)
+
+
+class Report(unittest.TestCase):
+    def test_a_region_without_a_cluster_is_named_and_never_shaded(self):
+        header = "\t".join(summary.columns("s"))
+        rows = ["\t".join(["r%d" % k, "1", "100", "200", "10", "20", "5", "m1", "150", "0.1", "3",
+                           "2", "0", "100", "0.0198", "m1", "150", "2"]) for k in (1, 2)]
+        path = write("summary.tsv", header + "\n" + "\n".join(rows) + "\n")
+        versions = write("versions.tsv", "program\tversion\norvane\t0.1.0\n")
+        params = write("params.txt", "epsilon 2 0.1\n")
+        plot = write("plot.png", "not a picture")
+        out = os.path.join(WORK, "report.html")
+        report.write(out, path, versions, params, {"mode": "s"}, "snakemake", {"1": 300},
+                     {"r1": plot, "r2": plot}, ["r2"])
+        page = open(out).read()
+        shaded = [line for line in page.splitlines() if 'class="significant"' in line]
+        self.assertEqual(len(shaded), 1)
+        self.assertIn("<td>r1</td>", shaded[0])
+        self.assertIn('<p class="warning">No window formed a cluster in r2:', page)
 
 
 if __name__ == "__main__":

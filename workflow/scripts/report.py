@@ -22,6 +22,7 @@ th, td { border: 1px solid #bbb; padding: 0.2em 0.5em; text-align: right; }
 th { background: #eee; }
 td:first-child, th:first-child { text-align: left; }
 tr.significant td { background: #fde0dc; }
+p.warning { color: #a00; }
 pre { background: #f6f6f6; padding: 0.6em; overflow-x: auto; }
 section.region img { max-width: 100%; }
 """
@@ -102,14 +103,16 @@ def table(header, rows, significant=None):
     return "\n".join(out)
 
 
-def write(out, summary, versions, params, config, command, lengths, plots):
-    """plots: region name -> PNG path, in the summary's order."""
+def write(out, summary, versions, params, config, command, lengths, plots, without_cluster=()):
+    """plots: region name -> PNG path, in the summary's order; without_cluster:
+    the regions in which no window formed a cluster (never shaded)."""
     header, rows = read_tsv(summary)
     records = [dict(zip(header, r)) for r in rows]
 
     def significant(i):
         value = records[i]["bonferroni_p"]
-        return value != "NA" and float(value) < 0.05
+        return (value != "NA" and float(value) < 0.05
+                and records[i]["region"] not in without_cluster)
 
     parts = ["<!DOCTYPE html>", '<html lang="en"><head><meta charset="utf-8">',
              "<title>orvane study report</title>", f"<style>{STYLE}</style></head><body>",
@@ -119,9 +122,13 @@ def write(out, summary, versions, params, config, command, lengths, plots):
              "bonferroni_p is below 0.05 are shaded. bonferroni_p is the permutation p "
              "times the number of regions, at most 1, with a permutation p of 0 taken "
              "as 1/(P+1).</p>",
-             "<h2>Summary</h2>", table(header, rows, significant),
-             "<h2>Genome overview</h2>", overview_svg(records, lengths),
-             "<h2>Regions</h2>"]
+             "<h2>Summary</h2>", table(header, rows, significant)]
+    if without_cluster:
+        parts.append('<p class="warning">No window formed a cluster in ' +
+                     html.escape(", ".join(without_cluster)) + ": the predicted position and "
+                     "the permutation p-value of such a region are conventions that mean "
+                     "nothing (and are not shaded above).</p>")
+    parts += ["<h2>Genome overview</h2>", overview_svg(records, lengths), "<h2>Regions</h2>"]
     for record in records:
         name = record["region"]
         parts.append(f'<section class="region" id="region-{path_key(name)}">'

@@ -5,9 +5,11 @@ Values are copied as orvane and orvane-vcf wrote them, so that a row reads
 the same as the programs' own outputs. bonferroni_p is the permutation p
 times the number of regions, at most 1; a permutation p of 0 (no replicate
 reached the observed score) is taken as 1/(P+1) there. A region in which no
-window formed a cluster has no cluster test at all: its bonferroni_p is NA
-(orvane's permutation p there is a convention, 0 in trait mode).
+window formed a cluster has no cluster test at all, and orvane's permutation
+p there is a convention (0 in trait mode): the row keeps the values as written,
+and the workflow warns and the report marks the region instead.
 """
+import sys
 import os
 
 from study import read_text
@@ -121,9 +123,7 @@ def read_tsv(path):
 def region_row(name, chrom, start, end, directory, mode, permutations, n_regions):
     markers = read_tsv(os.path.join(directory, "orvane.markers.tsv"))
     haplotypes = read_tsv(os.path.join(directory, "orvane.haplotypes.tsv"))
-    results = os.path.join(directory, "orvane.dat-results")
-    s = last_summary(results, mode)
-    tested = not no_cluster(results, mode)
+    s = last_summary(os.path.join(directory, "orvane.dat-results"), mode)
 
     def marker(field):
         m = markers[int(s[field])]
@@ -133,14 +133,21 @@ def region_row(name, chrom, start, end, directory, mode, permutations, n_regions
            str(len(haplotypes)), str(len(markers))]
     predicted = markers[int(s[0])]
     row += [predicted["id"], predicted["pos"], predicted["cm"], s[1], s[2], s[3],
-            str(permutations), bonferroni(s[3], permutations, n_regions) if tested else "NA"]
+            str(permutations), bonferroni(s[3], permutations, n_regions)]
     if mode == "s":
         return row + marker(4) + [s[6]]
     return row + marker(4) + [s[6], s[7]] + marker(8) + [s[10], s[11]]
 
 
+def without_cluster(regions, directories, mode):
+    """The names of the regions in which no window formed a cluster."""
+    return [r.name for r in regions
+            if no_cluster(os.path.join(directories[r.name], "orvane.dat-results"), mode)]
+
+
 def write(out, regions, directories, mode, params):
-    """regions: objects with name, chrom, start, end; directories: by name."""
+    """regions: objects with name, chrom, start, end; directories: by name.
+    Warns on standard error about regions without a cluster."""
     permutations = permutations_setting(read_text(params))
     with open(out + ".tmp", "w") as f:
         f.write("\t".join(columns(mode)) + "\n")
@@ -149,3 +156,9 @@ def write(out, regions, directories, mode, params):
                              permutations, len(regions))
             f.write("\t".join(row) + "\n")
     os.replace(out + ".tmp", out)
+    empty = without_cluster(regions, directories, mode)
+    if empty:
+        print("orvane workflow: warning: no window formed a cluster in %d region(s) (%s): "
+              "their predicted positions and permutation p-values (and so bonferroni_p) are "
+              "conventions that mean nothing; see the warnings in each region's logs"
+              % (len(empty), ", ".join(empty)), file=sys.stderr)
