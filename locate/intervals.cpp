@@ -37,7 +37,8 @@ MarkerRun shortestRunHolding(const std::vector<double>& weights, double level) {
         }
         if (sum < need) continue;
         const int32_t length = last - first + 1;
-        if (length < bestLength || (length == bestLength && sum > bestSum)) {
+        // Sums that differ by rounding alone count as equal: the earlier run stays.
+        if (length < bestLength || (length == bestLength && sum > bestSum + kRelativeSlack * total)) {
             bestLength = length;
             bestSum = sum;
             best.first = first;
@@ -51,12 +52,10 @@ MarkerRun shortestRunHolding(const std::vector<double>& weights, double level) {
     return best;
 }
 
-double signedSquare(double score) {
-    if (std::isnan(score)) return -std::numeric_limits<double>::infinity();
-    return score < 0.0 ? -score * score : score * score;
-}
+namespace {
 
-std::vector<double> supportWeights(const std::vector<double>& evidence, double sharpness) {
+// exp(sharpness / 2 x (e - max e)), normalised; see supportWeights.
+std::vector<double> exponentialWeights(const std::vector<double>& evidence, double sharpness) {
     std::vector<double> weights(evidence.size(), 0.0);
     double top = -std::numeric_limits<double>::infinity();
     for (const double e : evidence) {
@@ -76,6 +75,16 @@ std::vector<double> supportWeights(const std::vector<double>& evidence, double s
     return weights;
 }
 
+}  // namespace
+
+std::vector<double> supportWeights(const std::vector<double>& evidence, double scale) {
+    double top = 0.0;
+    for (const double e : evidence) {
+        if (std::isfinite(e)) top = std::max(top, e);
+    }
+    return exponentialWeights(evidence, scale / std::max(top, 1.0));
+}
+
 double logWakefieldFactor(double z2, double variance, double prior) {
     if (!std::isfinite(variance)) return 0.0;
     if (!std::isfinite(z2)) z2 = 0.0;
@@ -85,9 +94,9 @@ double logWakefieldFactor(double z2, double variance, double prior) {
 
 std::vector<double> posteriorFromLogFactors(const std::vector<double>& logFactors) {
     std::vector<double> evidence(logFactors.size());
-    // exp(log factor - max), normalised: supportWeights with evidence 2 x log factor.
+    // exp(log factor - max), normalised.
     for (size_t k = 0; k < logFactors.size(); ++k) evidence[k] = 2.0 * logFactors[k];
-    return supportWeights(evidence, 1.0);
+    return exponentialWeights(evidence, 1.0);
 }
 
 MarkerRun credibleSpan(const std::vector<double>& posterior, double level) {

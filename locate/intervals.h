@@ -21,17 +21,16 @@ struct MarkerRun {
 // most, then the earliest. All weights zero: the whole map.
 MarkerRun shortestRunHolding(const std::vector<double>& weights, double level);
 
-// Evidence of a score for ranking markers: its square, signed like the score
-// (a cluster score that is negative points away from the marker); not a number
-// counts as no evidence at all.
-double signedSquare(double score);
-
-// Weights exp(sharpness / 2 x (e - max e)) of the evidences e, normalised to sum
-// to 1: e is a chi-square-like evidence, so with sharpness 1 these are the
-// likelihood ratios of a normal score against the best marker; a smaller
-// sharpness flattens them (a wider interval). Evidence that is not finite, or
-// minus infinity, weighs 0; no finite evidence at all gives equal weights.
-std::vector<double> supportWeights(const std::vector<double>& evidence, double sharpness);
+// Weights exp(-scale / 2 x (max e - e) / max e) of the evidences e (chi-square
+// like; max e taken as at least 1), normalised to sum to 1: each marker weighs by
+// how far its evidence falls short of the best as a share of the best. The
+// share, not the absolute drop, because the scores' excursions away from the
+// locus grow with the signal: on simulated studies an absolute drop that held
+// the level for weak effects fell far short for strong ones, while a relative
+// one held it at every effect size. A smaller scale flattens the weights (a
+// wider interval). Evidence that is not finite weighs 0; no finite evidence at
+// all gives equal weights.
+std::vector<double> supportWeights(const std::vector<double>& evidence, double scale);
 
 // Wakefield's approximate Bayes factor of an effect with squared normal score
 // z2, estimate variance `variance` and prior variance `prior`, as its logarithm.

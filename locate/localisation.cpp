@@ -67,7 +67,7 @@ Localisation locate(AnalysisState& state, const LocateOptions& options, int thre
         result.peaks.push_back(peakOf(evidence));
         if (options.support) {
             result.rows.push_back(rowFromWeights(statistic, "support",
-                                                 supportWeights(evidence, supportSharpness(statistic, trait)),
+                                                 supportWeights(evidence, supportScale(statistic, trait)),
                                                  options.level));
         }
         if (options.bootstrap) {
