@@ -23,13 +23,13 @@ EFFECT_NAMES = ["weak", "moderate", "strong"]
 DENSITIES = {"dense": 1.0, "sparse": 4.0}
 
 
-def population(seed, density):
+def population(seed, density, founders=6, generations=60):
     """The map, the causal marker and the pool of haplotypes of one seed."""
     rng = random.Random(seed * 7919 + int(DENSITIES[density] * 100))
     m = MARKERS + 1
     gap_cm = [round(rng.uniform(0.005, 0.03) * DENSITIES[density], 6) for _ in range(m - 1)]
-    pool = generate.founders_population(rng, m, n_founders=6, generations=60, pop_size=400,
-                                        gap_cm=gap_cm)
+    pool = generate.founders_population(rng, m, n_founders=founders, generations=generations,
+                                        pop_size=400, gap_cm=gap_cm)
     pool = [list(rng.choice(pool)) for _ in range(4 * HAPLOTYPES)]
     causal = generate.polymorphic_causal(rng, pool, m)
     return gap_cm, causal, pool
@@ -68,7 +68,8 @@ def write_params(outdir, gap_cm, window, fraction, distance_type):
         if distance_type == 1:
             out.write("distanceType 1 %.6g 1\n" % decay)
         else:
-            out.write("distanceType %d\n" % distance_type)
+            # Type 3 takes one parameter: 1 weighs the Hamming part by |D'|.
+            out.write("distanceType 3 1\n")
         out.write("permutations 0\nreportThreshold 1000\n")
 
 

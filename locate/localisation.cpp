@@ -117,7 +117,8 @@ std::string summaryLines(const Localisation& result, bool traitMode, double leve
             const double width = result.cm[static_cast<size_t>(row.run.last)] -
                                  result.cm[static_cast<size_t>(row.run.first)];
             text << "; " << row.construction << ' ' << level << ": markers " << row.run.first << '-'
-                 << row.run.last << " (" << row.run.markers() << " markers, " << width << " cM)";
+                 << row.run.last << " (" << row.run.markers()
+                 << (row.run.markers() == 1 ? " marker, " : " markers, ") << width << " cM)";
         }
         text << '\n';
     }

@@ -5,7 +5,7 @@
 set -eu
 bin=$1 cases=$2 work=$3
 rm -rf "$work" && mkdir -p "$work"
-for c in medium024:s medium018:q; do
+for c in medium024:s medium004:q; do
     name=${c%:*} mode=${c#*:}
     for threads in 1 2; do
         out=$work/$name-$threads
