@@ -220,30 +220,28 @@ def report_calibration(calibration):
 
 
 def report_validation(validation):
-    print("Validation half (orvane-locate as built), level %.2f; median best single-marker "
-          "chi-square (T^2) per setting in brackets:" % LEVEL)
-    print("| mode | effect | density | median best single-marker statistic | statistic | "
-          "construction | studies | coverage | median markers | median cM |")
-    print("|---|---|---|---|---|---|---|---|---|---|")
+    print("Validation half (orvane-locate as built, fresh studies), level %.2f. Each cell: "
+          "coverage / median width in markers / median width in cM (studies)." % LEVEL)
+    print("| mode | effect | density | median best single-marker chi-square (T^2) | statistic | "
+          "support (default) | bootstrap | credible |")
+    print("|---|---|---|---|---|---|---|---|")
     for mode, e, density in settings():
         sub = [r for r in validation if r["mode"] == mode and r["effect"] == e
                and r["density"] == density]
         single = [max(v if mode == "s" else v * v for v in
                       (r["scores"]["chisq"] if mode == "s" else r["scores"]["T"]) if v == v)
                   for r in sub]
-        strength = "%.1f" % statistics.median(single)
         effect = ls.EFFECTS[mode][e]
         effect_text = ("risk %.2f vs %.2f" % effect) if mode == "s" else ("shift %.2f SD" % effect)
         stats = ["cluster", "chisq"] if mode == "s" else ["cluster", "T", "Z"]
         for stat in stats:
+            cells = []
             for construction in ("support", "bootstrap", "credible"):
                 s = summarise(sub, "%s/%s" % (stat, construction))
-                if s is None:
-                    continue
-                print("| %s | %s %s | %s | %s | %s | %s | %d | %.3f | %g | %.3f |" % (
-                    mode, ls.EFFECT_NAMES[e], effect_text, density, strength, stat, construction,
-                    s[0], s[1], s[2], s[3]))
-
+                cells.append("-" if s is None else "%.3f / %g / %.2f (%d)" % (s[1], s[2], s[3], s[0]))
+            print("| %s | %s %s | %s | %.1f | %s | %s |" % (
+                mode, ls.EFFECT_NAMES[e], effect_text, density, statistics.median(single), stat,
+                " | ".join(cells)))
 
 if __name__ == "__main__":
     main()

@@ -67,11 +67,12 @@ def simulate(task):
     return out
 
 
-def row(label, values):
+def cell(values):
+    """median error in markers / in cM / share on the locus"""
     markers = statistics.median(v[0] for v in values)
     cm = statistics.median(v[1] for v in values)
     hit = sum(v[2] for v in values) / len(values)
-    return "| %s | %d | %g | %.3f | %.2f |" % (label, len(values), markers, cm, hit)
+    return "%g / %.2f / %.2f" % (markers, cm, hit)
 
 
 def main():
@@ -93,21 +94,23 @@ def main():
                 cells.setdefault((key, stat), []).append(value)
             if done % 20 == 0:
                 print("studied %d of %d" % (done, len(tasks)), file=sys.stderr, flush=True)
-    print("| mode, density, statistic, window, epsilon fraction, distance type | studies | "
-          "median error (markers) | median error (cM) | share on the locus |")
-    print("|---|---|---|---|---|")
+    n = args.studies
+    print("Each cell: median error in markers / median error in cM / share of studies whose "
+          "peak is one of the two markers around the locus (%d studies per mode and density)." % n)
+    print("| mode | map | statistic | window | distance type | epsilon 0.1 | 0.2 | 0.3 | 0.5 |")
+    print("|---|---|---|---|---|---|---|---|---|")
     for mode in ("s", "q"):
         for density in ls.DENSITIES:
             for (key, stat), values in sorted(cells.items(), key=lambda kv: str(kv[0])):
                 if key == (mode, density):
-                    print(row("%s, %s, %s (single marker)" % (mode, density, stat), values))
+                    print("| %s | %s | %s (single marker) | - | - | %s (any setting) | | | |"
+                          % (mode, density, stat, cell(values)))
             for window in WINDOWS:
-                for fraction in FRACTIONS:
-                    for dtype in DISTANCE_TYPES:
-                        values = cells[((mode, density, window, fraction, dtype), "cluster")]
-                        print(row("%s, %s, cluster, %d, %g, %d" % (mode, density, window, fraction,
-                                                                   dtype), values))
-
+                for dtype in DISTANCE_TYPES:
+                    print("| %s | %s | cluster | %d | %d | %s |" % (
+                        mode, density, window, dtype,
+                        " | ".join(cell(cells[((mode, density, window, f, dtype), "cluster")])
+                                   for f in FRACTIONS)))
 
 if __name__ == "__main__":
     main()
