@@ -115,12 +115,15 @@ def locate_rows(locate, outdir, mode, extra=(), threads=1):
 
 
 def evidence(name, values):
-    """As orvane-locate ranks markers: signed square of the cluster score, the
-    chi-square, the square of T or Z; not a number is no evidence."""
+    """As orvane-locate ranks markers: signed square of the cluster score (0 for
+    a trait window without any cluster), the chi-square, the square of T or Z;
+    not a number is no evidence."""
     out = []
     for v in values:
         if v != v:
             out.append(float("-inf"))
+        elif name == "cluster" and v == -1e7:
+            out.append(0.0)
         elif name == "cluster":
             out.append(v * abs(v))
         elif name == "chisq":

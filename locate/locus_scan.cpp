@@ -106,7 +106,11 @@ std::vector<double> evidenceOf(const LocusScores& scores, Statistic statistic) {
     for (size_t k = 0; k < values.size(); ++k) {
         const double v = values[k];
         switch (statistic) {
-            case Statistic::Cluster: evidence[k] = v < 0.0 ? -v * v : v * v; break;
+            case Statistic::Cluster:
+                // A trait window without any cluster says nothing either way, like
+                // a case/control window whose score is 0.
+                evidence[k] = v == kNoClusterTraitScore ? 0.0 : v < 0.0 ? -v * v : v * v;
+                break;
             case Statistic::ChiSquare: evidence[k] = v; break;
             case Statistic::T:
             case Statistic::Z: evidence[k] = v * v; break;

@@ -33,8 +33,10 @@ struct LocusScores {
 };
 
 // The evidence of each marker for ranking: the signed square of the cluster
-// score (a negative score points away), the chi-square, the square of T or Z
-// (which allele is coded 1 is arbitrary, so either direction counts).
+// score (a negative score points away; a trait window without any cluster
+// counts 0, as a case/control window without a scoring cluster does), the
+// chi-square, the square of T or Z (which allele is coded 1 is arbitrary, so
+// either direction counts).
 std::vector<double> evidenceOf(const LocusScores& scores, Statistic statistic);
 
 // The predicted position: the marker of the largest evidence, ties to the later

@@ -13,6 +13,7 @@
 #include "model/imputation.h"
 #include "model/parameter_file.h"
 #include "model/text_output.h"
+#include "scoring/trait_scoring.h"
 
 namespace orvane {
 namespace {
@@ -68,10 +69,11 @@ TEST(LocusScan, SameScoresAsTheResultFile) {
 
 TEST(LocusScan, EvidenceAndPeak) {
     LocusScores scores;
-    scores.cluster = {2.0, -3.0, 2.0, 1.0};
+    scores.cluster = {2.0, -3.0, 2.0, 1.0, kNoClusterTraitScore};
     scores.t = {1.0, -3.0, 2.0, std::nan("")};
-    // A negative cluster score points away; ties go to the later marker.
-    EXPECT_EQ(evidenceOf(scores, Statistic::Cluster), (std::vector<double>{4.0, -9.0, 4.0, 1.0}));
+    // A negative cluster score points away, a window without a cluster is
+    // neutral; ties go to the later marker.
+    EXPECT_EQ(evidenceOf(scores, Statistic::Cluster), (std::vector<double>{4.0, -9.0, 4.0, 1.0, 0.0}));
     EXPECT_EQ(peakOf(evidenceOf(scores, Statistic::Cluster)), 2);
     // Either direction of T counts; not a number never wins.
     EXPECT_EQ(peakOf(evidenceOf(scores, Statistic::T)), 1);
