@@ -2,9 +2,8 @@
 // bench/locate_calibrate.py on simulated studies of two population histories
 // (README.md, "Where is the locus"): the largest scale whose intervals held the
 // locus in at least 95 % of the calibration studies of every setting with a
-// detectable signal. No scale did for the trait-mode cluster score: its scale
-// is the largest whose lowest coverage came within 0.01 of the best lowest
-// (0.895). Set at the level 0.95; other levels use the same scales, unmeasured.
+// detectable signal. Set at the level 0.95; other levels use the same scales,
+// unmeasured.
 #pragma once
 
 #include "locate/locus_scan.h"
@@ -13,7 +12,7 @@ namespace orvane {
 
 inline double supportScale(Statistic statistic, bool traitMode) {
     switch (statistic) {
-        case Statistic::Cluster: return traitMode ? 7.0 : 5.0;
+        case Statistic::Cluster: return traitMode ? 9.0 : 5.0;
         case Statistic::ChiSquare: return 13.0;
         case Statistic::T: return 13.0;
         case Statistic::Z: return 13.0;
