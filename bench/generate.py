@@ -9,8 +9,16 @@ allele 1 are more often cases, in trait mode they have a shifted trait mean.
 With --no-ld every allele is drawn independently instead: every window pattern
 is distinct, the worst case for the analysis.
 
+For localisation studies: --untyped leaves the causal marker out of the files
+(it is then chosen near the middle among markers whose allele 1 has a frequency
+of at least 0.1 in the pool, and OUTDIR/truth.txt names the two typed markers
+around it, indices from 0); --case-risk and --trait-shift set the effect size;
+--gap-scale multiplies every map gap (a sparser or denser map).
+
 usage: generate.py OUTDIR --haplotypes N --markers M [--mode s|q] [--no-ld]
                    [--seed S] [--window W] [--fraction F] [--permutations P]
+                   [--untyped] [--case-risk CARRIER OTHER] [--trait-shift D]
+                   [--gap-scale G]
 Writes OUTDIR/data.txt, OUTDIR/dist.txt and OUTDIR/params.txt.
 """
 import argparse
@@ -48,6 +56,38 @@ def founders_population(rng, n_markers, n_founders, generations, pop_size, gap_c
     return population
 
 
+def polymorphic_causal(rng, pool, n_markers, min_freq=0.1):
+    """A marker near the middle whose allele 1 is neither rare nor near fixed."""
+    low, high = n_markers // 2 - n_markers // 5, n_markers // 2 + n_markers // 5
+    fits = []
+    for m in range(max(1, low), min(n_markers - 1, high + 1)):
+        freq = sum(h[m] == 1 for h in pool) / len(pool)
+        if min_freq <= freq <= 1.0 - min_freq:
+            fits.append(m)
+    return rng.choice(fits) if fits else n_markers // 2
+
+
+def write_study(outdir, mode, chosen, gap_cm, window, fraction, distance_type, permutations):
+    """data.txt, dist.txt and params.txt of (label, haplotype) pairs."""
+    m = len(gap_cm) + 1
+    with open(os.path.join(outdir, "data.txt"), "w") as out:
+        out.write("id\t%s\t%s\n" % ("status" if mode == "s" else "trait",
+                                     "\t".join("m%d" % (k + 1) for k in range(m))))
+        for i, (label, h) in enumerate(chosen):
+            out.write("%d\t%s\t%s\n" % (i + 1, label, "\t".join(map(str, h))))
+    with open(os.path.join(outdir, "dist.txt"), "w") as out:
+        out.write(" ".join("%g" % g for g in gap_cm) + "\n")
+    mean_gap_morgan = sum(gap_cm) / len(gap_cm) / 100.0 if gap_cm else 0.01
+    decay = -1.0 / (max(1, window // 2) * mean_gap_morgan)
+    with open(os.path.join(outdir, "params.txt"), "w") as out:
+        out.write("epsilon 2 %g\nminPtsQuantile 0.5\nwindowSize %d\n" % (fraction, window))
+        if distance_type == 1:
+            out.write("distanceType 1 %.6g 1\n" % decay)
+        else:
+            out.write("distanceType %d\n" % distance_type)
+        out.write("permutations %d\nreportThreshold 2.0\n" % permutations)
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("outdir")
@@ -60,12 +100,19 @@ def main():
     ap.add_argument("--fraction", type=float, default=0.3)
     ap.add_argument("--permutations", type=int, default=1000)
     ap.add_argument("--distance-type", type=int, default=1)
+    ap.add_argument("--untyped", action="store_true")
+    ap.add_argument("--case-risk", type=float, nargs=2, default=(0.7, 0.35),
+                    metavar=("CARRIER", "OTHER"))
+    ap.add_argument("--trait-shift", type=float, default=1.0)
+    ap.add_argument("--gap-scale", type=float, default=1.0)
     args = ap.parse_args()
     rng = random.Random(args.seed)
     n, m = args.haplotypes, args.markers
 
     # Map: gaps of 0.005 to 0.03 cM, a region of a few cM.
     gap_cm = [round(rng.uniform(0.005, 0.03), 4) for _ in range(m - 1)]
+    if args.gap_scale != 1.0:
+        gap_cm = [round(g * args.gap_scale, 6) for g in gap_cm]
     causal = m // 2 + rng.randrange(-m // 10 - 1, m // 10 + 1)
 
     if args.no_ld:
@@ -74,37 +121,35 @@ def main():
         pool = founders_population(rng, m, n_founders=6, generations=60,
                                    pop_size=max(400, n // 2), gap_cm=gap_cm)
         pool = [list(rng.choice(pool)) for _ in range(4 * n)]
+    if args.untyped:
+        causal = polymorphic_causal(rng, pool, m)
 
     lines = []
     if args.mode == "s":
         cases, controls = [], []
         for h in pool:
-            (cases if rng.random() < (0.7 if h[causal] == 1 else 0.35) else controls).append(h)
+            risk = args.case_risk[0] if h[causal] == 1 else args.case_risk[1]
+            (cases if rng.random() < risk else controls).append(h)
         want = n // 2
         chosen = [("a", h) for h in cases[:want]] + [("c", h) for h in controls[: n - want]]
     else:
         chosen = []
         for h in pool[:n]:
-            value = rng.gauss(1.0 if h[causal] == 1 else 0.0, 1.0)
+            value = rng.gauss(args.trait_shift if h[causal] == 1 else 0.0, 1.0)
             chosen.append(("%.4f" % value, h))
 
-    with open(os.path.join(args.outdir, "data.txt"), "w") as out:
-        out.write("id\t%s\t%s\n" % ("status" if args.mode == "s" else "trait",
-                                     "\t".join("m%d" % (k + 1) for k in range(m))))
-        for i, (label, h) in enumerate(chosen):
-            out.write("%d\t%s\t%s\n" % (i + 1, label, "\t".join(map(str, h))))
-    with open(os.path.join(args.outdir, "dist.txt"), "w") as out:
-        out.write(" ".join("%g" % g for g in gap_cm) + "\n")
-    mean_gap_morgan = sum(gap_cm) / len(gap_cm) / 100.0 if gap_cm else 0.01
-    decay = -1.0 / (max(1, args.window // 2) * mean_gap_morgan)
-    with open(os.path.join(args.outdir, "params.txt"), "w") as out:
-        out.write("epsilon 2 %g\nminPtsQuantile 0.5\nwindowSize %d\n" % (args.fraction, args.window))
-        if args.distance_type == 1:
-            out.write("distanceType 1 %.6g 1\n" % decay)
-        else:
-            out.write("distanceType %d\n" % args.distance_type)
-        out.write("permutations %d\nreportThreshold 2.0\n" % args.permutations)
+    if args.untyped:
+        # Drop the causal marker; its two gaps become one.
+        removed_gap = gap_cm[causal - 1]
+        chosen = [(label, h[:causal] + h[causal + 1:]) for label, h in chosen]
+        gap_cm = (gap_cm[:causal - 1] + [round(gap_cm[causal - 1] + gap_cm[causal], 6)]
+                  + gap_cm[causal + 1:])
+        m -= 1
+        with open(os.path.join(args.outdir, "truth.txt"), "w") as out:
+            out.write("%d %d %.6f\n" % (causal - 1, causal, sum(gap_cm[:causal - 1]) + removed_gap))
 
+    write_study(args.outdir, args.mode, chosen, gap_cm, args.window, args.fraction,
+                args.distance_type, args.permutations)
 
 if __name__ == "__main__":
     main()

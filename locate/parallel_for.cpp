@@ -1,0 +1,45 @@
+#include "locate/parallel_for.h"
+
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace orvane {
+
+void parallelFor(int threads, int32_t count, const std::function<void(int32_t, int)>& job) {
+    std::atomic<int32_t> next{0};
+    std::atomic<bool> failed{false};
+    std::exception_ptr error;
+    std::mutex errorMutex;
+    const auto work = [&](int worker) {
+        for (;;) {
+            if (failed.load()) return;
+            const int32_t index = next.fetch_add(1);
+            if (index >= count) return;
+            try {
+                job(index, worker);
+            } catch (...) {
+                std::lock_guard<std::mutex> lock(errorMutex);
+                if (!error) error = std::current_exception();
+                failed.store(true);
+                return;
+            }
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (int worker = 1; worker < threads && worker < count; ++worker) {
+        try {
+            helpers.emplace_back(work, worker);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    work(0);
+    for (std::thread& helper : helpers) helper.join();
+    if (error) std::rethrow_exception(error);
+}
+
+}  // namespace orvane
