@@ -11,24 +11,33 @@
 #include "locate/locate_command_line.h"
 #include "locate/localisation.h"
 #include "model/analysis_state.h"
+#include "model/data_warnings.h"
 #include "model/haplotype_file.h"
 #include "model/input_error.h"
 #include "model/parameter_file.h"
 #include "model/text_output.h"
+#include "model/warnings.h"
 
 namespace {
 
 int run(const orvane::LocateOptions& options) {
     orvane::AnalysisState state;
     state.qtlMode = options.traitMode ? 1 : 0;
-    orvane::loadHaplotypeFile(state, options.dataFile);
-    orvane::loadParameterFile(state, options.parameterFile);
-    orvane::readMarkerDistances(state, options.distanceFile ? &*options.distanceFile : nullptr);
+    // The same readers and input warnings as orvane's, printed once every input
+    // has been read and checked.
+    orvane::Warnings warnings;
+    orvane::loadHaplotypeFile(state, options.dataFile, &warnings);
+    orvane::loadParameterFile(state, options.parameterFile, &warnings);
+    orvane::readMarkerDistances(state, options.distanceFile ? &*options.distanceFile : nullptr,
+                                &warnings);
+    if (state.qtlMode) orvane::warnAboutTraits(state, options.dataFile, warnings);
+    orvane::warnAboutMissingAlleles(state, options.dataFile, warnings);
     state.windowSize = std::min(state.windowSize, state.nMarkers);
 
     const orvane::ThreadCount threads =
         orvane::chooseThreadCount(orvane::affinityProcessors(), std::getenv("ORVANE_THREADS"));
-    if (threads.warning) std::fprintf(stderr, "orvane-locate: warning: %s\n", threads.warning->c_str());
+    if (threads.warning) warnings.add("", 0, *threads.warning);
+    warnings.print(stderr, "orvane-locate");
     const orvane::Localisation result = orvane::locate(state, options, threads.threads);
 
     orvane::OutputFile location(options.prefix + ".location.tsv", orvane::OutputFile::Mode::Truncate);

@@ -1,9 +1,11 @@
 #include "locate/parallel_for.h"
 
+#include "model/worker_threads.h"
+
+#include <algorithm>
 #include <atomic>
 #include <exception>
 #include <mutex>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -29,14 +31,8 @@ void parallelFor(int threads, int32_t count, const std::function<void(int32_t, i
             }
         }
     };
-    std::vector<std::thread> helpers;
-    for (int worker = 1; worker < threads && worker < count; ++worker) {
-        try {
-            helpers.emplace_back(work, worker);
-        } catch (const std::system_error&) {
-            break;
-        }
-    }
+    const int helpersWanted = std::max(0, std::min<int32_t>(threads, count) - 1);
+    std::vector<std::thread> helpers = startWorkers(helpersWanted, [&](int t) { work(t + 1); });
     work(0);
     for (std::thread& helper : helpers) helper.join();
     if (error) std::rethrow_exception(error);

@@ -12,8 +12,10 @@ void Warnings::add(const std::string& file, long line, const std::string& what) 
     messages_.push_back(text + what);
 }
 
-void Warnings::print(std::FILE* out) const {
-    for (const std::string& message : messages_) std::fprintf(out, "orvane: warning: %s\n", message.c_str());
+void Warnings::print(std::FILE* out, const char* program) const {
+    for (const std::string& message : messages_) {
+        std::fprintf(out, "%s: warning: %s\n", program, message.c_str());
+    }
     std::fflush(out);
 }
 
