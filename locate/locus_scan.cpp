@@ -35,17 +35,9 @@ double caseControlScore(const AnalysisState& state, const WindowClusters& cluste
 double traitScore(const AnalysisState& state, const WindowClusters& clusters) {
     double best = kNoClusterTraitScore;
     for (int32_t c = 0; c < clusters.count(); ++c) {
-        double sum = 0.0;
-        double sumOfSquares = 0.0;
-        for (int32_t k = clusters.begin(c); k < clusters.end(c); ++k) {
-            const double x = state.haplotypes[static_cast<size_t>(clusters.members[static_cast<size_t>(k)])].trait;
-            sum += x;
-            sumOfSquares += x * x;
-        }
         double mean = 0.0;
         double variance = 0.0;
-        const double t = traitTFromSums(state, clusters.end(c) - clusters.begin(c), sum, sumOfSquares,
-                                        mean, variance);
+        const double t = windowClusterT(state, clusters, c, mean, variance);
         if (t > best) best = t;
     }
     return best;

@@ -94,23 +94,28 @@ double traitWindowScore(const AnalysisState& state) {
     return best;
 }
 
+double windowClusterT(const AnalysisState& state, const WindowClusters& clusters, int32_t c,
+                      double& mean, double& variance) {
+    double sum = 0.0;
+    double sumOfSquares = 0.0;
+    for (int32_t k = clusters.begin(c); k < clusters.end(c); ++k) {
+        const double x = state.haplotypes[static_cast<size_t>(clusters.members[static_cast<size_t>(k)])].trait;
+        sum += x;
+        sumOfSquares += x * x;
+    }
+    return traitTFromSums(state, clusters.end(c) - clusters.begin(c), sum, sumOfSquares, mean, variance);
+}
+
 double scoreWindowTrait(const AnalysisState& state, const WindowClusters& clusters, int32_t centre,
                         int32_t windowStart, TextBuffer& report) {
     beginReportBlock(report, centre);
     const double threshold = static_cast<double>(state.reportThreshold);
     double best = kNoClusterTraitScore;
     for (int32_t c = 0; c < clusters.count(); ++c) {
-        double sum = 0.0;
-        double sumOfSquares = 0.0;
-        for (int32_t k = clusters.begin(c); k < clusters.end(c); ++k) {
-            const double x = state.haplotypes[static_cast<size_t>(clusters.members[static_cast<size_t>(k)])].trait;
-            sum += x;
-            sumOfSquares += x * x;
-        }
         const int64_t n = clusters.end(c) - clusters.begin(c);
         double mean = 0.0;
         double variance = 0.0;
-        const double t = traitTFromSums(state, n, sum, sumOfSquares, mean, variance);
+        const double t = windowClusterT(state, clusters, c, mean, variance);
         if (t > best) best = t;
         if (t > threshold) {
             writeClusterHeading(report, c + 1);

@@ -38,6 +38,11 @@ double clusterTStatistic(const AnalysisState& state, const std::set<int32_t>& me
 double scoreClustersTrait(const AnalysisState& state, TextBuffer& report, int32_t centre);
 double traitWindowScore(const AnalysisState& state);
 
+// T of cluster c of a window computed by pattern, with its members' mean and
+// population variance.
+double windowClusterT(const AnalysisState& state, const WindowClusters& clusters, int32_t c,
+                      double& mean, double& variance);
+
 // The same for a window's clusters computed by pattern.
 double scoreWindowTrait(const AnalysisState& state, const WindowClusters& clusters, int32_t centre,
                         int32_t windowStart, TextBuffer& report);
