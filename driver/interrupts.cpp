@@ -42,8 +42,8 @@ bool restoreResultFile() {
     const bool restored = restoreResultFile();
     // A progress line may be on the terminal: start from a clean line.
     if (isatty(STDERR_FILENO) == 1) std::fputs("\r\033[K", stderr);
-    if (!watching) {
-        std::fputs("orvane: interrupted before the result file was opened; no file was changed\n", stderr);
+    if (resultPath.empty()) {
+        std::fputs("orvane: interrupted before the run began\n", stderr);
     } else if (restored) {
         std::fprintf(stderr, "orvane: interrupted: %s is as it was before the run\n", resultPath.c_str());
     } else {
@@ -76,6 +76,11 @@ void start() {
     } catch (const std::system_error&) {
         pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
     }
+}
+
+void nameResultFile(const std::string& path) {
+    std::lock_guard<std::mutex> held(lock);
+    resultPath = path;
 }
 
 void watchResultFile(const std::string& path) {

@@ -18,6 +18,10 @@ namespace orvane::interrupts {
 // the thread, the signals keep their default action (the run just ends).
 void start();
 
+// The result file the run will write, once known: an interrupt before the run
+// opens it says the file is as it was.
+void nameResultFile(const std::string& path);
+
 // The result file of the run; call with outputLock() held, before the file is
 // opened, so that its length before the run is known.
 void watchResultFile(const std::string& path);

@@ -192,6 +192,7 @@ int runAnalysis(const CommandLine& commandLine) {
     try {
         AnalysisState state;
         state.qtlMode = commandLine.traitMode ? 1 : 0;
+        interrupts::nameResultFile(commandLine.dataFile + "-results");
         Warnings warnings = loadInputs(state, commandLine);
         const ThreadCount threads =
             chooseThreadCount(affinityProcessors(), std::getenv("ORVANE_THREADS"));
