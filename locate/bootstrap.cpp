@@ -39,7 +39,7 @@ std::vector<std::vector<int32_t>> bootstrapPeaks(const AnalysisState& source, in
         AnalysisState& study = studies[static_cast<size_t>(worker)];
         resampleHaplotypes(source, seed, r, study);
         prepareMarkerStatistics(study);
-        const LocusScores scores = scanLocus(study, 1);
+        const LocusScores scores = scanLocus(study, 1, false);
         for (size_t s = 0; s < statistics.size(); ++s) {
             peaks[s][static_cast<size_t>(r)] = peakOf(evidenceOf(scores, statistics[s]));
         }

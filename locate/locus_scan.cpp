@@ -21,13 +21,7 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // and the clusters' p-values.
 double caseControlScore(const AnalysisState& state, const WindowClusters& clusters) {
     CaseControlBest best;
-    for (int32_t c = 0; c < clusters.count(); ++c) {
-        int64_t aIn = 0;
-        for (int32_t k = clusters.begin(c); k < clusters.end(c); ++k) {
-            aIn += state.haplotypes[static_cast<size_t>(clusters.members[static_cast<size_t>(k)])].status == 1;
-        }
-        best.offer(chiSquareFromCounts(state, aIn, clusters.end(c) - clusters.begin(c) - aIn, false));
-    }
+    for (int32_t c = 0; c < clusters.count(); ++c) best.offer(windowClusterChiSquare(state, clusters, c, false));
     return best.score;
 }
 
@@ -129,7 +123,7 @@ void prepareMarkerStatistics(AnalysisState& state) {
     computeLdMatrix(state);
 }
 
-LocusScores scanLocus(AnalysisState& state, int threads) {
+LocusScores scanLocus(AnalysisState& state, int threads, bool withEffectVariance) {
     const size_t markers = static_cast<size_t>(state.nMarkers);
     LocusScores scores;
     scores.cluster.assign(markers, 0.0);
@@ -168,12 +162,15 @@ LocusScores scanLocus(AnalysisState& state, int threads) {
             const TraitTests tests = rankedTraitTests(scanned, *ranks, index.data(), own.carriers, own.ranked);
             scores.t[k] = tests.t;
             scores.z[k] = tests.z;
-            scores.effectVariance[k] =
-                meanDifferenceVariance(static_cast<int64_t>(own.carriers.size()), scanned.nHaplotypes);
+            if (withEffectVariance) {
+                scores.effectVariance[k] =
+                    meanDifferenceVariance(static_cast<int64_t>(own.carriers.size()), scanned.nHaplotypes);
+            }
         } else {
             scores.cluster[k] = caseControlScore(scanned, own.clusters);
             scores.chiSquare[k] = singleMarkerChiSquare(scanned, m);
-            scores.effectVariance[k] = logOddsVariance(scanned, m);
+            // A pass over every haplotype at the marker: skipped where unused.
+            if (withEffectVariance) scores.effectVariance[k] = logOddsVariance(scanned, m);
         }
     });
     return scores;

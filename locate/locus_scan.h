@@ -49,6 +49,8 @@ void prepareMarkerStatistics(AnalysisState& state);
 
 // Clusters and scores every window, markers spread over `threads` threads. The
 // state must have its marker statistics prepared; trait totals are set here.
-LocusScores scanLocus(AnalysisState& state, int threads);
+// effectVariance is filled only `withEffectVariance` (the credible sets need
+// it, a bootstrap replicate's peaks do not; left infinite otherwise).
+LocusScores scanLocus(AnalysisState& state, int threads, bool withEffectVariance = true);
 
 }  // namespace orvane

@@ -89,18 +89,22 @@ double caseControlWindowScore(const AnalysisState& state) {
     return best.score;
 }
 
+ClusterChiSquare windowClusterChiSquare(const AnalysisState& state, const WindowClusters& clusters,
+                                        int32_t c, bool withPValue) {
+    int64_t aIn = 0;
+    for (int32_t k = clusters.begin(c); k < clusters.end(c); ++k) {
+        aIn += state.haplotypes[static_cast<size_t>(clusters.members[static_cast<size_t>(k)])].status == 1;
+    }
+    return chiSquareFromCounts(state, aIn, clusters.end(c) - clusters.begin(c) - aIn, withPValue);
+}
+
 double scoreWindowCaseControl(const AnalysisState& state, const WindowClusters& clusters,
                               int32_t centre, int32_t windowStart, TextBuffer& report) {
     beginReportBlock(report, centre);
     const double threshold = static_cast<double>(state.reportThreshold);
     CaseControlBest best;
     for (int32_t c = 0; c < clusters.count(); ++c) {
-        int64_t aIn = 0;
-        for (int32_t k = clusters.begin(c); k < clusters.end(c); ++k) {
-            aIn += state.haplotypes[static_cast<size_t>(clusters.members[static_cast<size_t>(k)])].status == 1;
-        }
-        ClusterChiSquare cluster =
-            chiSquareFromCounts(state, aIn, clusters.end(c) - clusters.begin(c) - aIn, true);
+        ClusterChiSquare cluster = windowClusterChiSquare(state, clusters, c, true);
         cluster.nCore = clusters.nCore[static_cast<size_t>(c)];
         best.offer(cluster);
         if (cluster.z > threshold) {

@@ -41,6 +41,10 @@ double scoreClustersCaseControl(const AnalysisState& state, TextBuffer& report, 
 // The same score under the current statuses, writing nothing.
 double caseControlWindowScore(const AnalysisState& state);
 
+// Statistics of cluster c of a window computed by pattern (nCore not set).
+ClusterChiSquare windowClusterChiSquare(const AnalysisState& state, const WindowClusters& clusters,
+                                        int32_t c, bool withPValue);
+
 // The same for a window's clusters computed by pattern.
 double scoreWindowCaseControl(const AnalysisState& state, const WindowClusters& clusters,
                               int32_t centre, int32_t windowStart, TextBuffer& report);
