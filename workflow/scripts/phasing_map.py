@@ -10,10 +10,7 @@ usage: phasing_map.py beagle|shapeit4 CHROM MAP OUT
 import os
 import sys
 
-
-def read_text(path):
-    with open(path) as f:
-        return f.read()
+from study import read_text
 
 
 def map_points(path):
