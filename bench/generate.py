@@ -77,15 +77,24 @@ def write_study(outdir, mode, chosen, gap_cm, window, fraction, distance_type, p
             out.write("%d\t%s\t%s\n" % (i + 1, label, "\t".join(map(str, h))))
     with open(os.path.join(outdir, "dist.txt"), "w") as out:
         out.write(" ".join("%g" % g for g in gap_cm) + "\n")
+    write_params(outdir, gap_cm, window, fraction, distance_type, permutations)
+
+
+def write_params(outdir, gap_cm, window, fraction, distance_type, permutations,
+                 report_threshold="2.0"):
+    """params.txt: type 1 with a decay of about e^-1 at the window's edge; type 3
+    with its one parameter, 1 (the Hamming part weighed by |D'|)."""
     mean_gap_morgan = sum(gap_cm) / len(gap_cm) / 100.0 if gap_cm else 0.01
     decay = -1.0 / (max(1, window // 2) * mean_gap_morgan)
     with open(os.path.join(outdir, "params.txt"), "w") as out:
         out.write("epsilon 2 %g\nminPtsQuantile 0.5\nwindowSize %d\n" % (fraction, window))
         if distance_type == 1:
             out.write("distanceType 1 %.6g 1\n" % decay)
+        elif distance_type == 3:
+            out.write("distanceType 3 1\n")
         else:
             out.write("distanceType %d\n" % distance_type)
-        out.write("permutations %d\nreportThreshold 2.0\n" % permutations)
+        out.write("permutations %d\nreportThreshold %s\n" % (permutations, report_threshold))
 
 
 def main():

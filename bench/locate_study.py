@@ -60,17 +60,8 @@ def write_untyped(outdir, chosen, gap_cm, causal, mode, window=21, fraction=0.3,
 
 
 def write_params(outdir, gap_cm, window, fraction, distance_type):
-    """params.txt only, for another setting of the same study."""
-    mean_gap_morgan = sum(gap_cm) / len(gap_cm) / 100.0
-    decay = -1.0 / (max(1, window // 2) * mean_gap_morgan)
-    with open(os.path.join(outdir, "params.txt"), "w") as out:
-        out.write("epsilon 2 %g\nminPtsQuantile 0.5\nwindowSize %d\n" % (fraction, window))
-        if distance_type == 1:
-            out.write("distanceType 1 %.6g 1\n" % decay)
-        else:
-            # Type 3 takes one parameter: 1 weighs the Hamming part by |D'|.
-            out.write("distanceType 3 1\n")
-        out.write("permutations 0\nreportThreshold 1000\n")
+    """params.txt only, for another setting of the same study (no permutations)."""
+    generate.write_params(outdir, gap_cm, window, fraction, distance_type, 0, report_threshold="1000")
 
 
 def orvane_scores(orvane, outdir, mode):
