@@ -26,7 +26,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from generate import founders_population  # noqa: E402
+import generate  # noqa: E402
 
 HAPLOTYPES, MARKERS, WINDOW, PERMUTATIONS = 200, 30, 11, 200
 
@@ -42,8 +42,8 @@ def wilson(k, n):
 
 def study(rng, share, workdir, orvane):
     gap_cm = [round(rng.uniform(0.005, 0.03), 4) for _ in range(MARKERS - 1)]
-    pool = founders_population(rng, MARKERS, n_founders=6, generations=30,
-                               pop_size=300, gap_cm=gap_cm)
+    pool = generate.founders_population(rng, MARKERS, n_founders=6, generations=30,
+                                        pop_size=300, gap_cm=gap_cm)
     chosen = [list(rng.choice(pool)) for _ in range(HAPLOTYPES)]
     statuses = ["a"] * (HAPLOTYPES // 2) + ["c"] * (HAPLOTYPES - HAPLOTYPES // 2)
     rng.shuffle(statuses)
@@ -51,18 +51,9 @@ def study(rng, share, workdir, orvane):
         for k in range(MARKERS):
             if rng.random() < share:
                 h[k] = 0
+    generate.write_study(workdir, "s", list(zip(statuses, chosen)), gap_cm, WINDOW, 0.3, 1,
+                         PERMUTATIONS)
     data = os.path.join(workdir, "data.txt")
-    with open(data, "w") as out:
-        out.write("id status alleles\n")
-        for i, (s, h) in enumerate(zip(statuses, chosen)):
-            out.write("%d %s %s\n" % (i + 1, s, " ".join(map(str, h))))
-    with open(os.path.join(workdir, "dist.txt"), "w") as out:
-        out.write(" ".join("%g" % g for g in gap_cm) + "\n")
-    mean_gap = sum(gap_cm) / len(gap_cm) / 100.0
-    with open(os.path.join(workdir, "params.txt"), "w") as out:
-        out.write("epsilon 2 0.3\nminPtsQuantile 0.5\nwindowSize %d\n" % WINDOW)
-        out.write("distanceType 1 %.6g 1\n" % (-1.0 / ((WINDOW // 2) * mean_gap)))
-        out.write("permutations %d\nreportThreshold 1000\n" % PERMUTATIONS)
     results = data + "-results"
     if os.path.exists(results):
         os.remove(results)
