@@ -67,6 +67,22 @@ def polymorphic_causal(rng, pool, n_markers, min_freq=0.1):
     return rng.choice(fits) if fits else n_markers // 2
 
 
+def phenotype_pairs(rng, mode, effect, pool, causal, n):
+    """(label, haplotype) pairs of one study drawn from the pool. Case/control:
+    effect is (risk of carriers of allele 1 at the causal marker, risk of the
+    others); each pool haplotype is drawn a case or a control by its risk, and
+    the first n // 2 cases and the first n - n // 2 controls are kept. Trait:
+    effect is the carriers' mean shift in standard deviations, on the first n."""
+    if mode == "s":
+        cases, controls = [], []
+        for h in pool:
+            risk = effect[0] if h[causal] == 1 else effect[1]
+            (cases if rng.random() < risk else controls).append(h)
+        want = n // 2
+        return [("a", h) for h in cases[:want]] + [("c", h) for h in controls[:n - want]]
+    return [("%.4f" % rng.gauss(effect if h[causal] == 1 else 0.0, 1.0), h) for h in pool[:n]]
+
+
 def write_study(outdir, mode, chosen, gap_cm, window, fraction, distance_type, permutations):
     """data.txt, dist.txt and params.txt of (label, haplotype) pairs."""
     m = len(gap_cm) + 1
@@ -133,19 +149,8 @@ def main():
     if args.untyped:
         causal = polymorphic_causal(rng, pool, m)
 
-    lines = []
-    if args.mode == "s":
-        cases, controls = [], []
-        for h in pool:
-            risk = args.case_risk[0] if h[causal] == 1 else args.case_risk[1]
-            (cases if rng.random() < risk else controls).append(h)
-        want = n // 2
-        chosen = [("a", h) for h in cases[:want]] + [("c", h) for h in controls[: n - want]]
-    else:
-        chosen = []
-        for h in pool[:n]:
-            value = rng.gauss(args.trait_shift if h[causal] == 1 else 0.0, 1.0)
-            chosen.append(("%.4f" % value, h))
+    effect = args.case_risk if args.mode == "s" else args.trait_shift
+    chosen = phenotype_pairs(rng, args.mode, effect, pool, causal, n)
 
     if args.untyped:
         # Drop the causal marker; its two gaps become one.

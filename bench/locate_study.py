@@ -38,16 +38,8 @@ def population(seed, density, founders=6, generations=60):
 def phenotypes(seed, mode, effect_index, pool, causal):
     """(label, haplotype) pairs of one study."""
     rng = random.Random(seed * 1009 + (0 if mode == "s" else 500) + effect_index)
-    effect = EFFECTS[mode][effect_index]
-    if mode == "s":
-        cases, controls = [], []
-        for h in pool:
-            risk = effect[0] if h[causal] == 1 else effect[1]
-            (cases if rng.random() < risk else controls).append(h)
-        want = HAPLOTYPES // 2
-        return [("a", h) for h in cases[:want]] + [("c", h) for h in controls[:HAPLOTYPES - want]]
-    return [("%.4f" % rng.gauss(effect if h[causal] == 1 else 0.0, 1.0), h)
-            for h in pool[:HAPLOTYPES]]
+    return generate.phenotype_pairs(rng, mode, EFFECTS[mode][effect_index], pool, causal,
+                                    HAPLOTYPES)
 
 
 def write_untyped(outdir, chosen, gap_cm, causal, mode, window=21, fraction=0.3, distance_type=1):
