@@ -18,26 +18,17 @@ its 95 % binomial interval, and the same for the single-marker chi-square's
 nominal p-value at the marker with the largest chi-square (Bonferroni over markers).
 """
 import argparse
-import math
 import os
 import random
-import subprocess
 import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import generate  # noqa: E402
+import orvane_run  # noqa: E402
+from benchstats import wilson  # noqa: E402
 
 HAPLOTYPES, MARKERS, WINDOW, PERMUTATIONS = 200, 30, 11, 200
-
-
-def wilson(k, n):
-    if n == 0:
-        return (float("nan"), float("nan"))
-    z, p = 1.96, k / n
-    centre = (p + z * z / (2 * n)) / (1 + z * z / n)
-    half = z * math.sqrt(p * (1 - p) / n + z * z / (4 * n * n)) / (1 + z * z / n)
-    return (max(0.0, centre - half), min(1.0, centre + half))
 
 
 def study(rng, share, workdir, orvane):
@@ -53,17 +44,9 @@ def study(rng, share, workdir, orvane):
                 h[k] = 0
     generate.write_study(workdir, "s", list(zip(statuses, chosen)), gap_cm, WINDOW, 0.3, 1,
                          PERMUTATIONS)
-    data = os.path.join(workdir, "data.txt")
-    results = data + "-results"
-    if os.path.exists(results):
-        os.remove(results)
-    subprocess.run([orvane, "-s", "data.txt", "params.txt", "dist.txt"], cwd=workdir,
-                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                   env=dict(os.environ, ORVANE_THREADS="1"))
-    with open(results) as f:
-        summary = f.read().splitlines()[-1].split("\t")
-    permutation_p = float(summary[3])
-    single_minus_log_p = float(summary[6])
+    summary = orvane_run.run(orvane, workdir, "s")["summary"]
+    permutation_p = summary["cluster"]["permutation_p"]
+    single_minus_log_p = summary["chisq"]["minus_log10_p"]
     bonferroni = min(1.0, 10 ** -single_minus_log_p * MARKERS)
     return permutation_p, bonferroni
 
