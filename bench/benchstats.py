@@ -48,3 +48,12 @@ def median(values):
         return float("nan")
     mid = len(values) // 2
     return values[mid] if len(values) % 2 else (values[mid - 1] + values[mid]) / 2
+
+
+def monte_carlo_z(p1, p2, permutations):
+    """(p1 - p2) over the standard error of the difference of two permutation
+    p-values of the same test, each from its own `permutations` replicates
+    (their mean stands for the true p, at least 1 / (permutations + 1))."""
+    mean = max((p1 + p2) / 2, 1.0 / (permutations + 1))
+    se = math.sqrt(mean * (1 - mean) * 2.0 / permutations)
+    return (p1 - p2) / se if se > 0 else 0.0

@@ -83,14 +83,18 @@ def phenotype_pairs(rng, mode, effect, pool, causal, n):
     return [("%.4f" % rng.gauss(effect if h[causal] == 1 else 0.0, 1.0), h) for h in pool[:n]]
 
 
-def write_study(outdir, mode, chosen, gap_cm, window, fraction, distance_type, permutations):
-    """data.txt, dist.txt and params.txt of (label, haplotype) pairs."""
-    m = len(gap_cm) + 1
+def write_data(outdir, mode, chosen, m):
+    """data.txt of (label, haplotype) pairs over m markers, identifiers from 1."""
     with open(os.path.join(outdir, "data.txt"), "w") as out:
         out.write("id\t%s\t%s\n" % ("status" if mode == "s" else "trait",
                                      "\t".join("m%d" % (k + 1) for k in range(m))))
         for i, (label, h) in enumerate(chosen):
             out.write("%d\t%s\t%s\n" % (i + 1, label, "\t".join(map(str, h))))
+
+
+def write_study(outdir, mode, chosen, gap_cm, window, fraction, distance_type, permutations):
+    """data.txt, dist.txt and params.txt of (label, haplotype) pairs."""
+    write_data(outdir, mode, chosen, len(gap_cm) + 1)
     with open(os.path.join(outdir, "dist.txt"), "w") as out:
         out.write(" ".join("%g" % g for g in gap_cm) + "\n")
     write_params(outdir, gap_cm, window, fraction, distance_type, permutations)

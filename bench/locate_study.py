@@ -23,10 +23,11 @@ EFFECT_NAMES = ["weak", "moderate", "strong"]
 DENSITIES = {"dense": 1.0, "sparse": 4.0}
 
 
-def population(seed, density, founders=6, generations=60):
-    """The map, the causal marker and the pool of haplotypes of one seed."""
+def population(seed, density, founders=6, generations=60, markers=MARKERS):
+    """The map, the causal marker and the pool of haplotypes of one seed: markers
+    typed ones and the causal one, which write_untyped leaves out."""
     rng = random.Random(seed * 7919 + int(DENSITIES[density] * 100))
-    m = MARKERS + 1
+    m = markers + 1
     gap_cm = [round(rng.uniform(0.005, 0.03) * DENSITIES[density], 6) for _ in range(m - 1)]
     pool = generate.founders_population(rng, m, n_founders=founders, generations=generations,
                                         pop_size=400, gap_cm=gap_cm)
@@ -42,12 +43,14 @@ def phenotypes(seed, mode, effect_index, pool, causal):
                                     HAPLOTYPES)
 
 
-def write_untyped(outdir, chosen, gap_cm, causal, mode, window=21, fraction=0.3, distance_type=1):
+def write_untyped(outdir, chosen, gap_cm, causal, mode, window=21, fraction=0.3, distance_type=1,
+                  permutations=0):
     """Writes the study without the causal marker; returns (left, right, causal_cm)."""
     chosen = [(label, h[:causal] + h[causal + 1:]) for label, h in chosen]
     merged = gap_cm[:causal - 1] + [round(gap_cm[causal - 1] + gap_cm[causal], 6)] + gap_cm[causal + 1:]
     os.makedirs(outdir, exist_ok=True)
-    generate.write_study(outdir, mode, chosen, merged, window, fraction, distance_type, 0)
+    generate.write_study(outdir, mode, chosen, merged, window, fraction, distance_type,
+                         permutations)
     return causal - 1, causal, sum(merged[:causal - 1]) + gap_cm[causal - 1]
 
 

@@ -62,7 +62,8 @@ def run(orvane, workdir, mode, scheme=None, threads=1):
     """Runs orvane on WORKDIR/data.txt, params.txt, dist.txt (a fresh result
     file and record) and returns the run as read by read_record or, without a
     record, read_summary (scheme None: the build's default, chained before
-    schemes existed). Adds "summary": the summary's statistics, for checks."""
+    schemes existed). Adds "summary": the summary's statistics, for checks,
+    and "record": whether the run wrote a record."""
     data = os.path.join(workdir, "data.txt")
     for path in (data + "-results", data + "-results.jsonl"):
         if os.path.exists(path):
@@ -73,9 +74,10 @@ def run(orvane, workdir, mode, scheme=None, threads=1):
     summary = read_summary(last_line(data + "-results"), mode)
     if os.path.exists(data + "-results.jsonl"):
         out = read_record(last_line(data + "-results.jsonl"))
+        out["record"] = True
     else:
         out = {"statistics": summary, "omnibus_p": None, "scheme": scheme or "chained",
-               "mode": mode}
+               "mode": mode, "record": False}
     out["summary"] = summary
     return out
 
