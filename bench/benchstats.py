@@ -28,12 +28,11 @@ def rate_cell(ps, level):
 
 def deciles(ps):
     """Share of the p-values in each tenth of [0, 1]: [0, 0.1), ..., [0.9, 1]
-    (1 itself in the last). A p on a tenth's edge goes to the tenth above it
-    even when its binary value times 10 falls a hair short of the edge."""
+    (1 itself in the last); a p on a tenth's edge is in the tenth above it."""
     given = [p for p in ps if p is not None]
     counts = [0] * 10
     for p in given:
-        counts[min(9, max(0, int(math.floor(p * 10 + 1e-9))))] += 1
+        counts[min(9, max(0, int(math.floor(p * 10))))] += 1
     return [c / len(given) for c in counts] if given else [float("nan")] * 10
 
 

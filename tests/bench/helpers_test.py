@@ -1,0 +1,203 @@
+#!/usr/bin/env python3
+"""The benchmark scripts' machinery: usage: helpers_test.py BENCH_DIR."""
+import json
+import os
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, sys.argv.pop(1) if len(sys.argv) > 1 else
+                os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "bench"))
+import benchstats as bs  # noqa: E402
+import coalescent  # noqa: E402
+import orvane_run  # noqa: E402
+import plink_maxt  # noqa: E402
+import which_statistic  # noqa: E402
+
+
+class Intervals(unittest.TestCase):
+    def test_wilson_against_newcombe(self):
+        # Newcombe (1998), Statistics in Medicine 17:857, table II, method 3.
+        for k, n, lo, hi in [(81, 263, 0.2553, 0.3662), (15, 148, 0.0624, 0.1605),
+                             (0, 20, 0.0, 0.1611), (1, 29, 0.0061, 0.1718)]:
+            got = bs.wilson(k, n)
+            self.assertAlmostEqual(got[0], lo, places=4, msg=(k, n))
+            self.assertAlmostEqual(got[1], hi, places=4, msg=(k, n))
+
+    def test_rate_leaves_out_p_values_not_computed(self):
+        ps = [0.01, 0.05, 0.0500001, None, 0.9, None]
+        self.assertEqual(bs.rate(ps, 0.05)[:2], (2, 4))
+        self.assertEqual(bs.rate_cell([None, None], 0.05), "-")
+        self.assertEqual(bs.rate_cell([0.01, 0.5], 0.05), "0.500 (0.095-0.905)")
+
+    def test_monte_carlo_z(self):
+        self.assertEqual(bs.monte_carlo_z(0.3, 0.3, 1000), 0.0)
+        z = bs.monte_carlo_z(0.32, 0.30, 1000)
+        self.assertAlmostEqual(z, 0.02 / (0.31 * 0.69 * 2 / 1000) ** 0.5)
+        self.assertAlmostEqual(bs.monte_carlo_z(0.30, 0.32, 1000), -z)
+        # Both at the smallest p a test of 1,000 replicates can give: no difference.
+        self.assertEqual(bs.monte_carlo_z(1 / 1001, 1 / 1001, 1000), 0.0)
+
+
+class Deciles(unittest.TestCase):
+    def test_edges_go_up_and_one_is_in_the_last_tenth(self):
+        ps = [0.0, 0.0999, 0.1, 0.3, float("0.7"), 0.95, 1.0, None, 0.2 + 0.1]
+        counts = [round(x * 8) for x in bs.deciles(ps)]
+        self.assertEqual(counts, [2, 1, 0, 2, 0, 0, 0, 1, 0, 2])
+
+    def test_every_p_of_a_permutation_count_lands_in_its_tenth(self):
+        for permutations in (100, 500, 1000):
+            ps = [k / permutations for k in range(permutations + 1)]
+            counts = [round(x * len(ps)) for x in bs.deciles(ps)]
+            tenth = permutations // 10
+            self.assertEqual(counts, [tenth] * 9 + [tenth + 1], permutations)
+
+    def test_zeros_and_medians(self):
+        self.assertEqual(bs.share_zero([0.0, 0.2, None, 0.0]), (2, 3))
+        self.assertEqual(bs.median([3, None, 1, 2]), 2)
+        self.assertEqual(bs.median([4, 1, 2, 3]), 2.5)
+
+
+CC_SUMMARY = "96\t2.44181\t1.83524\t0.832\t98\t4.25917\t1.4085"
+QT_SUMMARY = ("89\t2.1804\t1.52846\t0.97\t43\t1.84526\t1.18379\t0.982\t43\t1.90235\t1.5442"
+              "\t0.962\t")
+
+
+class RunReading(unittest.TestCase):
+    def test_summary_lines_of_both_modes(self):
+        cc = orvane_run.read_summary(CC_SUMMARY + "\n", "s")
+        self.assertEqual(cc["cluster"], {"peak": 96, "value": 2.44181, "minus_log10_p": 1.83524,
+                                         "permutation_p": 0.832})
+        self.assertEqual(cc["chisq"], {"peak": 98, "value": 4.25917, "minus_log10_p": 1.4085,
+                                       "permutation_p": None})
+        qt = orvane_run.read_summary(QT_SUMMARY, "q")
+        self.assertEqual([qt[s]["peak"] for s in ("cluster", "T", "Z")], [89, 43, 43])
+        self.assertEqual([qt[s]["permutation_p"] for s in ("cluster", "T", "Z")],
+                         [0.97, 0.982, 0.962])
+        self.assertEqual(qt["T"]["value"], 1.84526)
+        # A window without a cluster and a p of exactly 1 as the summary writes them.
+        nan = orvane_run.read_summary("0\t-1e+07\t-0\t1\t3\tnan\tnan\t0.5\t4\t1\t2\t0\t", "q")
+        self.assertEqual(nan["cluster"]["value"], -1e7)
+        self.assertNotEqual(nan["T"]["value"], nan["T"]["value"])
+
+    def record(self, **changes):
+        record = {"version": "0.2.0", "command": ["orvane", "-s"], "mode": "s",
+                  "permutation": {"scheme": "joint", "count": 500},
+                  "statistics": {"cluster": {"peak": 96, "value": 2.44181,
+                                             "minus_log10_p": 1.83524, "permutation_p": 0.832},
+                                 "chisq": {"peak": 98, "value": 4.25917,
+                                           "minus_log10_p": 1.4085, "permutation_p": 0.126}},
+                  "omnibus_p": 0.25, "warnings": []}
+        record["statistics"]["cluster"].update(changes)
+        return json.dumps(record)
+
+    def test_record_line(self):
+        got = orvane_run.read_record(self.record())
+        self.assertEqual(got["scheme"], "joint")
+        self.assertEqual(got["omnibus_p"], 0.25)
+        self.assertEqual(got["statistics"]["chisq"]["permutation_p"], 0.126)
+        chained = json.loads(self.record())
+        chained["omnibus_p"] = None
+        chained["statistics"]["chisq"]["permutation_p"] = None
+        got = orvane_run.read_record(json.dumps(chained))
+        self.assertIsNone(got["omnibus_p"])
+        self.assertIsNone(got["statistics"]["chisq"]["permutation_p"])
+
+    def test_record_against_summary(self):
+        summary = orvane_run.read_summary(CC_SUMMARY, "s")
+        for changes, agrees in [({}, True), ({"peak": 95}, False), ({"permutation_p": 0.834}, False),
+                                ({"value": 2.441810000001}, True), ({"permutation_p": None}, False)]:
+            run = orvane_run.read_record(self.record(**changes))
+            run["summary"] = summary
+            self.assertEqual(orvane_run.record_agrees(run), agrees, changes)
+
+    def test_command_names_the_scheme_after_the_files(self):
+        self.assertEqual(orvane_run.command("orvane", "q"),
+                         ["orvane", "-q", "data.txt", "params.txt", "dist.txt"])
+        self.assertEqual(orvane_run.command("orvane", "s", "joint")[-1], "--permutation=joint")
+
+    def test_run_reads_the_last_record_and_summary(self):
+        with tempfile.TemporaryDirectory() as d:
+            fake = os.path.join(d, "fake-orvane")
+            with open(fake, "w") as f:
+                f.write("#!/bin/sh\nprintf 'old\\n%s\\n' >> data.txt-results\n"
+                        "echo '%s' >> data.txt-results.jsonl\n" % (CC_SUMMARY, self.record()))
+            os.chmod(fake, 0o755)
+            with open(os.path.join(d, "data.txt-results"), "w") as f:
+                f.write("a block of an earlier run\n")
+            got = orvane_run.run(fake, d, "s", "joint")
+            self.assertTrue(got["record"])
+            self.assertTrue(orvane_run.record_agrees(got))
+            self.assertEqual(got["omnibus_p"], 0.25)
+            os.remove(os.path.join(d, "data.txt-results.jsonl"))
+            with open(fake, "w") as f:
+                f.write("#!/bin/sh\nprintf '%s\\n' >> data.txt-results\n" % CC_SUMMARY)
+            got = orvane_run.run(fake, d, "s")
+            self.assertFalse(got["record"])
+            self.assertEqual(got["scheme"], "chained")
+            self.assertEqual(got["statistics"]["cluster"]["permutation_p"], 0.832)
+
+
+ASSOC = """ CHR  SNP   BP   A1  F_A  F_U  A2  CHISQ  P  OR
+   1   m1   69    1  0.05  0.05  2        0       1     1
+   1   m2  3144   1  0.08  0.06  2   35.18  3e-09  2.3
+   1   m3  3200   0   0     0    2      NA      NA    NA
+   1   m4  3300   1  0.08  0.06  2   35.18  3e-09  2.3
+"""
+MPERM = """ CHR  SNP   EMP1   EMP2
+   1   m1  0.9466  1
+   1   m2  0.000999  0.000999
+   1   m3  1  1
+   1   m4  0.000999  0.001998
+"""
+
+
+class Plink(unittest.TestCase):
+    def test_best_snp_and_its_emp2(self):
+        with tempfile.TemporaryDirectory() as d:
+            for name, text in (("x.assoc", ASSOC), ("x.assoc.mperm", MPERM)):
+                with open(os.path.join(d, name), "w") as f:
+                    f.write(text)
+            assoc = plink_maxt.read_assoc(os.path.join(d, "x.assoc"))
+            emp2 = plink_maxt.read_emp2(os.path.join(d, "x.assoc.mperm"))
+        self.assertIsNone(assoc["m3"])
+        self.assertEqual(emp2["m4"], 0.001998)
+        # Tied chi-squares: the first SNP, from 0 as orvane counts markers.
+        self.assertEqual(plink_maxt.best(assoc, emp2), (1, 0.000999))
+
+    def test_people_are_pairs_of_one_status(self):
+        labels = ["a", "c", "a", "c", "c"]
+        haplotypes = [["1", "2"], ["2", "2"], ["2", "1"], ["1", "1"], ["2", "1"]]
+        with tempfile.TemporaryDirectory() as d:
+            prefix = os.path.join(d, "p")
+            plink_maxt.write_ped(prefix, labels, haplotypes, [150.4, 3000])
+            with open(prefix + ".ped") as f:
+                ped = f.read().splitlines()
+            with open(prefix + ".map") as f:
+                mapped = f.read().splitlines()
+        self.assertEqual(ped, ["f1 p1 0 0 0 2 1 2 2 1", "f2 p2 0 0 0 1 2 1 2 1"])
+        self.assertEqual(mapped, ["1 m1 0 150", "1 m2 0 3000"])
+
+
+class Studies(unittest.TestCase):
+    def test_localisation_error_in_markers(self):
+        for peak, want in [(10, 0), (11, 0), (9, 1), (14, 3), (0, 10), (None, None)]:
+            self.assertEqual(which_statistic.marker_error(peak, 10, 11), want, peak)
+
+    def test_permutation_count_replaced(self):
+        params = "epsilon 2 0.3\nwindowSize 21\npermutations 0\nreportThreshold 1000\n"
+        self.assertEqual(coalescent.with_permutations(params, 500),
+                         "epsilon 2 0.3\nwindowSize 21\npermutations 500\nreportThreshold 1000\n")
+
+    def test_settings_order_and_modes(self):
+        with tempfile.TemporaryDirectory() as d:
+            for name in ("qt_common_h2_0.03", "cc_rare_grr6", "qt_null", "cc_null", "other"):
+                os.makedirs(os.path.join(d, name))
+            open(os.path.join(d, "cc_README.md"), "w").close()
+            self.assertEqual(coalescent.settings(d),
+                             ["cc_null", "cc_rare_grr6", "qt_null", "qt_common_h2_0.03"])
+        self.assertEqual([coalescent.mode_of(s) for s in ("cc_null", "qt_null")], ["s", "q"])
+
+
+if __name__ == "__main__":
+    unittest.main()
