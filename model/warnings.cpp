@@ -12,9 +12,9 @@ void Warnings::add(const std::string& file, long line, const std::string& what) 
     messages_.push_back(text + what);
 }
 
-void Warnings::print(std::FILE* out, const char* program) const {
+void Warnings::print(std::FILE* out, const char* program, const char* kind) const {
     for (const std::string& message : messages_) {
-        std::fprintf(out, "%s: warning: %s\n", program, message.c_str());
+        std::fprintf(out, "%s: %s: %s\n", program, kind, message.c_str());
     }
     std::fflush(out);
 }

@@ -16,8 +16,9 @@ public:
     // "FILE:LINE: WHAT"; line 0 leaves the line out, an empty file both.
     void add(const std::string& file, long line, const std::string& what);
     const std::vector<std::string>& messages() const { return messages_; }
-    // Each as one line "PROGRAM: warning: ...".
-    void print(std::FILE* out, const char* program = "orvane") const;
+    // Each as one line "PROGRAM: warning: ..." (or, where warnings are taken
+    // as errors, "PROGRAM: error: ...").
+    void print(std::FILE* out, const char* program = "orvane", const char* kind = "warning") const;
 
 private:
     std::vector<std::string> messages_;
