@@ -98,6 +98,7 @@ def has_schemes(orvane):
     """Whether the build takes --permutation: a build without it reads the
     option as a fifth argument and names it in a warning."""
     import generate
+    orvane = os.path.abspath(orvane)
     with tempfile.TemporaryDirectory() as workdir:
         chosen = [("a" if i % 2 else "c", [1 + (i * 7 + k) % 3 // 2 for k in range(6)])
                   for i in range(20)]
