@@ -183,12 +183,22 @@ def null_tables(results, schemes):
         "%g-%g" % (k / 10, (k + 1) / 10) for k in range(10)))
     print("|---|---|---|---|%s" % ("---|" * 10))
     print("\n".join(decile_rows))
-    origins = {}
-    for r in results:
-        if r["kind"] == "null":
-            origins[(r["mode"], r["origin"])] = origins.get((r["mode"], r["origin"]), 0) + 1
-    print("\n(studies per mode: %s)" % ", ".join(
-        "%s %s %d" % (m, o, n) for (m, o), n in sorted(origins.items())))
+    origins = ("coalescent", "founder")
+    print("\nNull studies by where their haplotypes come from: rate of p <= 0.05 "
+          "(95 % Wilson interval).\n")
+    print("| mode | scheme | statistic | %s |" % " | ".join(origins))
+    print("|---|---|---|%s" % ("---|" * len(origins)))
+    for mode in ("s", "q"):
+        for scheme in schemes:
+            for name in orvane_run.STATISTICS[mode] + ("omnibus",):
+                cells = []
+                for origin in origins:
+                    ps = [r["ps"][scheme].get(name) for r in results if r["kind"] == "null"
+                          and r["mode"] == mode and r["origin"] == origin]
+                    k, n, _ = bs.rate(ps, 0.05)
+                    cells.append("%s of %d" % (bs.rate_cell(ps, 0.05), n) if n else "-")
+                if any(c != "-" for c in cells):
+                    print("| %s | %s | %s | %s |" % (mode, scheme, name, " | ".join(cells)))
 
 
 def power_table(results, schemes):
