@@ -82,6 +82,14 @@ def run(orvane, workdir, mode, scheme=None, threads=1):
     return out
 
 
+def permutation_ps(result):
+    """{statistic: permutation p} of a run, the omnibus p as "omnibus" (None:
+    not computed)."""
+    out = {name: s["permutation_p"] for name, s in result["statistics"].items()}
+    out["omnibus"] = result["omnibus_p"]
+    return out
+
+
 def record_agrees(result):
     """Whether a run's record gives the summary's peaks, values and p-values."""
     for name, s in result["summary"].items():

@@ -62,19 +62,12 @@ def effect_name(mode, effect):
     return ("case risk %g vs %g" % effect) if mode == "s" else ("shift %g SD" % effect)
 
 
-def ps_of(result):
-    """{statistic: permutation p} of one run, the omnibus p as "omnibus"."""
-    out = {name: s["permutation_p"] for name, s in result["statistics"].items()}
-    out["omnibus"] = result["omnibus_p"]
-    return out
-
-
 def run_schemes(job, workdir, mode):
     """{scheme: p-values} of the study in workdir, and whether records agreed."""
     out, agree = {}, []
     for scheme in job["schemes"]:
         result = orvane_run.run(job["orvane"], workdir, mode, scheme if job["named"] else None)
-        out[scheme] = ps_of(result)
+        out[scheme] = orvane_run.permutation_ps(result)
         if result["record"]:
             agree.append(orvane_run.record_agrees(result))
     return out, agree

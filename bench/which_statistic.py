@@ -69,8 +69,7 @@ def marker_error(peak, left, right):
 def summarise(result, left, right, position, causal_position, middle):
     """p-values, and localisation errors of each peak and of the middle marker
     (in markers, and in the unit of position)."""
-    ps = {name: s["permutation_p"] for name, s in result["statistics"].items()}
-    ps["omnibus"] = result["omnibus_p"]
+    ps = orvane_run.permutation_ps(result)
     errors = {}
     peaks = {name: s["peak"] for name, s in result["statistics"].items()}
     peaks["middle"] = middle

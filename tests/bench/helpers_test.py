@@ -93,6 +93,8 @@ class RunReading(unittest.TestCase):
 
     def test_record_line(self):
         got = orvane_run.read_record(self.record())
+        self.assertEqual(orvane_run.permutation_ps(got),
+                         {"cluster": 0.832, "chisq": 0.126, "omnibus": 0.25})
         self.assertEqual(got["scheme"], "joint")
         self.assertEqual(got["omnibus_p"], 0.25)
         self.assertEqual(got["statistics"]["chisq"]["permutation_p"], 0.126)
