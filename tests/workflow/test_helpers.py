@@ -12,9 +12,12 @@ import unittest
 
 SCRIPTS, WORK = sys.argv[1], sys.argv[2]
 sys.path.insert(0, SCRIPTS)
+import checks  # noqa: E402
 import study  # noqa: E402
 import summary  # noqa: E402
 import report  # noqa: E402
+
+SCHEMA = checks.load_schema(os.path.join(SCRIPTS, "..", "config.schema.yaml"))
 
 
 def write(name, text):
@@ -153,7 +156,7 @@ class Summary(unittest.TestCase):
             "permutation_p": "0", "permutations": "100", "bonferroni_p": "%g" % (4 / 101),
             "single_id": "m1", "single_pos": "101", "single_minus_log10_p": "1.9",
             "single_permutation_p": "0.04", "mw_id": "m0", "mw_pos": "100",
-            "mw_minus_log10_p": "2.2", "mw_permutation_p": "0.5"})
+            "mw_minus_log10_p": "2.2", "mw_permutation_p": "0.5", "warnings": "0"})
 
     def test_regions_without_a_cluster_are_found(self):
         # Every window of the last block without a cluster (trait mode -1e+07,
@@ -180,9 +183,76 @@ class Summary(unittest.TestCase):
         folder = self.region_files("s", "1\t4\t3.2\t0.25\t0\t9\t2.1", blocks=1)
         row = summary.region_row("r", "5", 99, 102, folder, "s", 100, 2)
         self.assertEqual(row[7:], ["m1", "101", "0.1", "4", "3.2", "0.25", "100", "0.5",
-                                   "m0", "100", "2.1"])
+                                   "m0", "100", "2.1", "0"])
         with self.assertRaises(summary.SummaryError):
             summary.region_row("r", "5", 99, 102, folder, "q", 100, 2)
+
+
+class Warnings(unittest.TestCase):
+    def test_gathered_from_the_region_logs_in_the_order_they_ran(self):
+        folder = os.path.join(WORK, "warned")
+        os.makedirs(os.path.join(folder, "logs"), exist_ok=True)
+        write("warned/logs/convert.log", "orvane-vcf: warning: kept 4 of the VCF's 5 samples\n"
+              "orvane-vcf: kept 4 of 5 samples\n")
+        write("warned/logs/orvane.log", "orvane: warning: params.txt: windowSize 21 is larger\n"
+              "orvane: warning: the radius came out 0 in 3 of 9 windows\n"
+              "bcftools: warning: not ours\n")
+        found = summary.region_warnings(folder)
+        self.assertEqual(found, ["orvane-vcf: warning: kept 4 of the VCF's 5 samples",
+                                 "orvane: warning: params.txt: windowSize 21 is larger",
+                                 "orvane: warning: the radius came out 0 in 3 of 9 windows"])
+        self.assertEqual(summary.warnings_cell(found),
+                         "3: orvane-vcf: kept 4 of the VCF's 5 samples")
+        self.assertEqual(summary.warnings_cell([]), "0")
+        quiet = os.path.join(WORK, "quiet")
+        os.makedirs(quiet, exist_ok=True)
+        regions = [study.Region("a", "1", 0, 10), study.Region("b", "1", 20, 30)]
+        lines = summary.warnings_report(regions, {"a": folder, "b": quiet}, limit=2)
+        self.assertEqual(lines[0].split(";")[0], "orvane workflow: 3 warning(s) in 1 of 2 region(s)")
+        self.assertEqual(lines[1:], ["  a: " + found[0], "  a: " + found[1], "  ... and 1 more"])
+        self.assertEqual(summary.warnings_report(regions[1:], {"b": quiet}), [])
+
+
+class ConfigChecks(unittest.TestCase):
+    def test_unknown_keys_name_the_nearest_known_one(self):
+        base = {"vcf": "v", "pheno": "p", "params": "x", "outdir": "o"}
+        checks.check_keys(base, SCHEMA)
+        cases = [({"phaseing": "none"}, "config: unknown key 'phaseing' (did you mean 'phasing'?)"),
+                 ({"minmaf": 0.05}, "unknown key 'minmaf' (did you mean 'min_maf'?)"),
+                 ({"tile": {"chromosomes": [1], "size": 2}},
+                  "config: tile: unknown key 'size' (did you mean 'size_mb'?)"),
+                 ({"zzz": 1}, "unknown key 'zzz'; the known keys: bgen, bin,")]
+        for change, message in cases:
+            with self.assertRaises(study.ConfigError) as caught:
+                checks.check_keys({**base, **change}, SCHEMA)
+            self.assertIn(message, str(caught.exception))
+
+    def test_types_and_ranges(self):
+        base = {"vcf": "v", "pheno": "p", "params": "x", "outdir": "o"}
+        self.assertIsNone(checks.schema_problem(
+            {**base, "min_maf": 0.05, "threads": 2, "tile": {"chromosomes": [1, "X"], "size_mb": 2},
+             "covar_cols": ["age", "sex"], "permutation": "chained", "map": "m{chrom}.txt"}, SCHEMA))
+        cases = [({"min_maf": 0.7}, "config: min_maf", "0.7 is greater than the maximum of 0.5"),
+                 ({"threads": 0}, "config: threads", "0 is less than the minimum of 1"),
+                 ({"threads": "two"}, "config: threads", "'two' is not of type 'integer'"),
+                 ({"flank_mb": -1}, "config: flank_mb", "-1 is less than the minimum of 0"),
+                 ({"mode": "cc"}, "config: mode", "'cc' is not one of ['s', 'q']"),
+                 ({"permutation": "both"}, "config: permutation", "'both' is not one of"),
+                 ({"tile": {"chromosomes": [1], "size_mb": 0}}, "config: tile: size_mb",
+                  "less than or equal to the minimum of 0"),
+                 ({"map": "maps/chr7.txt"}, "config: map", "must hold {chrom}"),
+                 ({"bgen": "b.bgen"}, "config", "give exactly one of 'vcf', 'bgen' and 'pgen' "
+                                                "(given: vcf, bgen)")]
+        for change, where, what in cases:
+            problem = checks.schema_problem({**base, **change}, SCHEMA)
+            self.assertIsNotNone(problem, change)
+            self.assertEqual(problem[0], where, change)
+            self.assertIn(what, problem[1], change)
+
+    def test_chr_naming_hint(self):
+        self.assertEqual(checks.contig_hint("chr7", ["1", "7"]), " (did you mean '7'?)")
+        self.assertEqual(checks.contig_hint("7", ["chr7"]), " (did you mean 'chr7'?)")
+        self.assertEqual(checks.contig_hint("8", ["7"]), "")
 
 
 class PhasingMaps(unittest.TestCase):

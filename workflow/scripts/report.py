@@ -15,9 +15,14 @@ import matplotlib.pyplot as plt  # noqa: E402
 from matplotlib.colors import LogNorm  # noqa: E402
 from matplotlib.patches import Rectangle  # noqa: E402
 
+# Wide tables scroll inside their own box, so that the page itself fits a
+# 1280-pixel window whatever the number of columns or the length of a path.
 STYLE = """
 body { font-family: sans-serif; margin: 2em; color: #222; }
+div.scroll { max-width: 100%; overflow-x: auto; }
 table { border-collapse: collapse; font-size: 0.85em; }
+td.warnings { text-align: left; min-width: 16em; max-width: 32em; white-space: normal; }
+ul.warnings li { margin: 0.2em 0; overflow-wrap: anywhere; }
 th, td { border: 1px solid #bbb; padding: 0.2em 0.5em; text-align: right; }
 th { background: #eee; }
 td:first-child, th:first-child { text-align: left; }
@@ -55,7 +60,9 @@ def overview_svg(rows, lengths):
     low = min(finite + [1e-3])
     norm = LogNorm(vmin=min(low, 0.999), vmax=1.0)
     cmap = plt.get_cmap("viridis")
-    fig, ax = plt.subplots(figsize=(9, 0.7 + 0.6 * len(chroms)))
+    # At least 2.4 inches high: with one or two chromosomes the colour bar,
+    # as high as the axes, would be squashed to a sliver.
+    fig, ax = plt.subplots(figsize=(9, max(2.4, 0.7 + 0.6 * len(chroms))))
     for y, chrom in enumerate(chroms):
         ends = [int(r["end"]) for r in rows if r["chrom"] == chrom]
         length = max([lengths.get(chrom, 0)] + ends) / 1e6
@@ -78,6 +85,7 @@ def overview_svg(rows, lengths):
     ax.set_ylabel("chromosome")
     bar = fig.colorbar(plt.cm.ScalarMappable(norm=norm, cmap=cmap), ax=ax)
     bar.set_label("permutation p")
+    bar.ax.set_gid("colour-bar")
     fig.tight_layout()
     out = io.StringIO()
     # The same study gives the same page: fixed element ids, no date.
@@ -93,19 +101,38 @@ def png_data(path):
         return "data:image/png;base64," + base64.b64encode(f.read()).decode("ascii")
 
 
-def table(header, rows, significant=None):
-    out = ["<table>", "<tr>" + "".join(f"<th>{html.escape(h)}</th>" for h in header) + "</tr>"]
+def table(header, rows, significant=None, table_id=None):
+    ident = f' id="{table_id}"' if table_id else ""
+    out = [f'<div class="scroll"><table{ident}>',
+           "<tr>" + "".join(f"<th>{html.escape(h)}</th>" for h in header) + "</tr>"]
     for i, row in enumerate(rows):
         mark = ' class="significant"' if significant and significant(i) else ""
-        cells = "".join(f"<td>{html.escape(c)}</td>" for c in row)
+        cells = "".join(f'<td class="warnings">{html.escape(c)}</td>' if h == "warnings"
+                        else f"<td>{html.escape(c)}</td>" for h, c in zip(header, row))
         out.append(f"<tr{mark}>{cells}</tr>")
-    out.append("</table>")
+    out.append("</table></div>")
     return "\n".join(out)
 
 
-def write(out, summary, versions, params, config, command, lengths, plots, without_cluster=()):
+def warnings_section(records, warnings):
+    """Every program warning, under its region; one line when there is none."""
+    parts = ['<section id="warnings"><h2>Warnings</h2>']
+    warned = [r["region"] for r in records if warnings.get(r["region"])]
+    if not warned:
+        parts.append("<p>No program warned about any region.</p>")
+    for name in warned:
+        parts.append(f'<h3 id="warnings-{path_key(name)}">{html.escape(name)}</h3>'
+                     '<ul class="warnings">' +
+                     "".join(f"<li>{html.escape(w)}</li>" for w in warnings[name]) + "</ul>")
+    parts.append("</section>")
+    return "\n".join(parts)
+
+
+def write(out, summary, versions, params, config, command, lengths, plots, without_cluster=(),
+          warnings=None):
     """plots: region name -> PNG path, in the summary's order; without_cluster:
-    the regions in which no window formed a cluster (never shaded)."""
+    the regions in which no window formed a cluster (never shaded); warnings:
+    region name -> the programs' warning lines."""
     header, rows = read_tsv(summary)
     records = [dict(zip(header, r)) for r in rows]
 
@@ -122,12 +149,13 @@ def write(out, summary, versions, params, config, command, lengths, plots, witho
              "bonferroni_p is below 0.05 are shaded. bonferroni_p is the permutation p "
              "times the number of regions, at most 1, with a permutation p of 0 taken "
              "as 1/(P+1).</p>",
-             "<h2>Summary</h2>", table(header, rows, significant)]
+             "<h2>Summary</h2>", table(header, rows, significant, "summary")]
     if without_cluster:
         parts.append('<p class="warning">No window formed a cluster in ' +
                      html.escape(", ".join(without_cluster)) + ": the predicted position and "
                      "the permutation p-value of such a region are conventions that mean "
                      "nothing (and are not shaded above).</p>")
+    parts.append(warnings_section(records, warnings or {}))
     parts += ["<h2>Genome overview</h2>", overview_svg(records, lengths), "<h2>Regions</h2>"]
     for record in records:
         name = record["region"]

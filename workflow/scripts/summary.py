@@ -21,6 +21,11 @@ COLUMNS = ["region", "chrom", "start", "end", "samples", "haplotypes", "markers"
 # Trait mode: single_* is the pooled T; then its permutation p and the Mann-Whitney Z.
 TRAIT_COLUMNS = ["single_permutation_p", "mw_id", "mw_pos", "mw_minus_log10_p",
                  "mw_permutation_p"]
+# Last: the programs' warnings for the region, their count and the first one.
+WARNINGS_COLUMN = "warnings"
+# The logs of a region whose warning lines are gathered, in the order they ran.
+WARNING_LOGS = ("convert.log", "orvane.log", "locate.log")
+WARNING_PROGRAMS = ("orvane-vcf", "orvane", "orvane-locate")
 SUMMARY_FIELDS = {"s": 7, "q": 12}
 DEFAULT_PERMUTATIONS = 1000
 
@@ -30,7 +35,48 @@ class SummaryError(Exception):
 
 
 def columns(mode):
-    return COLUMNS + (TRAIT_COLUMNS if mode == "q" else [])
+    return COLUMNS + (TRAIT_COLUMNS if mode == "q" else []) + [WARNINGS_COLUMN]
+
+
+def region_warnings(directory):
+    """The warning lines that orvane-vcf, orvane and orvane-locate wrote to the
+    region's logs, as written ("PROGRAM: warning: ..."), in the order they ran."""
+    found = []
+    for name in WARNING_LOGS:
+        path = os.path.join(directory, "logs", name)
+        if not os.path.exists(path):
+            continue
+        for line in read_text(path).splitlines():
+            program, _, rest = line.partition(": warning: ")
+            if rest and program in WARNING_PROGRAMS:
+                found.append(line)
+    return found
+
+
+def warnings_cell(warnings):
+    """The count, and the first warning's text: "0", or "2: orvane: ...". """
+    if not warnings:
+        return "0"
+    first = warnings[0].replace(": warning: ", ": ", 1).replace("\t", " ")
+    return f"{len(warnings)}: {first}"
+
+
+def warnings_report(regions, directories, limit=20):
+    """The lines that tell the terminal, at the end of a run, which regions
+    warned; [] when none did."""
+    by_region = [(r.name, region_warnings(directories[r.name])) for r in regions]
+    warned = [(name, found) for name, found in by_region if found]
+    if not warned:
+        return []
+    total = sum(len(found) for _, found in warned)
+    lines = [f"orvane workflow: {total} warning(s) in {len(warned)} of {len(regions)} "
+             "region(s); they are in summary.tsv (column warnings) and report.html "
+             "(section Warnings):"]
+    shown = [f"  {name}: {line}" for name, found in warned for line in found]
+    lines += shown[:limit]
+    if len(shown) > limit:
+        lines.append(f"  ... and {len(shown) - limit} more")
+    return lines
 
 
 def permutations_setting(text):
@@ -135,8 +181,10 @@ def region_row(name, chrom, start, end, directory, mode, permutations, n_regions
     row += [predicted["id"], predicted["pos"], predicted["cm"], s[1], s[2], s[3],
             str(permutations), bonferroni(s[3], permutations, n_regions)]
     if mode == "s":
-        return row + marker(4) + [s[6]]
-    return row + marker(4) + [s[6], s[7]] + marker(8) + [s[10], s[11]]
+        row += marker(4) + [s[6]]
+    else:
+        row += marker(4) + [s[6], s[7]] + marker(8) + [s[10], s[11]]
+    return row + [warnings_cell(region_warnings(directory))]
 
 
 def without_cluster(regions, directories, mode):
