@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "orvane_version.h"
+
 namespace orvane {
 
 namespace {
@@ -15,27 +17,100 @@ void writeUsage(std::FILE* out, bool optionNotRecognised) {
     std::fflush(out);
 }
 
+// A wrong command line: what is wrong on standard error, the usage text on
+// standard output, status 1 (a pipeline must not read it as success).
+ParsedCommandLine wrong(std::FILE* out, std::FILE* err, bool optionNotRecognised, const std::string& what) {
+    std::fprintf(err, "orvane: error: %s; see orvane --help\n", what.c_str());
+    std::fflush(err);
+    writeUsage(out, optionNotRecognised);
+    return {std::nullopt, 1};
+}
+
+bool parseScheme(const std::string& name, PermutationScheme& scheme) {
+    if (name == "joint") scheme = PermutationScheme::Joint;
+    else if (name == "chained") scheme = PermutationScheme::Chained;
+    else return false;
+    return true;
+}
+
 }  // namespace
 
-std::optional<CommandLine> parseCommandLine(int argc, const char* const* argv, std::FILE* usageOut) {
-    if (argc < 4) {
-        writeUsage(usageOut, false);
-        return std::nullopt;
-    }
-    // Only the option's second character counts; the first is conventionally '-'.
-    const char* option = argv[1];
-    const char mode = std::strlen(option) >= 2 ? option[1] : '\0';
-    if (mode != 'q' && mode != 's') {
-        writeUsage(usageOut, true);
-        return std::nullopt;
+const char* schemeName(PermutationScheme scheme) {
+    return scheme == PermutationScheme::Joint ? "joint" : "chained";
+}
+
+ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
+    if (argc < 2) {
+        writeUsage(out, false);
+        return {std::nullopt, 0};
     }
     CommandLine line;
+    for (int k = 0; k < argc; ++k) line.arguments.emplace_back(argv[k]);
+    std::vector<std::string> positional;
+    for (int k = 1; k < argc; ++k) {
+        const std::string argument = argv[k];
+        if (argument == "--help" || argument == "-h") {
+            writeUsage(out, false);
+            return {std::nullopt, 0};
+        }
+        if (argument == "--version") {
+            std::fprintf(out, "orvane %s\n", ORVANE_VERSION);
+            std::fflush(out);
+            return {std::nullopt, 0};
+        }
+        if (argument.compare(0, 2, "--") != 0) {
+            positional.push_back(argument);
+            continue;
+        }
+        if (argument == "--strict") {
+            line.strict = true;
+        } else if (argument == "--check") {
+            line.check = true;
+        } else if (argument == "--permutation" || argument.compare(0, 14, "--permutation=") == 0) {
+            std::string name;
+            if (argument.size() > 13) {
+                name = argument.substr(14);
+            } else if (k + 1 < argc) {
+                name = argv[++k];
+            } else {
+                return wrong(out, err, true, "--permutation needs a scheme, joint or chained");
+            }
+            if (!parseScheme(name, line.permutation)) {
+                return wrong(out, err, true,
+                             "unknown permutation scheme '" + name + "': give joint or chained");
+            }
+        } else {
+            return wrong(out, err, true, "unknown option '" + argument + "'");
+        }
+    }
+    if (line.check) {
+        if (positional.size() != 1) {
+            return wrong(out, err, false, "--check takes one parameter file and nothing else");
+        }
+        line.parameterFile = positional[0];
+        return {line, 0};
+    }
+    if (positional.size() < 3) {
+        return wrong(out, err, false,
+                     std::to_string(positional.size()) +
+                         (positional.size() == 1 ? " argument" : " arguments") +
+                         ": give the mode (-s or -q), the data file and the parameter file");
+    }
+    // Only the option's second character counts; the first is conventionally '-'.
+    const std::string& option = positional[0];
+    const char mode = option.size() >= 2 ? option[1] : '\0';
+    if (mode != 'q' && mode != 's') {
+        return wrong(out, err, true,
+                     "unknown mode '" + option + "': give -s (case/control) or -q (trait)");
+    }
     line.traitMode = mode == 'q';
-    line.dataFile = argv[2];
-    line.parameterFile = argv[3];
-    if (argc == 5) line.distanceFile = argv[4];
-    for (int k = 4; argc > 5 && k < argc; ++k) line.ignoredArguments.emplace_back(argv[k]);
-    return line;
+    line.dataFile = positional[1];
+    line.parameterFile = positional[2];
+    if (positional.size() == 4) line.distanceFile = positional[3];
+    for (size_t k = 3; positional.size() > 4 && k < positional.size(); ++k) {
+        line.ignoredArguments.push_back(positional[k]);
+    }
+    return {line, 0};
 }
 
 }  // namespace orvane

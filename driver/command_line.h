@@ -1,4 +1,5 @@
-// The command line: orvane -option datafile parameterfile [interDistFile].
+// The command line: orvane [OPTIONS] -option datafile parameterfile [interDistFile],
+// the long options anywhere after the program name.
 #pragma once
 
 #include <cstdio>
@@ -8,6 +9,14 @@
 
 namespace orvane {
 
+// How the permutation test draws its replicates. `Joint`: one shuffle per
+// replicate, scored at every marker (family-wise over the region). `Chained`:
+// every marker's replicates under shuffles of their own, as result files made
+// before the joint scheme were.
+enum class PermutationScheme { Joint, Chained };
+
+const char* schemeName(PermutationScheme scheme);
+
 struct CommandLine {
     bool traitMode = false;  // option q; option s is single-gene mode
     std::string dataFile;
@@ -16,9 +25,21 @@ struct CommandLine {
     // With more than four arguments the distance file is not read: the
     // arguments from the fourth on, which the run warns about.
     std::vector<std::string> ignoredArguments;
+    PermutationScheme permutation = PermutationScheme::Joint;
+    bool strict = false;  // input warnings are input errors
+    bool check = false;   // only read the parameter file and say what it sets
+    // Every argument as given, the program name first (for the run record).
+    std::vector<std::string> arguments;
 };
 
-// The run's files and mode, or nothing after the usage text went to `usageOut`.
-std::optional<CommandLine> parseCommandLine(int argc, const char* const* argv, std::FILE* usageOut);
+// What the command line asks for: a run (or a check), or an exit with this
+// status after the usage text, the version or an error went out.
+struct ParsedCommandLine {
+    std::optional<CommandLine> run;
+    int exitStatus = 0;
+};
+
+// Usage text and version go to `out`; what is wrong with a command line, to `err`.
+ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::FILE* out, std::FILE* err);
 
 }  // namespace orvane

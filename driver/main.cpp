@@ -1,21 +1,25 @@
-// Entry point: exit status 0 success or usage text, 1 fatal numerical error,
-// 2 input error (nothing written), 3 output or resource error.
+// Entry point: exit status 0 success, usage text, --help or --version; 1 a wrong
+// command line or a fatal numerical error; 2 input error (nothing written); 3
+// output or resource error; 128 + signal when interrupted.
 #include <cstdio>
 #include <exception>
 #include <new>
 
 #include "driver/command_line.h"
 #include "driver/interrupts.h"
+#include "driver/parameter_check.h"
 #include "driver/run.h"
 #include "model/input_error.h"
 #include "stats/distribution_tails.h"
 
 int main(int argc, char** argv) {
     orvane::interrupts::start();
-    const auto commandLine = orvane::parseCommandLine(argc, argv, stdout);
-    if (!commandLine) return 0;
+    const orvane::ParsedCommandLine parsed = orvane::parseCommandLine(argc, argv, stdout, stderr);
+    if (!parsed.run) return parsed.exitStatus;
+    const orvane::CommandLine& commandLine = *parsed.run;
     try {
-        return orvane::runAnalysis(*commandLine);
+        if (commandLine.check) return orvane::checkParameterFile(commandLine);
+        return orvane::runAnalysis(commandLine);
     } catch (const orvane::NumericalError& error) {
         orvane::writeFatalReport(stderr, error);
         return 1;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <string>
 
 #include "model/text_output.h"
@@ -14,12 +15,17 @@ namespace orvane {
 struct ScanMaximum {
     double value = 0.0;
     double marker = 0.0;  // held as a real, written by the real rule
+    // The largest value that is a number, -inf when none is: what the joint
+    // permutation test compares its replicates with (the written value starts
+    // from 0 and so says 0 for a scan whose every value is below it).
+    double regional = -std::numeric_limits<double>::infinity();
     // Ties go to the later marker; a value that is not a number never wins.
     void offer(double candidate, int32_t index) {
         if (value <= candidate) {
             value = candidate;
             marker = index;
         }
+        if (candidate > regional) regional = candidate;
     }
 };
 

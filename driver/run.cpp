@@ -25,6 +25,7 @@
 #include "model/scan_warnings.h"
 #include "model/text_output.h"
 #include "model/warnings.h"
+#include "scoring/joint_permutation.h"
 #include "scoring/permutation_test.h"
 
 namespace orvane {
@@ -112,6 +113,7 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, c
     const ProgressCallback permutationProgress = [&](int64_t done, int64_t total) {
         progress.update("permutation test, shuffles", done, total);
     };
+    const bool joint = commandLine.permutation == PermutationScheme::Joint;
     if (state.qtlMode) {
         TraitSummary summary;
         step = "scanning the markers";
@@ -120,12 +122,19 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, c
         warnAboutClusters(state, counts, progress);
         if (state.nPermutations > 0) {
             step = "running the permutation test";
-            PermutationPValues p;
-            permutationTest(state, clusters, summary.score.value, summary.t.value,
-                            summary.z.value, p, threads, permutationProgress);
-            summary.permutationScore = p.score;
-            summary.permutationT = p.t;
-            summary.permutationZ = p.z;
+            if (joint) {
+                const JointMaxima maxima = jointPermutationMaxima(state, clusters, threads, permutationProgress);
+                summary.permutationScore = jointPValue(maxima.byStatistic[kTraitCluster], summary.score.regional);
+                summary.permutationT = jointPValue(maxima.byStatistic[kTraitT], summary.t.regional);
+                summary.permutationZ = jointPValue(maxima.byStatistic[kTraitZ], summary.z.regional);
+            } else {
+                PermutationPValues p;
+                permutationTest(state, clusters, summary.score.value, summary.t.value,
+                                summary.z.value, p, threads, permutationProgress);
+                summary.permutationScore = p.score;
+                summary.permutationT = p.t;
+                summary.permutationZ = p.z;
+            }
         }
         results.traitSummary(summary, state.nHaplotypes);
         predicted = summary.score.marker;
@@ -139,10 +148,15 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, c
         warnAboutClusters(state, counts, progress);
         if (state.nPermutations > 0) {
             step = "running the permutation test";
-            PermutationPValues p;
-            permutationTest(state, clusters, summary.score.value, 0.0, 0.0, p, threads,
-                            permutationProgress);
-            summary.permutationP = p.score;
+            if (joint) {
+                const JointMaxima maxima = jointPermutationMaxima(state, clusters, threads, permutationProgress);
+                summary.permutationP = jointPValue(maxima.byStatistic[kCaseControlCluster], summary.score.regional);
+            } else {
+                PermutationPValues p;
+                permutationTest(state, clusters, summary.score.value, 0.0, 0.0, p, threads,
+                                permutationProgress);
+                summary.permutationP = p.score;
+            }
         }
         results.caseControlSummary(summary);
         predicted = summary.score.marker;
@@ -158,6 +172,7 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, c
     if (state.nPermutations > 0) {
         closing += permutationP > 0.0 ? ", permutation p " + formatReal(permutationP)
                                       : ", permutation p < 1/" + std::to_string(state.nPermutations);
+        closing += std::string(" (") + schemeName(commandLine.permutation) + ")";
     }
     progress.conclude(closing);
     return 0;
@@ -172,6 +187,12 @@ int runAnalysis(const CommandLine& commandLine) {
         state.qtlMode = commandLine.traitMode ? 1 : 0;
         interrupts::nameResultFile(commandLine.dataFile + "-results");
         Warnings warnings = loadInputs(state, commandLine);
+        if (commandLine.strict && !warnings.messages().empty()) {
+            // Under --strict what the inputs hold that was probably not meant
+            // stops the run before any output is touched.
+            warnings.print(stderr, "orvane", "error");
+            return 2;
+        }
         const ThreadCount threads =
             chooseThreadCount(affinityProcessors(), std::getenv("ORVANE_THREADS"));
         if (threads.warning) warnings.add("", 0, *threads.warning);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "model/input_error.h"
 #include "model/number_syntax.h"
@@ -120,27 +121,40 @@ public:
         notes_.epsilonMode = epsilonMode;
         notes_.epsilonModeRead = true;
         notes_.epsilonModeLine = in_.line();
-        if (epsilonMode == 1 && !real("epsilon", state_.epsilon)) return;
-        if (epsilonMode == 2 && !real("epsilon", state_.epsilonFraction)) return;
+        notes_.settingsRead.push_back("epsilonMode");
+        if (epsilonMode == 1) {
+            if (!real("epsilon", state_.epsilon)) return;
+            notes_.settingsRead.push_back("epsilon");
+        }
+        if (epsilonMode == 2) {
+            if (!real("epsilon", state_.epsilonFraction)) return;
+            notes_.settingsRead.push_back("epsilonFraction");
+        }
         notes_.epsilonLine = in_.line();
         if (!label("minPtsQuantile") || !real("minPtsQuantile", state_.minPtsQuantile)) return;
         notes_.minPtsQuantileLine = in_.line();
+        notes_.settingsRead.push_back("minPtsQuantile");
         if (!label("windowSize") || !integer("windowSize", state_.windowSize)) return;
         lines_.windowSize = in_.line();
         notes_.windowSizeLine = in_.line();
+        notes_.settingsRead.push_back("windowSize");
         if (!label("distanceType") || !integer("distanceType", state_.distanceType)) return;
         lines_.distanceType = in_.line();
         notes_.distanceTypeLine = in_.line();
+        notes_.settingsRead.push_back("distanceType");
         static const char* const kParamNames[4] = {"distanceType p1", "distanceType p2",
                                                    "distanceType p3", "distanceType p4"};
         const int count = distanceParameterCount(state_.distanceType);
         for (int k = 0; k < count; ++k) {
             if (!real(kParamNames[k], state_.distanceParams[k])) return;
             lines_.params[k] = in_.line();
+            notes_.settingsRead.push_back("distanceParam" + std::to_string(k + 1));
         }
         if (!label("permutations") || !integer("permutations", state_.nPermutations)) return;
         notes_.permutationsLine = in_.line();
+        notes_.settingsRead.push_back("permutations");
         if (!label("reportThreshold") || !singleReal("reportThreshold", state_.reportThreshold)) return;
+        notes_.settingsRead.push_back("reportThreshold");
         notes_.complete = true;
         if (!in_.atEnd()) {
             notes_.trailingToken = in_.tokenAtLastRead();
@@ -223,14 +237,37 @@ int distanceParameterCount(int32_t distanceType) {
     }
 }
 
+namespace {
+
+// True when every token of the text is a number: a distance file, say, given
+// where the parameter file belongs.
+bool holdsNoLabel(std::string_view text) {
+    TokenReader in(text);
+    double value = 0.0;
+    while (!in.atEnd()) {
+        if (!in.real(value) || !in.restOfToken().empty()) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 void readParameterFile(AnalysisState& state, std::string_view text, const std::string& fileName,
-                       Warnings* warnings) {
+                       Warnings* warnings, ReadNotes* notesOut) {
     TokenReader in(text);
     SettingLines lines;
     ReadNotes notes;
     SettingsReader(state, in, lines, notes).read();
-    checkSettings(state, lines, fileName);
+    try {
+        checkSettings(state, lines, fileName);
+    } catch (const InputError& error) {
+        if (!holdsNoLabel(text)) throw;
+        throw InputError(error.file(), error.line(),
+                         std::string(error.what()) +
+                             "; is this the distance file? the order is DATAFILE PARAMFILE [DISTFILE]");
+    }
     if (warnings != nullptr) warnAboutSettings(state, notes, fileName, *warnings);
+    if (notesOut != nullptr) *notesOut = std::move(notes);
 }
 
 bool readWholeFile(const std::string& path, std::string& text) {
@@ -247,13 +284,14 @@ bool readWholeFile(const std::string& path, std::string& text) {
     return !failed;
 }
 
-void loadParameterFile(AnalysisState& state, const std::string& path, Warnings* warnings) {
+void loadParameterFile(AnalysisState& state, const std::string& path, Warnings* warnings,
+                       ReadNotes* notes) {
     std::string text;
     if (!readWholeFile(path, text)) {
         throw InputError(path, 0, std::string("cannot read the parameter file (") +
                                       std::strerror(errno) + ")");
     }
-    readParameterFile(state, text, path, warnings);
+    readParameterFile(state, text, path, warnings, notes);
 }
 
 }  // namespace orvane

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "model/analysis_state.h"
+#include "model/parameter_warnings.h"
 #include "model/warnings.h"
 
 namespace orvane {
@@ -14,13 +15,15 @@ namespace orvane {
 // and all later ones keep their values. Then checks the settings that would make
 // the analysis meaningless and throws InputError naming `fileName` and the line.
 // With `warnings`, also notes what was read but probably not meant: where
-// reading stopped, values taken from part of a token, settings out of range.
+// reading stopped, values taken from part of a token, settings out of range;
+// with `notes`, what was read where. A file of numbers only that fails the
+// checks is probably the distance file: the error says so.
 void readParameterFile(AnalysisState& state, std::string_view text, const std::string& fileName,
-                       Warnings* warnings = nullptr);
+                       Warnings* warnings = nullptr, ReadNotes* notes = nullptr);
 
 // Opens and reads the parameter file; InputError when it cannot be read.
 void loadParameterFile(AnalysisState& state, const std::string& path,
-                       Warnings* warnings = nullptr);
+                       Warnings* warnings = nullptr, ReadNotes* notes = nullptr);
 
 // Number of distance parameters that follow each distance type in the file.
 int distanceParameterCount(int32_t distanceType);

@@ -107,6 +107,39 @@ void warnAboutRanges(const AnalysisState& state, const ReadNotes& notes, const s
 
 }  // namespace
 
+std::string describeSettings(const AnalysisState& state, const ReadNotes& notes) {
+    std::vector<std::pair<std::string, std::string>> settings;
+    settings.emplace_back("epsilonMode", std::to_string(notes.epsilonModeRead ? notes.epsilonMode : 0));
+    if (notes.epsilonModeRead && notes.epsilonMode == 2) {
+        settings.emplace_back("epsilonFraction", formatReal(state.epsilonFraction));
+    } else {
+        settings.emplace_back("epsilon", formatReal(state.epsilon));
+    }
+    settings.emplace_back("minPtsQuantile", formatReal(state.minPtsQuantile));
+    settings.emplace_back("windowSize", std::to_string(state.windowSize));
+    settings.emplace_back("distanceType", std::to_string(state.distanceType));
+    for (int k = 0; k < distanceParameterCount(state.distanceType); ++k) {
+        settings.emplace_back("distanceParam" + std::to_string(k + 1), formatReal(state.distanceParams[k]));
+    }
+    settings.emplace_back("permutations", std::to_string(state.nPermutations));
+    settings.emplace_back("reportThreshold", formatReal(state.reportThreshold));
+
+    const auto wasRead = [&](const std::string& name) {
+        for (const std::string& read : notes.settingsRead) {
+            if (read == name) return true;
+        }
+        return false;
+    };
+    std::string text;
+    for (const auto& [name, value] : settings) {
+        if (wasRead(name)) text += name + " " + value + "\n";
+    }
+    for (const auto& [name, value] : settings) {
+        if (!wasRead(name)) text += name + " " + value + " (default)\n";
+    }
+    return text;
+}
+
 void warnAboutSettings(const AnalysisState& state, const ReadNotes& notes,
                        const std::string& fileName, Warnings& warnings) {
     warnAboutPartialTokens(notes, fileName, warnings);

@@ -36,11 +36,17 @@ struct ReadNotes {
         bool wholeNumberExpected;
     };
     std::vector<Partial> partial;
+    // The settings read, in the file's order, by the names `describeSettings` uses.
+    std::vector<std::string> settingsRead;
 };
 
 // Adds a warning for each thing in `notes` a user should hear of. The values in
 // `state` are those the run will use.
 void warnAboutSettings(const AnalysisState& state, const ReadNotes& notes,
                        const std::string& fileName, Warnings& warnings);
+
+// One line "NAME VALUE" per setting as the run will use it: those the file set
+// in its order, then those left at their defaults, marked " (default)".
+std::string describeSettings(const AnalysisState& state, const ReadNotes& notes);
 
 }  // namespace orvane

@@ -16,9 +16,9 @@ void Warnings::append(const Warnings& more) {
     messages_.insert(messages_.end(), more.messages_.begin(), more.messages_.end());
 }
 
-void Warnings::print(std::FILE* out, const char* program) const {
+void Warnings::print(std::FILE* out, const char* program, const char* kind) const {
     for (const std::string& message : messages_) {
-        std::fprintf(out, "%s: warning: %s\n", program, message.c_str());
+        std::fprintf(out, "%s: %s: %s\n", program, kind, message.c_str());
     }
     std::fflush(out);
 }

@@ -18,8 +18,9 @@ public:
     // Another collection's, after these.
     void append(const Warnings& more);
     const std::vector<std::string>& messages() const { return messages_; }
-    // Each as one line "PROGRAM: warning: ...".
-    void print(std::FILE* out, const char* program = "orvane") const;
+    // Each as one line "PROGRAM: warning: ..." (or, where warnings are taken
+    // as errors, "PROGRAM: error: ...").
+    void print(std::FILE* out, const char* program = "orvane", const char* kind = "warning") const;
 
 private:
     std::vector<std::string> messages_;

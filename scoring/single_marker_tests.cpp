@@ -7,16 +7,19 @@
 namespace orvane {
 
 double singleMarkerChiSquare(const AnalysisState& state, int32_t m) {
-    int64_t a1 = 0, a0 = 0, u1 = 0, u0 = 0;
+    int64_t a1 = 0, u1 = 0;
     for (int32_t h = 0; h < state.nHaplotypes; ++h) {
-        const bool carrier = state.allele(h, m) == 1;
-        if (state.haplotypes[static_cast<size_t>(h)].status == 1) {
-            ++(carrier ? a1 : a0);
-        } else {
-            ++(carrier ? u1 : u0);
-        }
+        if (state.allele(h, m) != 1) continue;
+        ++(state.haplotypes[static_cast<size_t>(h)].status == 1 ? a1 : u1);
     }
-    const int64_t m1 = a1 + u1;
+    return markerChiSquareFromCounts(state, a1, a1 + u1);
+}
+
+double markerChiSquareFromCounts(const AnalysisState& state, int64_t a1, int64_t carriers) {
+    const int64_t u1 = carriers - a1;
+    const int64_t a0 = state.nAffected - a1;
+    const int64_t u0 = state.nUnaffected - u1;
+    const int64_t m1 = carriers;
     const int64_t m0 = a0 + u0;
     if (state.nAffected == 0 || m1 == 0 || m0 == 0 || state.nUnaffected == 0) return 0.0;
     const double x = static_cast<double>(a1) * static_cast<double>(u0) -

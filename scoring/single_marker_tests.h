@@ -18,6 +18,8 @@ struct TraitTests {
 };
 
 double singleMarkerChiSquare(const AnalysisState& state, int32_t m);
+// The same chi-square from the cases among the marker's carriers and their count.
+double markerChiSquareFromCounts(const AnalysisState& state, int64_t casesAmongCarriers, int64_t carriers);
 TraitTests singleMarkerTraitTests(const AnalysisState& state, int32_t m);
 
 // The pooled t of allele-1 carriers at m from their count, trait sum and sum of

@@ -807,6 +807,62 @@ class Analysis:
             return p_value(scores, obs_score), 0.0, 0.0
         return p_value(scores, obs_score), p_value(ts, obs_t), p_value(zs, obs_z)
 
+    def label_of(self, h):
+        return h.trait if self.trait_mode else h.status
+
+    def set_labels(self, labels):
+        for h, label in zip(self.haps, labels):
+            if self.trait_mode:
+                h.trait = label
+            else:
+                h.status = label
+
+    def marker_statistics_now(self, l):
+        """The statistics of marker l under the current labels and clusters:
+        the window score, then the chi-square, or the pooled T and the Z."""
+        if self.trait_mode:
+            T, _, _, _, Z = self.single_trait_tests(l)
+            return [self.window_score(), T, Z]
+        return [self.window_score(), self.single_chi_square(l)]
+
+    def joint_permutation_test(self):
+        """Replicate r under the labels of the (r + 1)-th shuffle, at every
+        marker: per statistic, each replicate's largest value that is a number
+        (-inf when none is)."""
+        P, M = self.s.n_permutations, self.M
+        replicates = []
+        for r in range(P):
+            self.shuffle()
+            replicates.append([self.label_of(h) for h in self.haps])
+        last = replicates[-1]
+        count = 3 if self.trait_mode else 2
+        maxima = [[-math.inf] * P for _ in range(count)]
+        for l in range(M):
+            self.prepare_window(l)
+            for r in range(P):
+                self.set_labels(replicates[r])
+                for k, value in enumerate(self.marker_statistics_now(l)):
+                    if value > maxima[k][r]:
+                        maxima[k][r] = value
+        self.set_labels(last)
+        return maxima
+
+
+def joint_p(maxima, observed):
+    return (1 + sum(1 for x in maxima if x >= observed)) / (len(maxima) + 1)
+
+
+def omnibus_p(maxima, observed):
+    """minP over the statistics, the observed draw and the replicates pooled."""
+    P = len(maxima[0])
+    smallest = [1.0] * (P + 1)
+    for stat, obs in zip(maxima, observed):
+        draws = [obs] + stat
+        for d in range(P + 1):
+            p = sum(1 for x in draws if x >= draws[d]) / (P + 1)
+            smallest[d] = min(smallest[d], p)
+    return (1 + sum(1 for d in range(1, P + 1) if smallest[d] <= smallest[0])) / (P + 1)
+
 
 # ------------------------------------------------------------------ the run
 
@@ -819,7 +875,11 @@ TRAIT_SUMMARY = ("Orvane:predicted_Pos", "predicted_QScore", "-log(p)", "permuta
                  "MWU_predicted_Pos", "predict_ZScore", "-log(p)", "permutation_p-Value")
 
 
-def run(trait_mode, data_path, param_path, dist_path):
+def regional(values):
+    return max([v for v in values if not math.isnan(v)], default=-math.inf)
+
+
+def run(trait_mode, data_path, param_path, dist_path, scheme='joint'):
     haps, n_aff, n_unaff = read_haplotypes(data_path, trait_mode)
     settings = read_settings(param_path)
     dist = read_distances(dist_path, len(haps[0].alleles))
@@ -837,6 +897,7 @@ def run(trait_mode, data_path, param_path, dist_path):
     second = [0.0, 0]    # largest single-marker chi-square or pooled T
     best_z = [0.0, 0]    # largest Mann-Whitney Z
     cumulative = 0.0
+    seen = [[], [], []]  # per marker: score, chi-square or T, Z
     a.impute()
     a.marker_statistics()
     df = a.N - 2
@@ -847,12 +908,14 @@ def run(trait_mode, data_path, param_path, dist_path):
         score = a.window_score(out, i)
         if best[0] <= score:
             best[:] = [score, i]
+        seen[0].append(score)
         if not trait_mode:
             p_score = minus_log10(chisqtail(score * score, 1))
             snp = a.single_chi_square(i)
             p_snp = 0.0 if snp == 0 else minus_log10(chisqtail(snp, 1))
             if second[0] <= snp:
                 second[:] = [snp, i]
+            seen[1].append(snp)
             res.write(first_field + '%d\t%s\t%s\t%s\t%s\n' % (i, g(score), g(p_score), g(snp), g(p_snp)))
         else:
             # A window without a cluster carries no evidence: p = 1.
@@ -865,14 +928,21 @@ def run(trait_mode, data_path, param_path, dist_path):
                 second[:] = [T, i]
             if best_z[0] <= Z:
                 best_z[:] = [Z, i]
+            seen[1].append(T)
+            seen[2].append(Z)
         first_field = ''
         if i != a.M - 1:
             cumulative = cumulative + a.dist[i]
             res.write('%s\t' % g(cumulative))
 
     perm = (0.0, 0.0, 0.0)
-    if settings.n_permutations > 0:
+    if settings.n_permutations > 0 and scheme == 'chained':
         perm = a.permutation_test(best[0], second[0], best_z[0])
+    elif settings.n_permutations > 0:
+        maxima = a.joint_permutation_test()
+        observed = [regional(v) for v in seen[:len(maxima)]]
+        ps = [joint_p(m, o) for m, o in zip(maxima, observed)]
+        perm = (ps[0], ps[1], ps[2]) if trait_mode else (ps[0], 0.0, 0.0)
 
     if not trait_mode:
         values = (float(best[1]), best[0], minus_log10(chisqtail(best[0] * best[0], 1)), perm[0],
@@ -891,17 +961,44 @@ def run(trait_mode, data_path, param_path, dist_path):
     return 0
 
 
+def wrong(usage, what):
+    sys.stderr.write('orvane: error: %s; see orvane --help\n' % what)
+    sys.stdout.write(usage)
+    return 1
+
+
 def main(argv):
-    args = argv[1:]
-    if len(args) < 3:
+    if len(argv) < 2:
         sys.stdout.write(USAGE_A)
         return 0
+    args, scheme, k = [], 'joint', 1
+    while k < len(argv):
+        arg = argv[k]
+        k += 1
+        if arg in ('--help', '-h'):
+            sys.stdout.write(USAGE_A)
+            return 0
+        if not arg.startswith('--'):
+            args.append(arg)
+        elif arg == '--permutation' or arg.startswith('--permutation='):
+            if '=' in arg:
+                scheme = arg.split('=', 1)[1]
+            elif k < len(argv):
+                scheme, k = argv[k], k + 1
+            else:
+                return wrong(USAGE_B, '--permutation needs a scheme, joint or chained')
+            if scheme not in ('joint', 'chained'):
+                return wrong(USAGE_B, "unknown permutation scheme '%s': give joint or chained" % scheme)
+        elif arg != '--strict':
+            return wrong(USAGE_B, "unknown option '%s'" % arg)
+    if len(args) < 3:
+        return wrong(USAGE_A, '%d argument%s: give the mode (-s or -q), the data file and the '
+                     'parameter file' % (len(args), '' if len(args) == 1 else 's'))
     if len(args[0]) < 2 or args[0][1] not in 'qs':
-        sys.stdout.write(USAGE_B)
-        return 0
+        return wrong(USAGE_B, "unknown mode '%s': give -s (case/control) or -q (trait)" % args[0])
     dist_path = args[3] if len(args) == 4 else None
     try:
-        return run(args[0][1] == 'q', args[1], args[2], dist_path)
+        return run(args[0][1] == 'q', args[1], args[2], dist_path, scheme)
     except InputError as e:
         sys.stderr.write('orvane: error: %s\n' % e)
         return 2

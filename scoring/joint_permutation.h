@@ -1,0 +1,49 @@
+// The joint permutation test: one shuffle per replicate, under which every
+// marker is scored, so that a replicate's regional maximum is taken over
+// markers tied by the same linkage disequilibrium as the observed one. The
+// p-value of a statistic's regional maximum is then family-wise over the
+// region (max-T), and duplicating a marker changes nothing.
+//
+// Replicate r is scored under the labels the (r + 1)-th shuffle of one chain
+// leaves: the first shuffle permutes the data's labels, the second its result,
+// and so on, each drawing one number per record from the run's generator. The
+// windows and clusters are the scan's.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "cluster/pattern_clustering.h"
+#include "model/analysis_state.h"
+#include "model/progress.h"
+
+namespace orvane {
+
+// The statistics of a mode, in the order of `JointMaxima::byStatistic`.
+enum CaseControlStatistic { kCaseControlCluster = 0, kCaseControlChiSquare = 1, kCaseControlStatistics = 2 };
+enum TraitStatistic { kTraitCluster = 0, kTraitT = 1, kTraitZ = 2, kTraitStatistics = 3 };
+
+// Per statistic, the regional maximum of every replicate: the largest of its
+// markers' values that are numbers, -inf when none is.
+struct JointMaxima {
+    std::vector<std::vector<double>> byStatistic;
+};
+
+// Runs the P = state.nPermutations replicates; the records keep the labels of
+// the last shuffle and the run's stream moves past every draw. The same maxima
+// with any number of threads.
+JointMaxima jointPermutationMaxima(AnalysisState& state, const std::vector<WindowClusters>& clusters,
+                                   int threads = 1, const ProgressCallback& progress = nullptr);
+
+// (1 + replicate maxima at least `observed`) / (P + 1): never 0.
+double jointPValue(const std::vector<double>& maxima, double observed);
+
+// Westfall and Young's minP over the statistics: each statistic's maximum,
+// observed and replicated, becomes its p-value among the P + 1 values (the
+// observed one and the replicates', ties counting as at least); a draw's
+// omnibus statistic is the smallest of its p-values; the omnibus p is (1 +
+// replicates whose smallest p is at most the observed one) / (P + 1).
+// `observed[s]` is statistic s's observed regional maximum.
+double omnibusPValue(const JointMaxima& maxima, const std::vector<double>& observed);
+
+}  // namespace orvane
