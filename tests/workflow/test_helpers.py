@@ -249,6 +249,15 @@ class ConfigChecks(unittest.TestCase):
             self.assertEqual(problem[0], where, change)
             self.assertIn(what, problem[1], change)
 
+    def test_the_bundled_configurations_pass(self):
+        import yaml
+        for path in ("workflow/config.example.yaml", "examples/study/config.yaml"):
+            with open(os.path.join(SCRIPTS, "..", "..", path)) as f:
+                config = yaml.safe_load(f)
+            study.drop_unset(config)
+            checks.check_keys(config, SCHEMA)
+            self.assertIsNone(checks.schema_problem(config, SCHEMA), path)
+
     def test_chr_naming_hint(self):
         self.assertEqual(checks.contig_hint("chr7", ["1", "7"]), " (did you mean '7'?)")
         self.assertEqual(checks.contig_hint("7", ["chr7"]), " (did you mean 'chr7'?)")
