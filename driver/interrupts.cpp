@@ -9,17 +9,23 @@
 #include <cstdio>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 namespace orvane::interrupts {
 
 namespace {
 
 std::mutex lock;
+// A file the run appends to, with what it was before.
+struct Watched {
+    std::string path;
+    bool existed = false;
+    off_t lengthBefore = 0;
+};
+
 // Guarded by `lock`.
 std::string resultPath;
-bool watching = false;
-bool existed = false;
-off_t lengthBefore = 0;
+std::vector<Watched> watched;
 bool finished = false;
 
 sigset_t stopSignals() {
@@ -31,11 +37,26 @@ sigset_t stopSignals() {
     return set;
 }
 
-// Puts the result file back; returns whether it is as it was.
+// Puts the watched files back; returns whether they are as they were.
 bool restoreResultFile() {
-    if (!watching) return true;
-    if (existed) return ::truncate(resultPath.c_str(), lengthBefore) == 0;
-    return ::unlink(resultPath.c_str()) == 0 || errno == ENOENT;
+    bool restored = true;
+    for (const Watched& file : watched) {
+        if (file.existed) {
+            restored = ::truncate(file.path.c_str(), file.lengthBefore) == 0 && restored;
+        } else {
+            restored = (::unlink(file.path.c_str()) == 0 || errno == ENOENT) && restored;
+        }
+    }
+    return restored;
+}
+
+Watched aboutFile(const std::string& path) {
+    struct stat about;
+    Watched file;
+    file.path = path;
+    file.existed = ::stat(path.c_str(), &about) == 0;
+    file.lengthBefore = file.existed ? about.st_size : 0;
+    return file;
 }
 
 [[noreturn]] void stopRun(int signal) {
@@ -84,12 +105,11 @@ void nameResultFile(const std::string& path) {
 }
 
 void watchResultFile(const std::string& path) {
-    struct stat about;
     resultPath = path;
-    existed = ::stat(path.c_str(), &about) == 0;
-    lengthBefore = existed ? about.st_size : 0;
-    watching = true;
+    watched.push_back(aboutFile(path));
 }
+
+void watchFile(const std::string& path) { watched.push_back(aboutFile(path)); }
 
 std::mutex& outputLock() { return lock; }
 

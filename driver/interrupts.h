@@ -26,6 +26,9 @@ void nameResultFile(const std::string& path);
 // opened, so that its length before the run is known.
 void watchResultFile(const std::string& path);
 
+// Another file the run appends to (the run record), put back with the result
+// file; the same rules.
+void watchFile(const std::string& path);
 // Held around every write to the result file.
 std::mutex& outputLock();
 

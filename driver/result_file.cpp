@@ -42,7 +42,7 @@ void ResultFile::endMarkerLine(bool beginNext, double nextDistance) {
     file_.flush();
 }
 
-void ResultFile::caseControlSummary(const CaseControlSummary& s) {
+SummaryTails ResultFile::caseControlSummary(const CaseControlSummary& s) {
     // Both p-values first: a fatal error in the tails leaves no half summary.
     const double scoreLogP = -std::log10(chisqtail(s.score.value * s.score.value, 1));
     const double chiLogP = -std::log10(chisqtail(s.chiSquare.value, 1));
@@ -52,9 +52,10 @@ void ResultFile::caseControlSummary(const CaseControlSummary& s) {
     file_ << s.score.marker << '\t' << s.score.value << '\t' << scoreLogP << '\t' << s.permutationP
           << '\t' << s.chiSquare.marker << '\t' << s.chiSquare.value << '\t' << chiLogP << '\n';
     file_.flush();
+    return {scoreLogP, chiLogP, 0.0};
 }
 
-void ResultFile::traitSummary(const TraitSummary& s, int32_t nHaplotypes) {
+SummaryTails ResultFile::traitSummary(const TraitSummary& s, int32_t nHaplotypes) {
     const int df = nHaplotypes - 2;
     const double scoreLogP = traitScoreMinusLog10P(s.score.value, nHaplotypes);
     const double tLogP = -std::log10(tdisttail(s.t.value, df));
@@ -68,6 +69,7 @@ void ResultFile::traitSummary(const TraitSummary& s, int32_t nHaplotypes) {
           << s.permutationT << '\t' << s.z.marker << '\t' << s.z.value << '\t' << zLogP << '\t'
           << s.permutationZ << "\t\n";
     file_.flush();
+    return {scoreLogP, tLogP, zLogP};
 }
 
 void ResultFile::close() { file_.close(); }

@@ -44,6 +44,14 @@ struct TraitSummary {
     double permutationZ = 0.0;
 };
 
+// The summary line's -log10 p-values: of the best score, of the best
+// chi-square or T, and of the best Z (trait mode).
+struct SummaryTails {
+    double score = 0.0;
+    double second = 0.0;
+    double z = 0.0;
+};
+
 class ResultFile {
 public:
     ResultFile(const std::string& path, bool traitMode);
@@ -58,8 +66,8 @@ public:
     // Ends the current marker's line; unless it was the last marker, begins the
     // next one with its cumulative distance. Then the text goes to disk.
     void endMarkerLine(bool beginNext, double nextDistance);
-    void caseControlSummary(const CaseControlSummary& summary);
-    void traitSummary(const TraitSummary& summary, int32_t nHaplotypes);
+    SummaryTails caseControlSummary(const CaseControlSummary& summary);
+    SummaryTails traitSummary(const TraitSummary& summary, int32_t nHaplotypes);
     void close();
 
 private:

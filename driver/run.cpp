@@ -12,6 +12,7 @@
 #include "cluster/pattern_clustering.h"
 #include "driver/interrupts.h"
 #include "driver/result_file.h"
+#include "driver/run_record.h"
 #include "driver/scan.h"
 #include "driver/thread_count.h"
 #include "model/analysis_state.h"
@@ -21,6 +22,7 @@
 #include "model/input_error.h"
 #include "model/marker_statistics.h"
 #include "model/parameter_file.h"
+#include "model/parameter_warnings.h"
 #include "model/progress.h"
 #include "model/scan_warnings.h"
 #include "model/text_output.h"
@@ -34,10 +36,13 @@ namespace {
 
 // Reads every input and checks it; nothing has been written when this throws.
 // Returns what the inputs hold that the user should hear of.
-Warnings loadInputs(AnalysisState& state, const CommandLine& commandLine) {
+Warnings loadInputs(AnalysisState& state, const CommandLine& commandLine,
+                    std::vector<SettingValue>& settings) {
     Warnings warnings;
     loadHaplotypeFile(state, commandLine.dataFile, &warnings);
-    loadParameterFile(state, commandLine.parameterFile, &warnings);
+    ReadNotes notes;
+    loadParameterFile(state, commandLine.parameterFile, &warnings, &notes);
+    settings = settingValues(state, notes);
     readMarkerDistances(state, commandLine.distanceFile ? &*commandLine.distanceFile : nullptr,
                         &warnings);
     if (!commandLine.ignoredArguments.empty()) {
@@ -74,16 +79,29 @@ int64_t countBlocks(const std::string& path) {
 
 // What the scan's windows say about the result: no cluster anywhere, or radii
 // of 0 derived from windows with too many identical pairs.
-void warnAboutClusters(const AnalysisState& state, const ScanCounts& counts, ProgressLine& progress) {
+void warnAboutClusters(const AnalysisState& state, const ScanCounts& counts, ProgressLine& progress,
+                       std::vector<std::string>& printed) {
     const Warnings warnings = warnAboutScan(state, counts);
     if (warnings.messages().empty()) return;
     progress.finish();
     warnings.print(stderr);
+    printed.insert(printed.end(), warnings.messages().begin(), warnings.messages().end());
+}
+
+// A statistic's maximum over the scan for the run record.
+RecordedStatistic recorded(const char* name, const ScanMaximum& maximum, double minusLog10P) {
+    RecordedStatistic statistic;
+    statistic.name = name;
+    statistic.peak = maximum.marker;
+    statistic.value = maximum.value;
+    statistic.minusLog10P = minusLog10P;
+    return statistic;
 }
 
 // The run's steps after the inputs are checked; `step` names the one under way,
 // so that memory the run cannot get is reported with what it was needed for.
-int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, const char*& step) {
+int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, RunRecord& record,
+            const char*& step) {
     ProgressLine progress;
     // Only a terminal hears which block of the result file this run writes.
     const int64_t block = progress.enabled() ? countBlocks(commandLine.dataFile + "-results") + 1 : 0;
@@ -95,6 +113,7 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, c
         std::lock_guard<std::mutex> held(interrupts::outputLock());
         const std::string path = commandLine.dataFile + "-results";
         interrupts::watchResultFile(path);
+        interrupts::watchFile(path + ".jsonl");
         opened.emplace(path, commandLine.traitMode);
     }
     ResultFile& results = *opened;
@@ -119,7 +138,7 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, c
         step = "scanning the markers";
         const std::vector<WindowClusters> clusters =
             scanTrait(state, threads, report, results, summary, counts, progress);
-        warnAboutClusters(state, counts, progress);
+        warnAboutClusters(state, counts, progress, record.warnings);
         if (state.nPermutations > 0) {
             step = "running the permutation test";
             if (joint) {
@@ -127,6 +146,8 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, c
                 summary.permutationScore = jointPValue(maxima.byStatistic[kTraitCluster], summary.score.regional);
                 summary.permutationT = jointPValue(maxima.byStatistic[kTraitT], summary.t.regional);
                 summary.permutationZ = jointPValue(maxima.byStatistic[kTraitZ], summary.z.regional);
+                record.omnibusP = omnibusPValue(
+                    maxima, {summary.score.regional, summary.t.regional, summary.z.regional});
             } else {
                 PermutationPValues p;
                 permutationTest(state, clusters, summary.score.value, summary.t.value,
@@ -136,7 +157,14 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, c
                 summary.permutationZ = p.z;
             }
         }
-        results.traitSummary(summary, state.nHaplotypes);
+        const SummaryTails tails = results.traitSummary(summary, state.nHaplotypes);
+        record.statistics = {recorded("cluster", summary.score, tails.score),
+                             recorded("T", summary.t, tails.second), recorded("Z", summary.z, tails.z)};
+        if (state.nPermutations > 0) {
+            record.statistics[0].permutationP = summary.permutationScore;
+            record.statistics[1].permutationP = summary.permutationT;
+            record.statistics[2].permutationP = summary.permutationZ;
+        }
         predicted = summary.score.marker;
         predictedScore = summary.score.value;
         permutationP = summary.permutationScore;
@@ -145,12 +173,15 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, c
         step = "scanning the markers";
         const std::vector<WindowClusters> clusters =
             scanCaseControl(state, threads, report, results, summary, counts, progress);
-        warnAboutClusters(state, counts, progress);
+        warnAboutClusters(state, counts, progress, record.warnings);
+        std::optional<double> chiSquareP;
         if (state.nPermutations > 0) {
             step = "running the permutation test";
             if (joint) {
                 const JointMaxima maxima = jointPermutationMaxima(state, clusters, threads, permutationProgress);
                 summary.permutationP = jointPValue(maxima.byStatistic[kCaseControlCluster], summary.score.regional);
+                chiSquareP = jointPValue(maxima.byStatistic[kCaseControlChiSquare], summary.chiSquare.regional);
+                record.omnibusP = omnibusPValue(maxima, {summary.score.regional, summary.chiSquare.regional});
             } else {
                 PermutationPValues p;
                 permutationTest(state, clusters, summary.score.value, 0.0, 0.0, p, threads,
@@ -158,13 +189,25 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, c
                 summary.permutationP = p.score;
             }
         }
-        results.caseControlSummary(summary);
+        const SummaryTails tails = results.caseControlSummary(summary);
+        record.statistics = {recorded("cluster", summary.score, tails.score),
+                             recorded("chisq", summary.chiSquare, tails.second)};
+        if (state.nPermutations > 0) record.statistics[0].permutationP = summary.permutationP;
+        record.statistics[1].permutationP = chiSquareP;
         predicted = summary.score.marker;
         predictedScore = summary.score.value;
         permutationP = summary.permutationP;
     }
     results.close();
     report.close();
+    record.scheme = schemeName(commandLine.permutation);
+    record.permutations = state.nPermutations;
+    record.haplotypes = state.nHaplotypes;
+    record.markers = state.nMarkers;
+    {
+        std::lock_guard<std::mutex> held(interrupts::outputLock());
+        appendRecord(commandLine.dataFile + "-results.jsonl", recordLine(record));
+    }
     interrupts::finish();
     std::string closing = "wrote block " + std::to_string(block) + " of " + commandLine.dataFile +
                           "-results: predicted position marker " + formatReal(predicted) + ", score " +
@@ -186,7 +229,15 @@ int runAnalysis(const CommandLine& commandLine) {
         AnalysisState state;
         state.qtlMode = commandLine.traitMode ? 1 : 0;
         interrupts::nameResultFile(commandLine.dataFile + "-results");
-        Warnings warnings = loadInputs(state, commandLine);
+        RunRecord record;
+        record.command = commandLine.arguments;
+        // The program as users call it, not the path this copy was run from.
+        if (!record.command.empty()) {
+            const size_t slash = record.command[0].rfind('/');
+            if (slash != std::string::npos) record.command[0].erase(0, slash + 1);
+        }
+        record.traitMode = commandLine.traitMode;
+        Warnings warnings = loadInputs(state, commandLine, record.parameters);
         if (commandLine.strict && !warnings.messages().empty()) {
             // Under --strict what the inputs hold that was probably not meant
             // stops the run before any output is touched.
@@ -197,7 +248,8 @@ int runAnalysis(const CommandLine& commandLine) {
             chooseThreadCount(affinityProcessors(), std::getenv("ORVANE_THREADS"));
         if (threads.warning) warnings.add("", 0, *threads.warning);
         warnings.print(stderr);
-        return analyse(state, commandLine, threads.threads, step);
+        record.warnings = warnings.messages();
+        return analyse(state, commandLine, threads.threads, record, step);
     } catch (const std::bad_alloc&) {
         throw ResourceError(std::string("out of memory while ") + step);
     }

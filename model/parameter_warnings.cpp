@@ -107,35 +107,38 @@ void warnAboutRanges(const AnalysisState& state, const ReadNotes& notes, const s
 
 }  // namespace
 
-std::string describeSettings(const AnalysisState& state, const ReadNotes& notes) {
-    std::vector<std::pair<std::string, std::string>> settings;
-    settings.emplace_back("epsilonMode", std::to_string(notes.epsilonModeRead ? notes.epsilonMode : 0));
-    if (notes.epsilonModeRead && notes.epsilonMode == 2) {
-        settings.emplace_back("epsilonFraction", formatReal(state.epsilonFraction));
-    } else {
-        settings.emplace_back("epsilon", formatReal(state.epsilon));
-    }
-    settings.emplace_back("minPtsQuantile", formatReal(state.minPtsQuantile));
-    settings.emplace_back("windowSize", std::to_string(state.windowSize));
-    settings.emplace_back("distanceType", std::to_string(state.distanceType));
-    for (int k = 0; k < distanceParameterCount(state.distanceType); ++k) {
-        settings.emplace_back("distanceParam" + std::to_string(k + 1), formatReal(state.distanceParams[k]));
-    }
-    settings.emplace_back("permutations", std::to_string(state.nPermutations));
-    settings.emplace_back("reportThreshold", formatReal(state.reportThreshold));
-
-    const auto wasRead = [&](const std::string& name) {
-        for (const std::string& read : notes.settingsRead) {
-            if (read == name) return true;
-        }
-        return false;
+std::vector<SettingValue> settingValues(const AnalysisState& state, const ReadNotes& notes) {
+    std::vector<SettingValue> settings;
+    const auto add = [&](const std::string& name, const std::string& value) {
+        bool read = false;
+        for (const std::string& name_ : notes.settingsRead) read = read || name_ == name;
+        settings.push_back({name, value, read});
     };
-    std::string text;
-    for (const auto& [name, value] : settings) {
-        if (wasRead(name)) text += name + " " + value + "\n";
+    add("epsilonMode", std::to_string(notes.epsilonModeRead ? notes.epsilonMode : 0));
+    if (notes.epsilonModeRead && notes.epsilonMode == 2) {
+        add("epsilonFraction", formatReal(state.epsilonFraction));
+    } else {
+        add("epsilon", formatReal(state.epsilon));
     }
-    for (const auto& [name, value] : settings) {
-        if (!wasRead(name)) text += name + " " + value + " (default)\n";
+    add("minPtsQuantile", formatReal(state.minPtsQuantile));
+    add("windowSize", std::to_string(state.windowSize));
+    add("distanceType", std::to_string(state.distanceType));
+    for (int k = 0; k < distanceParameterCount(state.distanceType); ++k) {
+        add("distanceParam" + std::to_string(k + 1), formatReal(state.distanceParams[k]));
+    }
+    add("permutations", std::to_string(state.nPermutations));
+    add("reportThreshold", formatReal(state.reportThreshold));
+    return settings;
+}
+
+std::string describeSettings(const AnalysisState& state, const ReadNotes& notes) {
+    const std::vector<SettingValue> settings = settingValues(state, notes);
+    std::string text;
+    for (const SettingValue& setting : settings) {
+        if (setting.read) text += setting.name + " " + setting.value + "\n";
+    }
+    for (const SettingValue& setting : settings) {
+        if (!setting.read) text += setting.name + " " + setting.value + " (default)\n";
     }
     return text;
 }

@@ -45,6 +45,15 @@ struct ReadNotes {
 void warnAboutSettings(const AnalysisState& state, const ReadNotes& notes,
                        const std::string& fileName, Warnings& warnings);
 
+// Every setting as the run will use it, in the file's order, its value as
+// text; `read` when the file set it (else it keeps its default).
+struct SettingValue {
+    std::string name;
+    std::string value;
+    bool read = false;
+};
+std::vector<SettingValue> settingValues(const AnalysisState& state, const ReadNotes& notes);
+
 // One line "NAME VALUE" per setting as the run will use it: those the file set
 // in its order, then those left at their defaults, marked " (default)".
 std::string describeSettings(const AnalysisState& state, const ReadNotes& notes);

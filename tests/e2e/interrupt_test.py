@@ -25,6 +25,7 @@ subprocess.run([sys.executable, generate, work, "--haplotypes", "400", "--marker
                 "--mode", "q", "--window", "11", "--permutations", "2000000", "--seed", "3"],
                check=True)
 results = os.path.join(work, "data.txt-results")
+record = results + ".jsonl"
 failures = []
 
 
@@ -38,11 +39,13 @@ for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
     for earlier in (b"an earlier block\t1\n", None):
         name = "%s, %s" % (sig.name, "earlier block" if earlier else "no result file")
         if earlier is None:
-            if os.path.exists(results):
-                os.remove(results)
+            for path in (results, record):
+                if os.path.exists(path):
+                    os.remove(path)
         else:
-            with open(results, "wb") as f:
-                f.write(earlier)
+            for path in (results, record):
+                with open(path, "wb") as f:
+                    f.write(earlier)
         before = len(earlier) if earlier else 0
         run = subprocess.Popen([orvane, "-q", "data.txt", "params.txt", "dist.txt"], cwd=work,
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
@@ -68,9 +71,12 @@ for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
         check(took < 1.0, "%s: stopped after %.2f s" % (name, took))
         if earlier is None:
             check(not os.path.exists(results), name + ": the result file the run created is gone")
+            check(not os.path.exists(record), name + ": no run record was left")
         else:
             with open(results, "rb") as f:
                 check(f.read() == earlier, name + ": the result file is as it was")
+            with open(record, "rb") as f:
+                check(f.read() == earlier, name + ": the run record is as it was")
 
 print("interrupts: %d passed, %d failed" % (6 - len(set(f.split(":")[0] for f in failures)), len(set(f.split(":")[0] for f in failures))))
 sys.exit(1 if failures else 0)
