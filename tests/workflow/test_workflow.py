@@ -316,6 +316,8 @@ def main():
         check(os.stat(converted).st_mtime_ns == stamps[1], "rerun: the conversion is kept")
         check(sum(line.startswith("GeneticDistance") for line in open(results)) == 1,
               "one block in the result file")
+        check(len(open(results + ".jsonl").read().splitlines()) == 1,
+              "one run record beside the result file")
         check(open(os.path.join(config["outdir"], "summary.tsv")).read() == summary,
               "rerun: same summary")
     print(f"{CASE}: {len(failures)} failures")
