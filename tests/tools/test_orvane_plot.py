@@ -184,6 +184,27 @@ if full:
     check(right and legend_x and min(legend_x) > max(right),
           f"legend at {legend_x[:3]} inside the data area ending at {right}")
 
+# --- The run record beside the result file: its scheme, the chi-square's p and
+# the omnibus p. Records are matched to complete blocks from the end (an older
+# block has none), and one whose peaks are not the block's is not used. ---
+RECORD = ('{"version": "0.2.0", "mode": "s", "permutation": {"scheme": "joint", "count": 1000}, '
+          '"statistics": {"cluster": {"peak": 1, "value": 4.4, "minus_log10_p": 5.03, '
+          '"permutation_p": 0.012}, "chisq": {"peak": 3, "value": 9.8, "minus_log10_p": 2.76, '
+          '"permutation_p": 0.004}}, "omnibus_p": 0.007, "warnings": []}\n')
+recorded = write("recorded.txt-results", SINGLE_NO_CLUSTER + SINGLE)
+write("recorded.txt-results.jsonl", RECORD)
+for block, wanted in (("2", True), ("1", False)):
+    picture, _ = draw_svg("recorded" + block, recorded, "--block", block)
+    if picture:
+        check(picture.has_text("omnibus (all statistics): 0.007") == wanted
+              and picture.has_text("(1000 permutations, joint): cluster score: 0.012 "
+                                   "single marker: 0.004") == wanted,
+              f"record for block {block}: " + str(picture.texts))
+write("recorded.txt-results.jsonl", RECORD.replace('"peak": 3', '"peak": 2'))
+picture, _ = draw_svg("recorded-other", recorded)
+if picture:
+    check(not picture.has_text("omnibus"), "a record of another run is not used")
+
 # --- No cluster formed: no predicted line for the cluster score, a note. ---
 for name, text, single_label in (("cc_no_cluster", SINGLE_NO_CLUSTER, "single marker"),
                                  ("trait_no_cluster", TRAIT_NO_CLUSTER, "single-marker T")):
