@@ -112,6 +112,12 @@ def main():
         scroll, client = driver.execute_script(OVERFLOW)
         check(scroll <= client, f"the page scrolls sideways: {scroll} pixels in {client}")
 
+        # A long warning is cut short in its cell: every row stays one line high.
+        heights = driver.execute_script(
+            "return Array.from(document.querySelectorAll('#summary tr'))"
+            ".map(r => r.getBoundingClientRect().height);")
+        check(heights and max(heights) < 2 * min(heights), f"summary rows' heights {heights}")
+
         loaded = driver.execute_script(
             "return Array.from(document.querySelectorAll('section.region img'))"
             ".map(i => [i.alt, i.complete, i.naturalWidth]);")

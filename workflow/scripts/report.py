@@ -21,7 +21,8 @@ STYLE = """
 body { font-family: sans-serif; margin: 2em; color: #222; }
 div.scroll { max-width: 100%; overflow-x: auto; }
 table { border-collapse: collapse; font-size: 0.85em; }
-td.warnings { text-align: left; min-width: 16em; max-width: 32em; white-space: normal; }
+td.warnings { text-align: left; max-width: 28em; white-space: nowrap; overflow: hidden;
+              text-overflow: ellipsis; }
 ul.warnings li { margin: 0.2em 0; overflow-wrap: anywhere; }
 th, td { border: 1px solid #bbb; padding: 0.2em 0.5em; text-align: right; }
 th { background: #eee; }
@@ -107,7 +108,10 @@ def table(header, rows, significant=None, table_id=None):
            "<tr>" + "".join(f"<th>{html.escape(h)}</th>" for h in header) + "</tr>"]
     for i, row in enumerate(rows):
         mark = ' class="significant"' if significant and significant(i) else ""
-        cells = "".join(f'<td class="warnings">{html.escape(c)}</td>' if h == "warnings"
+        # The first warning is cut short in the table (whole in its title and
+        # in the Warnings section), so that a row stays one line high.
+        cells = "".join(f'<td class="warnings" title="{html.escape(c)}">{html.escape(c)}</td>'
+                        if h == "warnings"
                         else f"<td>{html.escape(c)}</td>" for h, c in zip(header, row))
         out.append(f"<tr{mark}>{cells}</tr>")
     out.append("</table></div>")
