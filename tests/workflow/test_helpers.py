@@ -1,9 +1,10 @@
 #!/usr/bin/python3
-"""Unit tests of the workflow's helpers: regions, tiles, the parameter file's
-permutation count, the Bonferroni rule, result parsing and the map formats.
+"""Unit tests of the workflow's helpers: regions, tiles, the Bonferroni rule,
+reading orvane's run record and the map formats.
 
 usage: test_helpers.py SCRIPTS_DIR WORK_DIR
 """
+import json
 import os
 import shutil
 import subprocess
@@ -112,32 +113,20 @@ class Regions(unittest.TestCase):
 
 
 class Summary(unittest.TestCase):
-    def test_permutations_setting(self):
-        cases = [("epsilon 2 0.1 minPts 0.5 window 11 distanceType 1 -500 1 "
-                  "permutations 200 reportThreshold 2", 200),
-                 ("epsilon 1 0.2 q 0 w 21 d 3 1 permutations 7", 7),
-                 ("e 2 0.3 q 0 w 21 d 4 -1 1 -2 1 permutations 0", 0),
-                 ("e 0 q 0 w 21 d 9 permutations 30", 30),
-                 ("e 2 0.1 q 0.5 w 11 d 1 -500", 1000),        # stops before it
-                 ("e 2 0.1 q 0.5 w eleven d 1 -500 1 p 5", 1000)]
-        for text, expected in cases:
-            self.assertEqual(summary.permutations_setting(text), expected, text)
-
     def test_bonferroni(self):
         cases = [("0", 50, 3, "%g" % (3 / 51)), ("0.2", 50, 3, "0.6"), ("0.5", 50, 3, "1"),
-                 ("0.01", 1000, 1, "0.01"), ("0", 0, 3, "NA")]
+                 ("0.01", 1000, 1, "0.01"), ("0", 0, 3, "NA"), ("NA", 50, 3, "NA")]
         for p, permutations, regions, expected in cases:
             self.assertEqual(summary.bonferroni(p, permutations, regions), expected)
 
-    def region_files(self, mode, summary_line, blocks=2):
+    def region_files(self, mode, records):
+        """A region folder with three markers, three haplotypes and orvane's run
+        record: `records`, one dict per run, the last one current."""
         folder = os.path.join(WORK, "region-" + mode)
         shutil.rmtree(folder, ignore_errors=True)
         os.makedirs(folder)
-        header = "GeneticDistance\tMarkers\tZ-score\n0\t0\t1\n0.1\t1\t2\n0.2\t2\t3\nsummary\n"
-        with open(os.path.join(folder, "orvane.dat-results"), "w") as f:
-            for _ in range(blocks - 1):
-                f.write(header + "0\t1\t1\t1\t0\t1\t1\t1\t0\t1\t1\t1\t\n")
-            f.write(header + summary_line + "\n")
+        with open(os.path.join(folder, "orvane.dat-results.jsonl"), "w") as f:
+            f.write("".join(json.dumps(r) + "\n" for r in records))
         with open(os.path.join(folder, "orvane.markers.tsv"), "w") as f:
             f.write("index\tchrom\tpos\tid\tref\talt\tcm\n")
             for k in range(3):
@@ -146,46 +135,55 @@ class Summary(unittest.TestCase):
             f.write("identifier\tsample\thaplotype\tphenotype\n1\tA\t1\t2\n2\tA\t2\t2\n3\tB\t1\t1\n")
         return folder
 
-    def test_trait_row_reads_the_last_block(self):
-        folder = self.region_files("q", "2\t5.5\t3.1\t0\t1\t2.5\t1.9\t0.04\t0\t-3\t2.2\t0.5\t")
-        row = summary.region_row("r", "5", 99, 102, folder, "q", 100, 4)
+    @staticmethod
+    def record(mode, scheme, statistics, omnibus, count=100, warnings=()):
+        return {"version": "0.2.0", "mode": mode, "permutation": {"scheme": scheme, "count": count},
+                "statistics": {name: {"peak": peak, "value": value, "minus_log10_p": logp,
+                                      "permutation_p": p}
+                               for name, (peak, value, logp, p) in statistics.items()},
+                "omnibus_p": omnibus, "warnings": list(warnings)}
+
+    def test_trait_row_reads_the_last_record(self):
+        older = self.record("q", "joint", {"cluster": (0, 1, 1, 0.5), "T": (0, 1, 1, 0.5),
+                                           "Z": (0, 1, 1, 0.5)}, 0.5)
+        current = self.record("q", "joint", {"cluster": (2, 5.5, 3.1, 0.0099), "T": (1, 2.5, 1.9, 0.04),
+                                             "Z": (0, -3, 2.2, 0.5)}, 0.0198)
+        folder = self.region_files("q", [older, current])
+        row = summary.region_row("r", "5", 99, 102, folder, "q", 4)
         self.assertEqual(dict(zip(summary.columns("q"), row)), {
             "region": "r", "chrom": "5", "start": "99", "end": "102", "samples": "2",
             "haplotypes": "3", "markers": "3", "predicted_id": "m2", "predicted_pos": "102",
             "predicted_cm": "0.2", "score": "5.5", "minus_log10_p": "3.1",
-            "permutation_p": "0", "permutations": "100", "bonferroni_p": "%g" % (4 / 101),
+            "permutation_p": "0.0099", "permutations": "100", "bonferroni_p": "0.0792",
             "single_id": "m1", "single_pos": "101", "single_minus_log10_p": "1.9",
             "single_permutation_p": "0.04", "mw_id": "m0", "mw_pos": "100",
-            "mw_minus_log10_p": "2.2", "mw_permutation_p": "0.5", "warnings": "0"})
+            "mw_minus_log10_p": "2.2", "mw_permutation_p": "0.5",
+            "permutation_scheme": "joint", "omnibus_p": "0.0198", "warnings": "0"})
 
-    def test_regions_without_a_cluster_are_found(self):
-        # Every window of the last block without a cluster (trait mode -1e+07,
-        # case/control 0): no cluster test, whatever the permutation p says.
-        # An earlier block with scores does not count. The row keeps orvane's values.
-        for mode, empty, line in [("q", "-1e+07", "0\t0\t-0\t0\t1\t2.5\t1.9\t0.04\t0\t-3\t2.2\t0.5\t"),
-                                  ("s", "0", "2\t0\t-0\t0\t0\t9\t2.1")]:
-            folder = self.region_files(mode, line)
-            with open(os.path.join(folder, "orvane.dat-results"), "w") as f:
-                for score, summary_line in (("2.5", line), (empty, line)):
-                    f.write("GeneticDistance\tMarkers\tScore\n")
-                    f.write("".join("0\t%d\t%s\t0\n" % (k, score) for k in range(3)))
-                    f.write("Orvane:predicted_Pos\n" + summary_line + "\n")
-            row = dict(zip(summary.columns(mode),
-                           summary.region_row("r", "5", 99, 102, folder, mode, 100, 4)))
-            self.assertEqual(row["permutation_p"], "0", mode)
-            self.assertEqual(row["bonferroni_p"], "%g" % (4 / 101), mode)
-            self.assertTrue(summary.no_cluster(os.path.join(folder, "orvane.dat-results"), mode))
-            with open(os.path.join(folder, "orvane.dat-results"), "a") as f:
-                f.write("GeneticDistance\tMarkers\tScore\n0\t0\t2.5\t0\nOrvane:x\n" + line + "\n")
-            self.assertFalse(summary.no_cluster(os.path.join(folder, "orvane.dat-results"), mode))
+    def test_chained_rows_use_the_cluster_p_and_a_region_without_a_cluster_is_found(self):
+        # The chained scheme has no omnibus p: bonferroni_p comes from the cluster
+        # score's p, a 0 taken as 1/(P+1). A null -log10 p (p = 0) reads inf.
+        chained = self.record("s", "chained", {"cluster": (1, 4, None, 0), "chisq": (0, 9, 2.1, None)},
+                              None, warnings=["no window formed a cluster that could be scored, ..."])
+        folder = self.region_files("s", [chained])
+        row = dict(zip(summary.columns("s"), summary.region_row("r", "5", 99, 102, folder, "s", 4)))
+        self.assertEqual([row[k] for k in ("minus_log10_p", "permutation_p", "bonferroni_p",
+                                           "permutation_scheme", "omnibus_p")],
+                         ["inf", "0", "%g" % (4 / 101), "chained", "NA"])
+        region = study.Region("r", "5", 99, 102)
+        self.assertEqual(summary.without_cluster([region], {"r": folder}, "s"), ["r"])
+        joint = self.record("s", "joint", {"cluster": (1, 4, 3, 0.2), "chisq": (0, 9, 2.1, 0.01)}, 0.02)
+        folder = self.region_files("s", [chained, joint])
+        self.assertEqual(summary.without_cluster([region], {"r": folder}, "s"), [])
 
-    def test_case_control_row_and_a_wrong_summary(self):
-        folder = self.region_files("s", "1\t4\t3.2\t0.25\t0\t9\t2.1", blocks=1)
-        row = summary.region_row("r", "5", 99, 102, folder, "s", 100, 2)
-        self.assertEqual(row[7:], ["m1", "101", "0.1", "4", "3.2", "0.25", "100", "0.5",
-                                   "m0", "100", "2.1", "0"])
+    def test_a_record_of_another_mode_or_none_is_an_error(self):
+        folder = self.region_files("s", [self.record("s", "joint", {"cluster": (1, 4, 3, 0.2),
+                                                                     "chisq": (0, 9, 2.1, 0.01)}, 0.02)])
         with self.assertRaises(summary.SummaryError):
-            summary.region_row("r", "5", 99, 102, folder, "q", 100, 2)
+            summary.region_row("r", "5", 99, 102, folder, "q", 2)
+        os.remove(os.path.join(folder, "orvane.dat-results.jsonl"))
+        with self.assertRaisesRegex(summary.SummaryError, "no run record"):
+            summary.region_row("r", "5", 99, 102, folder, "s", 2)
 
 
 class Warnings(unittest.TestCase):

@@ -56,6 +56,7 @@ def make_report():
                   "320", "48", "rs_very_long_marker_identifier_%d" % k, "8150000", "12.345678",
                   "4.56789", "3.21", "0.004", "1000", "0.008", "rs_another_long_identifier",
                   "8160000", "2.5", "0.01", "rs_third_long_identifier", "8170000", "2.2", "0.02",
+                  "joint", "0.006",
                   summary.warnings_cell(found)]
         rows.append("\t".join(values))
     path = write("summary.tsv", "\t".join(header) + "\n" + "\n".join(rows) + "\n")

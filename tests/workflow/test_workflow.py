@@ -113,8 +113,9 @@ def by_hand(config, name, chrom, start, end, vcf):
     markers = read_tsv(os.path.join(folder, "hand.markers.tsv"))
     haplotypes = read_tsv(os.path.join(folder, "hand.haplotypes.tsv"))
     predicted, single = markers[int(summary[0])], markers[int(summary[4])]
-    p = float(summary[3])
-    corrected = min(1.0, (p if p > 0 else 1.0 / (PERMUTATIONS + 1)) * 3)
+    with open(os.path.join(folder, "hand.dat-results.jsonl")) as f:
+        omnibus = json.loads(f.read().splitlines()[-1])["omnibus_p"]
+    corrected = min(1.0, omnibus * 3)
     return {"samples": str(len({h["sample"] for h in haplotypes})),
             "haplotypes": str(len(haplotypes)), "markers": str(len(markers)),
             "predicted_id": predicted["id"], "predicted_pos": predicted["pos"],
@@ -122,7 +123,8 @@ def by_hand(config, name, chrom, start, end, vcf):
             "minus_log10_p": summary[2], "permutation_p": summary[3],
             "permutations": str(PERMUTATIONS), "bonferroni_p": "%g" % corrected,
             "single_id": single["id"], "single_pos": single["pos"],
-            "single_minus_log10_p": summary[6]}
+            "single_minus_log10_p": summary[6], "permutation_scheme": "joint",
+            "omnibus_p": "%g" % omnibus}
 
 
 def region_warnings(config, name):

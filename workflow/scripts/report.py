@@ -40,8 +40,14 @@ def read_tsv(path):
 
 
 def effective_p(row):
-    """The permutation p drawn in the overview: 0 is below 1/(P+1)."""
-    p, permutations = float(row["permutation_p"]), int(row["permutations"])
+    """The regional p drawn in the overview: the omnibus p when there is one,
+    else the cluster score's permutation p, whose 0 is below 1/(P+1)."""
+    regional = row.get("omnibus_p", "NA")
+    if regional == "NA":
+        regional = row["permutation_p"]
+    if regional == "NA":
+        return float("nan")
+    p, permutations = float(regional), int(row["permutations"])
     if p == 0 and permutations > 0:
         return 1.0 / (permutations + 1)
     return p if p > 0 else float("nan")
@@ -85,7 +91,7 @@ def overview_svg(rows, lengths):
     ax.set_xlabel("position (Mb)")
     ax.set_ylabel("chromosome")
     bar = fig.colorbar(plt.cm.ScalarMappable(norm=norm, cmap=cmap), ax=ax)
-    bar.set_label("permutation p")
+    bar.set_label("regional p")
     bar.ax.set_gid("colour-bar")
     fig.tight_layout()
     out = io.StringIO()
@@ -141,24 +147,28 @@ def write(out, summary, versions, params, config, command, lengths, plots, witho
     records = [dict(zip(header, r)) for r in rows]
 
     def significant(i):
+        # Without a cluster only the omnibus p (joint scheme) still tests the region.
         value = records[i]["bonferroni_p"]
+        joint = records[i].get("permutation_scheme") == "joint"
         return (value != "NA" and float(value) < 0.05
-                and records[i]["region"] not in without_cluster)
+                and (joint or records[i]["region"] not in without_cluster))
 
     parts = ["<!DOCTYPE html>", '<html lang="en"><head><meta charset="utf-8">',
              "<title>orvane study report</title>", f"<style>{STYLE}</style></head><body>",
              "<h1>orvane study report</h1>",
              f"<p>{len(records)} regions; mode {html.escape(str(config.get('mode', 's')))}; "
              f"phasing {html.escape(str(config.get('phasing', 'none')))}. Rows whose "
-             "bonferroni_p is below 0.05 are shaded. bonferroni_p is the permutation p "
-             "times the number of regions, at most 1, with a permutation p of 0 taken "
-             "as 1/(P+1).</p>",
+             "bonferroni_p is below 0.05 are shaded. bonferroni_p is the omnibus p (the "
+             "region's test over the cluster score and the single-marker statistics) times "
+             "the number of regions, at most 1; with the chained permutation scheme it is "
+             "the cluster score's permutation p instead, a p of 0 taken as 1/(P+1).</p>",
              "<h2>Summary</h2>", table(header, rows, significant, "summary")]
     if without_cluster:
         parts.append('<p class="warning">No window formed a cluster in ' +
                      html.escape(", ".join(without_cluster)) + ": the predicted position and "
-                     "the permutation p-value of such a region are conventions that mean "
-                     "nothing (and are not shaded above).</p>")
+                     "the cluster score's permutation p-value of such a region are conventions "
+                     "that mean nothing; its omnibus p rests on the single-marker statistics "
+                     "alone.</p>")
     parts.append(warnings_section(records, warnings or {}))
     parts += ["<h2>Genome overview</h2>", overview_svg(records, lengths), "<h2>Regions</h2>"]
     for record in records:
