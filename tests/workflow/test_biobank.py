@@ -6,8 +6,8 @@ and every region's converted files and results must be the same bytes.
 usage: test_biobank.py CASE ORVANE ORVANE_VCF ORVANE_PLOT SOURCE_DIR WORK_DIR
   CASE phased:   every sample phased, phasing none; the VCF against a PGEN
                  (plink2 --make-pgen), a BGEN exported by plink2 (REF last,
-                 bgen_ref: last) and a BGEN written here to the format's
-                 layout (REF first, the default bgen_ref)
+                 the default bgen_ref) and a BGEN written here to the
+                 format's layout (REF first, bgen_ref: first)
   CASE unphased: the study as bundled (a third unphased), phased by Beagle;
                  the VCF against a PGEN
 Exits 77 (skipped) when snakemake, plink2 or (unphased) beagle is missing.
@@ -76,10 +76,10 @@ def sources(folder):
         # plink2 writes phased BGEN 1.2, REF last unless told otherwise.
         exported = os.path.join(WORK, "study-plink2")
         sh("plink2", "--pfile", prefix, "--export", "bgen-1.2", "--out", exported)
-        inputs["bgen-plink2"] = {"bgen": exported + ".bgen", "bgen_ref": "last"}
+        inputs["bgen-plink2"] = {"bgen": exported + ".bgen"}
         written = os.path.join(WORK, "study-layout.bgen")
         write_bgen(vcf, written)
-        inputs["bgen-layout"] = {"bgen": written}
+        inputs["bgen-layout"] = {"bgen": written, "bgen_ref": "first"}
     return inputs
 
 
@@ -119,6 +119,8 @@ def main():
                               "--cores", "2", "--configfile", write_config(name, genotypes, folder)],
                              cwd=WORK, capture_output=True, text=True)
         check(run.returncode == 0, f"{name}: snakemake status {run.returncode}\n{run.stderr[-3000:]}")
+        check(("bgen_ref is not set" in run.stderr) == (name == "bgen-plink2"),
+              f"{name}: a warning when, and only when, bgen_ref is left to its default")
         if name == "vcf" or run.returncode != 0:
             continue
         for path in ["summary.tsv"] + [f"regions/{r}/{f}" for r in REGIONS for f in REGION_FILES]:

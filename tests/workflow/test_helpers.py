@@ -125,10 +125,10 @@ class Regions(unittest.TestCase):
         # A BGEN is read ref-last whatever its orientation; ref-first ones are
         # turned afterwards. The flank widens the range, never below position 1.
         region = study.Region("r", "chr2", 1000, 2000)
-        cases = [({"bgen": "d/b.bgen"}, 0, ["--bgen", "d/b.bgen", "ref-last", "--sample",
-                                            "d/b.sample", "--chr", "chr2", "--from-bp", "1001",
-                                            "--to-bp", "2000", "--output-chr", "chrM"], True),
-                 ({"bgen": "b.bgen", "bgen_ref": "last"}, 500,
+        cases = [({"bgen": "d/b.bgen", "bgen_ref": "first"}, 0,
+                  ["--bgen", "d/b.bgen", "ref-last", "--sample", "d/b.sample", "--chr", "chr2",
+                   "--from-bp", "1001", "--to-bp", "2000", "--output-chr", "chrM"], True),
+                 ({"bgen": "b.bgen"}, 500,
                   ["--bgen", "b.bgen", "ref-last", "--sample", "b.sample", "--chr", "chr2",
                    "--from-bp", "501", "--to-bp", "2500", "--output-chr", "chrM"], False),
                  ({"pgen": "p"}, 5000, ["--pfile", "p", "--chr", "chr2", "--from-bp", "1",
@@ -138,6 +138,10 @@ class Regions(unittest.TestCase):
             self.assertEqual(study.turns_alleles(config), turned)
         self.assertNotIn("--output-chr", study.plink2_arguments(
             {"pgen": "p"}, study.Region("r", "2", 1, 2), 0))
+        # Left to its default, bgen_ref is named in a warning; set, it is not.
+        self.assertIn("bgen_ref is not set: b.bgen is read with REF as each variant's last",
+                      study.config_warnings({"bgen": "b.bgen"})[0])
+        self.assertEqual(study.config_warnings({"bgen": "b.bgen", "bgen_ref": "last"}), [])
 
     def test_swap_alleles(self):
         lines = ["##fileformat=VCFv4.3\n", "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\ta\tb\n",

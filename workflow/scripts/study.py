@@ -10,8 +10,10 @@ PHASERS = ("none", "beagle", "shapeit4")
 # The genotype sources a study may give, one of them: a VCF/BCF, or a
 # biobank's BGEN 1.2 or PLINK 2 fileset, read through plink2.
 SOURCES = ("vcf", "bgen", "pgen")
-# Which allele of each BGEN variant is REF: BGEN itself does not say.
+# Which allele of each BGEN variant is REF: BGEN itself does not say. The
+# default is how plink2 exports BGEN (the one writer Debian ships).
 BGEN_REF = ("first", "last")
+BGEN_REF_DEFAULT = "last"
 # Characters a region's directory name and Snakemake wildcard value may hold.
 UNSAFE = re.compile(r"[^A-Za-z0-9_.+-]")
 
@@ -171,7 +173,7 @@ def check_config(config):
     if config.get("tile") and not config.get("vcf"):
         raise ConfigError("config: tile", "tiles are laid out from a VCF; with 'bgen' or "
                                           "'pgen' give the regions as a BED file ('regions')")
-    if config.get("bgen") and str(config.get("bgen_ref", "first")) not in BGEN_REF:
+    if config.get("bgen") and bgen_ref(config) not in BGEN_REF:
         raise ConfigError("config: bgen_ref", f"'{config['bgen_ref']}' must be first (REF is "
                                               "each variant's first allele) or last")
     if str(config.get("mode", "s")) not in ("s", "q"):
@@ -286,13 +288,29 @@ def turns_alleles(config):
     """Whether the region plink2 exports must have its alleles turned
     (swap_alleles.py): a BGEN whose first allele is REF, which plink2 reads
     ref-last."""
-    return genotype_source(config) == "bgen" and str(config.get("bgen_ref", "first")) == "first"
+    return genotype_source(config) == "bgen" and bgen_ref(config) == "first"
+
+
+def bgen_ref(config):
+    return str(config.get("bgen_ref", BGEN_REF_DEFAULT))
+
+
+def config_warnings(config):
+    """Settings left to a default that may well be wrong for the data."""
+    warnings = []
+    if config.get("bgen") and not config.get("bgen_ref"):
+        warnings.append(f"{PROGRAM}: warning: config: bgen_ref is not set: {config['bgen']} is "
+                        "read with REF as each variant's last allele, as plink2 exports BGEN; "
+                        "set bgen_ref: first for files that list REF first (raw UK Biobank "
+                        "files), or REF and ALT swap at every site")
+    return warnings
 
 
 def plink2_arguments(config, region, flank_bp):
     """plink2's input and the region (with its flank) out of a BGEN or PLINK 2
-    fileset. BGEN names no REF allele: bgen_ref says which one it is (raw UK
-    Biobank files are ref-first, BGEN files that plink2 exports ref-last);
+    fileset. BGEN names no REF allele: bgen_ref says which one it is (BGEN
+    files that plink2 exports are ref-last, the default; raw UK Biobank files
+    ref-first);
     read the wrong way, every REF and ALT swap, and with them the allele codes
     and the sign of a trait's T. A BGEN is always read ref-last, as plink2
     keeps its haplotypes in order only so (see swap_alleles.py), and turned
