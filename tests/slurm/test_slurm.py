@@ -206,7 +206,7 @@ def main():
     check(fault.returncode != 0, "a cancelled job must fail the run")
     check(job_record(jobid)[1] == "CANCELLED", f"scontrol: job {jobid} {job_record(jobid)}")
     check(status(jobid) == "failed", "status.py: a cancelled job is failed")
-    check(f"Error executing rule analyse on cluster" in err and f"external: {jobid}" in err
+    check("Error executing rule analyse on cluster" in err and f"external: {jobid}" in err
           and f"region={CANCELLED}" in err,
           f"the run names the cancelled job:\n{err[-3000:]}")
     jobs = record_jobs("fault", submitted(err), table)
