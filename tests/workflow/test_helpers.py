@@ -5,6 +5,7 @@ reading orvane's run record and the map formats.
 usage: test_helpers.py SCRIPTS_DIR WORK_DIR
 """
 import json
+import io
 import os
 import shutil
 import subprocess
@@ -17,6 +18,7 @@ import checks  # noqa: E402
 import study  # noqa: E402
 import summary  # noqa: E402
 import report  # noqa: E402
+import swap_alleles  # noqa: E402
 
 SCHEMA = checks.load_schema(os.path.join(SCRIPTS, "..", "config.schema.yaml"))
 
@@ -98,6 +100,68 @@ class Regions(unittest.TestCase):
             with self.assertRaises(study.ConfigError) as caught:
                 study.check_config({**base, **change})
             self.assertIn(message, str(caught.exception))
+
+    def test_genotype_sources(self):
+        base = {"pheno": __file__, "params": __file__, "outdir": "x", "regions": __file__}
+        bgen = write("b.bgen", "")
+        write("b.sample", "")
+        for name in ("p.pgen", "p.pvar", "p.psam"):
+            write(name, "")
+        pgen = os.path.join(WORK, "p")
+        study.check_config({**base, "bgen": bgen, "bgen_ref": "last"})
+        study.check_config({**base, "pgen": pgen})
+        cases = [({}, "one of 'vcf', 'bgen' or 'pgen'"),
+                 ({"vcf": __file__, "pgen": pgen}, "not vcf and pgen"),
+                 ({"bgen": bgen, "bgen_ref": "second"}, "must be first"),
+                 ({"pgen": pgen, "regions": None, "tile": {"chromosomes": [1]}},
+                  "with 'bgen' or 'pgen' give the regions"),
+                 ({"bgen": write("lone.bgen", "")}, "lone.sample: no such file"),
+                 ({"pgen": pgen + "x"}, "px.pgen: no such file (the pgen input needs "
+                                        "px.pgen, px.pvar, px.psam)")]
+        for change, message in cases:
+            config = {**base, **change}
+            study.drop_unset(config)
+            with self.assertRaises(study.ConfigError) as caught:
+                study.check_config(config)
+            self.assertIn(message, str(caught.exception))
+
+    def test_plink2_arguments(self):
+        # A BGEN is read ref-last whatever its orientation; ref-first ones are
+        # turned afterwards. The flank widens the range, never below position 1.
+        region = study.Region("r", "chr2", 1000, 2000)
+        cases = [({"bgen": "d/b.bgen", "bgen_ref": "first"}, 0,
+                  ["--bgen", "d/b.bgen", "ref-last", "--sample", "d/b.sample", "--chr", "chr2",
+                   "--from-bp", "1001", "--to-bp", "2000", "--output-chr", "chrM"], True),
+                 ({"bgen": "b.bgen"}, 500,
+                  ["--bgen", "b.bgen", "ref-last", "--sample", "b.sample", "--chr", "chr2",
+                   "--from-bp", "501", "--to-bp", "2500", "--output-chr", "chrM"], False),
+                 ({"pgen": "p"}, 5000, ["--pfile", "p", "--chr", "chr2", "--from-bp", "1",
+                                        "--to-bp", "7000", "--output-chr", "chrM"], False)]
+        for config, flank, expected, turned in cases:
+            self.assertEqual(study.plink2_arguments(config, region, flank), expected)
+            self.assertEqual(study.turns_alleles(config), turned)
+        self.assertNotIn("--output-chr", study.plink2_arguments(
+            {"pgen": "p"}, study.Region("r", "2", 1, 2), 0))
+        # Left to its default, bgen_ref is named in a warning; set, it is not.
+        self.assertIn("bgen_ref is not set: b.bgen is read with REF as each variant's last",
+                      study.config_warnings({"bgen": "b.bgen"})[0])
+        self.assertEqual(study.config_warnings({"bgen": "b.bgen", "bgen_ref": "last"}), [])
+
+    def test_swap_alleles(self):
+        lines = ["##fileformat=VCFv4.3\n", "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\ta\tb\n",
+                 "1\t10\tx\tA\tG\t.\t.\t.\tGT\t0|1\t1|1\n",
+                 "1\t11\ty\tC\tT,G\t.\t.\t.\tGT\t0|2\t./.\n",
+                 "1\t12\tz\tT\tC\t.\t.\t.\tGT\t0/1\t.|0\n"]
+        out, warnings = io.StringIO(), []
+        swap_alleles.swap(lines, out, warnings.append)
+        self.assertEqual(out.getvalue(), "".join(lines[:2]) +
+                         "1\t10\tx\tG\tA\t.\t.\t.\tGT\t1|0\t0|0\n"
+                         "1\t12\tz\tC\tT\t.\t.\t.\tGT\t1/0\t.|1\n")
+        self.assertEqual(len(warnings), 1)
+        self.assertIn("1 site(s) with more than two alleles left out", warnings[0])
+        self.assertIn("first 1:11", warnings[0])
+        with self.assertRaises(ValueError):
+            swap_alleles.swap(["1\t10\tx\tA\tG\t.\t.\t.\tGT:DS\t0|1:1\n"], out, warnings.append)
 
     def test_converter_arguments(self):
         region = study.Region("r", "2", 10, 20)
