@@ -283,7 +283,7 @@ class ConfigChecks(unittest.TestCase):
                  ({"minmaf": 0.05}, "unknown key 'minmaf' (did you mean 'min_maf'?)"),
                  ({"tile": {"chromosomes": [1], "size": 2}},
                   "config: tile: unknown key 'size' (did you mean 'size_mb'?)"),
-                 ({"zzz": 1}, "unknown key 'zzz'; the known keys: bgen, bin,")]
+                 ({"zzz": 1}, "unknown key 'zzz'; the known keys: bgen, bgen_ref, bin,")]
         for change, message in cases:
             with self.assertRaises(study.ConfigError) as caught:
                 checks.check_keys({**base, **change}, SCHEMA)
