@@ -24,6 +24,7 @@
 #include "model/parameter_file.h"
 #include "model/parameter_warnings.h"
 #include "model/progress.h"
+#include "model/scan_warnings.h"
 #include "model/text_output.h"
 #include "model/warnings.h"
 #include "scoring/joint_permutation.h"
@@ -53,14 +54,7 @@ Warnings loadInputs(AnalysisState& state, const CommandLine& commandLine,
                          "the fourth and last, so none is read (ignored:" + extra +
                          ") and every gap is 0.0001; give exactly four arguments");
     }
-    if (state.windowSize > state.nMarkers) {
-        warnings.add(commandLine.parameterFile, 0,
-                     "windowSize " + std::to_string(state.windowSize) + " is larger than the " +
-                         std::to_string(state.nMarkers) + " markers of " + commandLine.dataFile +
-                         ": every window covers the whole map, so every marker has the same "
-                         "clusters; give a window of at most " + std::to_string(state.nMarkers) +
-                         " markers");
-    }
+    warnings.append(warnAboutWindowSize(state, commandLine.parameterFile, commandLine.dataFile));
     if (state.qtlMode) warnAboutTraits(state, commandLine.dataFile, warnings);
     warnAboutMissingAlleles(state, commandLine.dataFile, warnings);
     // A window wider than the map covers the whole map.
@@ -87,23 +81,7 @@ int64_t countBlocks(const std::string& path) {
 // of 0 derived from windows with too many identical pairs.
 void warnAboutClusters(const AnalysisState& state, const ScanCounts& counts, ProgressLine& progress,
                        std::vector<std::string>& printed) {
-    Warnings warnings;
-    if (counts.windows > 0 && counts.withoutCluster == counts.windows) {
-        warnings.add("", 0,
-                     "no window formed a cluster that could be scored, so every cluster score is " +
-                         std::string(state.qtlMode ? "-1e+07" : "0") +
-                         ": the predicted position and its permutation p-value are conventions "
-                         "that mean nothing; try a larger epsilon or a smaller minPtsQuantile");
-    }
-    if (counts.zeroRadius > 0) {
-        warnings.add("", 0,
-                     "the radius came out 0 in " + std::to_string(counts.zeroRadius) + " of " +
-                         std::to_string(counts.windows) +
-                         " windows: more than the epsilon fraction " + formatReal(state.epsilonFraction) +
-                         " of their haplotype pairs are closer than 0.1 (identical, or differing only "
-                         "at markers of little weight), so no two haplotypes are neighbours there; "
-                         "give a fraction above the share of such pairs");
-    }
+    const Warnings warnings = warnAboutScan(state, counts);
     if (warnings.messages().empty()) return;
     progress.finish();
     warnings.print(stderr);

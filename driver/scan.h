@@ -11,18 +11,12 @@
 #include "cluster/pattern_clustering.h"
 #include "driver/result_file.h"
 #include "model/analysis_state.h"
+#include "model/scan_warnings.h"
 #include "model/text_output.h"
 
 namespace orvane {
 
 class ProgressLine;
-
-// What the windows of a scan were like, for the run's warnings.
-struct ScanCounts {
-    int32_t windows = 0;
-    int32_t withoutCluster = 0;  // no cluster scored: the no-cluster score
-    int32_t zeroRadius = 0;  // a radius derived from the pairs came out 0
-};
 
 // The clusters of every marker, kept for the permutation test.
 std::vector<WindowClusters> scanCaseControl(AnalysisState& state, int threads, OutputFile& report,

@@ -14,7 +14,7 @@ constexpr double kRelativeSlack = 1e-12;
 
 }  // namespace
 
-MarkerRun shortestRunHolding(const std::vector<double>& weights, double level) {
+MarkerRun shortestRunHolding(const std::vector<double>& weights, double level, int32_t holding) {
     const int32_t n = static_cast<int32_t>(weights.size());
     MarkerRun best;
     best.last = n - 1;
@@ -26,16 +26,19 @@ MarkerRun shortestRunHolding(const std::vector<double>& weights, double level) {
     const double need = level * total * (1.0 - kRelativeSlack);
     int32_t bestLength = n + 1;
     double bestSum = -1.0;
-    // For every last marker, the latest first marker whose run still holds enough.
+    // For every last marker, the latest first marker whose run still holds enough
+    // (and, with `holding`, starts at or before it).
+    if (holding >= n) holding = n - 1;
     int32_t first = 0;
     double sum = 0.0;
     for (int32_t last = 0; last < n; ++last) {
         sum += weights[static_cast<size_t>(last)];
-        while (first < last && sum - weights[static_cast<size_t>(first)] >= need) {
+        const int32_t latest = holding >= 0 ? std::min(last, holding) : last;
+        while (first < latest && sum - weights[static_cast<size_t>(first)] >= need) {
             sum -= weights[static_cast<size_t>(first)];
             ++first;
         }
-        if (sum < need) continue;
+        if (last < holding || sum < need) continue;
         const int32_t length = last - first + 1;
         // Sums that differ by rounding alone count as equal: the earlier run stays.
         if (length < bestLength || (length == bestLength && sum > bestSum + kRelativeSlack * total)) {

@@ -18,8 +18,12 @@ struct MarkerRun {
 
 // The shortest run of consecutive markers whose weights (non-negative) add up to
 // at least `level` of their total; among runs of that length the one holding
-// most, then the earliest. All weights zero: the whole map.
-MarkerRun shortestRunHolding(const std::vector<double>& weights, double level);
+// most, then the earliest. All weights zero: the whole map. With `holding` (a
+// marker, from 0) only runs that contain that marker count: the shortest run
+// alone may leave out a narrow peak beside a broad shoulder of nearly equal
+// weights, and an interval around a statistic must hold its own peak.
+MarkerRun shortestRunHolding(const std::vector<double>& weights, double level,
+                             int32_t holding = -1);
 
 // Weights exp(-scale / 2 x (max e - e) / max e) of the evidences e (chi-square
 // like; max e taken as at least 1), normalised to sum to 1: each marker weighs by

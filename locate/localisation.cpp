@@ -21,11 +21,11 @@ std::vector<double> cumulativeCm(const AnalysisState& state) {
 }
 
 IntervalRow rowFromWeights(Statistic statistic, const char* construction,
-                           std::vector<double> weights, double level) {
+                           std::vector<double> weights, double level, int32_t holding = -1) {
     IntervalRow row;
     row.statistic = statistic;
     row.construction = construction;
-    row.run = shortestRunHolding(weights, level);
+    row.run = shortestRunHolding(weights, level, holding);
     row.weights = std::move(weights);
     return row;
 }
@@ -61,19 +61,26 @@ Localisation locate(AnalysisState& state, const LocateOptions& options, int thre
 
     Localisation result;
     result.cm = cumulativeCm(state);
+    result.counts = scores.counts;
     for (size_t s = 0; s < statistics.size(); ++s) {
         const Statistic statistic = statistics[s];
         const std::vector<double> evidence = evidenceOf(scores, statistic);
-        result.peaks.push_back(peakOf(evidence));
+        // Without any cluster every cluster score is the same convention: no
+        // peak, and an interval over it would only look like one.
+        const bool defined = statistic != Statistic::Cluster || !scores.counts.noClusterAnywhere();
+        const int32_t peak = peakOf(evidence);
+        result.peaks.push_back(defined ? peak : -1);
         if (options.support) {
             result.rows.push_back(rowFromWeights(statistic, "support",
                                                  supportWeights(evidence, supportScale(statistic, trait)),
-                                                 options.level));
+                                                 options.level, peak));
+            result.rows.back().defined = defined;
         }
         if (options.bootstrap) {
             result.rows.push_back(rowFromWeights(statistic, "bootstrap",
                                                  peakShares(replicatePeaks[s], state.nMarkers),
                                                  options.level));
+            result.rows.back().defined = defined;
         }
         if (isSingleMarker(statistic)) result.rows.push_back(credibleRow(statistic, scores, trait, options.level));
     }
@@ -87,7 +94,13 @@ std::string locationTable(const Localisation& result) {
     text << '\n';
     for (size_t m = 0; m < result.cm.size(); ++m) {
         text << static_cast<int32_t>(m) << '\t' << result.cm[m];
-        for (const IntervalRow& row : result.rows) text << '\t' << row.weights[m];
+        for (const IntervalRow& row : result.rows) {
+            if (row.defined) {
+                text << '\t' << row.weights[m];
+            } else {
+                text << "\tNA";
+            }
+        }
         text << '\n';
     }
     return text.text();
@@ -97,6 +110,11 @@ std::string intervalTable(const Localisation& result, double level) {
     TextBuffer text;
     text << "statistic\tconstruction\tlevel\tfirst_marker\tlast_marker\tfirst_cm\tlast_cm\tmarkers\twidth_cm\n";
     for (const IntervalRow& row : result.rows) {
+        if (!row.defined) {
+            text << statisticName(row.statistic) << '\t' << row.construction << '\t' << level
+                 << "\tNA\tNA\tNA\tNA\tNA\tNA\n";
+            continue;
+        }
         const double first = result.cm[static_cast<size_t>(row.run.first)];
         const double last = result.cm[static_cast<size_t>(row.run.last)];
         text << statisticName(row.statistic) << '\t' << row.construction << '\t' << level << '\t'
@@ -110,8 +128,12 @@ std::string summaryLines(const Localisation& result, bool traitMode, double leve
     TextBuffer text;
     const std::vector<Statistic> statistics = statisticsOf(traitMode);
     for (size_t s = 0; s < statistics.size(); ++s) {
-        text << "orvane-locate: " << statisticName(statistics[s]) << ": peak at marker "
-             << result.peaks[s];
+        text << "orvane-locate: " << statisticName(statistics[s]);
+        if (result.peaks[s] < 0) {
+            text << ": no peak and no interval (no window formed a cluster)\n";
+            continue;
+        }
+        text << ": peak at marker " << result.peaks[s];
         for (const IntervalRow& row : result.rows) {
             if (row.statistic != statistics[s]) continue;
             const double width = result.cm[static_cast<size_t>(row.run.last)] -

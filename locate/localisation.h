@@ -18,11 +18,15 @@ struct IntervalRow {
     std::string construction;  // support, bootstrap or credible
     MarkerRun run;
     std::vector<double> weights;  // per marker, summing to 1
+    // False where the statistic means nothing (no window formed a cluster): the
+    // tables say NA instead of a run and weights.
+    bool defined = true;
 };
 
 struct Localisation {
     std::vector<double> cm;  // cumulative map position of every marker, in cM
-    std::vector<int32_t> peaks;  // per statistic of the mode
+    std::vector<int32_t> peaks;  // per statistic of the mode; -1 where it has none
+    ScanCounts counts;  // of the observed scan
     std::vector<IntervalRow> rows;  // per statistic: its constructions, then credible
 };
 

@@ -76,6 +76,10 @@ std::optional<LocateOptions> parseLocateCommandLine(int argc, const char* const*
             continue;
         }
         if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
+            if (a != "--replicates" && a != "--level" && a != "--seed" && a != "--out" &&
+                a != "--construction") {
+                return fail("unknown option " + a);
+            }
             if (k + 1 == args.size()) return fail(a + " needs a value");
             const std::string& value = args[++k];
             long long whole = 0;
@@ -102,8 +106,6 @@ std::optional<LocateOptions> parseLocateCommandLine(int argc, const char* const*
                 }
                 options.support = value != "bootstrap";
                 options.bootstrap = value != "support";
-            } else {
-                return fail("unknown option " + a);
             }
             continue;
         }

@@ -147,11 +147,14 @@ LocusScores scanLocus(AnalysisState& state, int threads, bool withEffectVariance
         std::vector<int64_t> ranked;
     };
     std::vector<Scratch> scratch(static_cast<size_t>(threads < 1 ? 1 : threads));
+    // Per marker, so that the workers share nothing they write.
+    std::vector<char> zeroRadius(markers, 0);
     const AnalysisState& scanned = state;
     parallelFor(threads, state.nMarkers, [&](int32_t m, int worker) {
         Scratch& own = scratch[static_cast<size_t>(worker)];
         const size_t k = static_cast<size_t>(m);
         own.clusterer.cluster(scanned, rule, m, own.clusters);
+        zeroRadius[k] = rule.derived && own.clusterer.epsilon() == 0.0;
         if (trait) {
             scores.cluster[k] = traitScore(scanned, own.clusters);
             carriersOf(scanned, m, own.carriers);
@@ -173,6 +176,14 @@ LocusScores scanLocus(AnalysisState& state, int threads, bool withEffectVariance
             if (withEffectVariance) scores.effectVariance[k] = logOddsVariance(scanned, m);
         }
     });
+    // As orvane counts them: a window scored without any cluster scores the
+    // no-cluster score.
+    const double noCluster = trait ? kNoClusterTraitScore : 0.0;
+    scores.counts.windows = state.nMarkers;
+    for (size_t k = 0; k < markers; ++k) {
+        scores.counts.withoutCluster += scores.cluster[k] == noCluster;
+        scores.counts.zeroRadius += zeroRadius[k];
+    }
     return scores;
 }
 

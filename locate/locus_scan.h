@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "model/analysis_state.h"
+#include "model/scan_warnings.h"
 
 namespace orvane {
 
@@ -28,6 +29,8 @@ struct LocusScores {
     // allele 1 (single-gene mode), or of the carriers' mean difference in units
     // of the trait's standard deviation; infinite at a marker without both alleles.
     std::vector<double> effectVariance;
+    // What the windows were like, for the same scan warnings as orvane's.
+    ScanCounts counts;
 
     const std::vector<double>& values(Statistic statistic) const;
 };

@@ -15,6 +15,7 @@
 #include "model/haplotype_file.h"
 #include "model/input_error.h"
 #include "model/parameter_file.h"
+#include "model/scan_warnings.h"
 #include "model/text_output.h"
 #include "model/warnings.h"
 
@@ -30,6 +31,7 @@ int run(const orvane::LocateOptions& options) {
     orvane::loadParameterFile(state, options.parameterFile, &warnings);
     orvane::readMarkerDistances(state, options.distanceFile ? &*options.distanceFile : nullptr,
                                 &warnings);
+    warnings.append(orvane::warnAboutWindowSize(state, options.parameterFile, options.dataFile));
     if (state.qtlMode) orvane::warnAboutTraits(state, options.dataFile, warnings);
     orvane::warnAboutMissingAlleles(state, options.dataFile, warnings);
     state.windowSize = std::min(state.windowSize, state.nMarkers);
@@ -39,6 +41,8 @@ int run(const orvane::LocateOptions& options) {
     if (threads.warning) warnings.add("", 0, *threads.warning);
     warnings.print(stderr, "orvane-locate");
     const orvane::Localisation result = orvane::locate(state, options, threads.threads);
+    orvane::warnAboutScan(state, result.counts, orvane::NoClusterMeaning::ClusterInterval)
+        .print(stderr, "orvane-locate");
 
     orvane::OutputFile location(options.prefix + ".location.tsv", orvane::OutputFile::Mode::Truncate);
     location << orvane::locationTable(result);

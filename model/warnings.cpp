@@ -12,6 +12,10 @@ void Warnings::add(const std::string& file, long line, const std::string& what) 
     messages_.push_back(text + what);
 }
 
+void Warnings::append(const Warnings& more) {
+    messages_.insert(messages_.end(), more.messages_.begin(), more.messages_.end());
+}
+
 void Warnings::print(std::FILE* out, const char* program, const char* kind) const {
     for (const std::string& message : messages_) {
         std::fprintf(out, "%s: %s: %s\n", program, kind, message.c_str());

@@ -15,6 +15,8 @@ class Warnings {
 public:
     // "FILE:LINE: WHAT"; line 0 leaves the line out, an empty file both.
     void add(const std::string& file, long line, const std::string& what);
+    // Another collection's, after these.
+    void append(const Warnings& more);
     const std::vector<std::string>& messages() const { return messages_; }
     // Each as one line "PROGRAM: warning: ..." (or, where warnings are taken
     // as errors, "PROGRAM: error: ...").

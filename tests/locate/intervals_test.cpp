@@ -52,6 +52,56 @@ TEST(ShortestRunHolding, NoShorterRunHoldsTheLevel) {
     EXPECT_GE(run.share, 0.8);
 }
 
+struct HoldingCase {
+    const char* name;
+    std::vector<double> weights;
+    double level;
+    int32_t holding;
+    int32_t first;
+    int32_t last;
+};
+
+TEST(ShortestRunHolding, HoldsTheGivenMarker) {
+    // A narrow peak at marker 0, a gap, and a broad shoulder of nearly its
+    // height: ten markers of the shoulder hold the level, the peak must still be
+    // inside (0.06 + 0 + 9 x 0.05 of 0.96).
+    std::vector<double> shoulder(20, 0.05);
+    shoulder[0] = 0.06;
+    shoulder[1] = 0.0;
+    const std::vector<HoldingCase> cases = {
+        {"peak at the start", shoulder, 0.5, 0, 0, 10},
+        {"peak at the end", {0.1, 0.1, 0.1, 0.1, 0.1, 0.1, 0.1, 0.1, 0.1, 0.1}, 0.3, 9, 7, 9},
+        {"already inside", {0.0, 0.2, 0.6, 0.2, 0.0}, 0.9, 2, 1, 3},
+        {"held alone", {0.3, 0.0, 0.0, 0.0, 0.7}, 0.5, 4, 4, 4},
+        {"beyond the map: the last marker", {0.5, 0.5}, 0.5, 7, 1, 1},
+    };
+    for (const HoldingCase& c : cases) {
+        const MarkerRun run = shortestRunHolding(c.weights, c.level, c.holding);
+        EXPECT_EQ(run.first, c.first) << c.name;
+        EXPECT_EQ(run.last, c.last) << c.name;
+    }
+    // Without the marker, the shoulder alone.
+    EXPECT_EQ(shortestRunHolding(shoulder, 0.5).first, 2);
+}
+
+TEST(ShortestRunHolding, NoShorterRunThroughTheMarkerHoldsTheLevel) {
+    const std::vector<double> w = {0.02, 0.1, 0.03, 0.25, 0.05, 0.3, 0.01, 0.2, 0.04};
+    const int32_t n = static_cast<int32_t>(w.size());
+    for (int32_t holding = 0; holding < n; ++holding) {
+        const MarkerRun run = shortestRunHolding(w, 0.6, holding);
+        EXPECT_LE(run.first, holding);
+        EXPECT_GE(run.last, holding);
+        EXPECT_GE(run.share, 0.6 - 1e-12);
+        for (int32_t a = 0; a <= holding; ++a) {
+            double sum = 0.0;
+            for (int32_t b = a; b < n && b - a + 1 < run.markers(); ++b) {
+                sum += w[static_cast<size_t>(b)];
+                if (b >= holding) EXPECT_LT(sum, 0.6) << holding << ": " << a << ".." << b;
+            }
+        }
+    }
+}
+
 TEST(SupportWeights, ExponentialInTheRelativeDrop) {
     // Best evidence 4, scale 4: exp(-(4 - e) / 2).
     const std::vector<double> w = supportWeights({0.0, 2.0, 4.0}, 4.0);

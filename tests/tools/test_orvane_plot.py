@@ -130,8 +130,9 @@ EXPECTED_R2 = [0.0, 1 / 15, 1.0, 1.0, 1.0, 9 / 16]
 GENETIC_MAP = "position rate cM\n117490000 1 0\n117504000 1 0.014\n117520000 20 0.334\n"
 INTERVAL_HEADER = ("statistic\tconstruction\tlevel\tfirst_marker\tlast_marker\tfirst_cm\t"
                    "last_cm\tmarkers\twidth_cm\n")
-INTERVAL = (INTERVAL_HEADER + "chisq\tsupport\t0.95\t0\t4\t0\t2\t5\t2\n"
-            "cluster\tbootstrap\t0.95\t2\t4\t1\t2\t3\t1\n")
+# At SINGLE's map positions: 0.05 cM per marker.
+INTERVAL = (INTERVAL_HEADER + "chisq\tsupport\t0.95\t0\t4\t0\t0.2\t5\t0.2\n"
+            "cluster\tbootstrap\t0.95\t2\t4\t0.1\t0.2\t3\t0.1\n")
 
 shutil.rmtree(WORK, ignore_errors=True)
 os.makedirs(WORK)
@@ -254,7 +255,7 @@ for name, args, text in params:
 # A one-marker interval is a line, named by its one marker.
 picture, _ = draw_svg("one_marker_interval", single, "--markers", markers, "--interval",
                       write("o.interval.tsv", INTERVAL_HEADER +
-                            "cluster\tcredible\t0.9\t3\t3\t1.5\t1.5\t1\t0\n"))
+                            "cluster\tcredible\t0.9\t3\t3\t0.15\t0.15\t1\t0\n"))
 check(picture is not None and "interval-credible" in picture.groups
       and picture.has_text("cluster 90 % credible interval: rs103")
       and not picture.has_text("rs103 to"), "one-marker interval")
@@ -268,10 +269,36 @@ check(p.returncode == 0 and "--interval" in p.stdout, "--help")
 # An interval file without a row for the cluster statistic shades nothing.
 picture, err = draw_svg("no_cluster_row", single, "--interval",
                         write("c.interval.tsv", INTERVAL_HEADER + "T\tsupport\t0.9\t1\t2\t"
-                              "0\t1\t2\t1\n"))
+                              "0.05\t0.1\t2\t0.05\n"))
 check(picture is not None and not any(g.startswith("interval") for g in picture.groups)
       and "warning" in err and "no row for the cluster statistic" in err,
       f"interval without a cluster row: {err}")
+
+# A cluster row of NA (no window formed a cluster) shades nothing and says why.
+picture, err = draw_svg("na_cluster_row", single, "--interval",
+                        write("na.interval.tsv", INTERVAL_HEADER + "cluster\tsupport\t0.95\tNA\t"
+                              "NA\tNA\tNA\tNA\tNA\nchisq\tsupport\t0.95\t3\t3\t0.15\t0.15\t1\t0\n"))
+check(picture is not None and not any(g.startswith("interval") for g in picture.groups)
+      and "na.interval.tsv:2: the cluster statistic has no interval" in err,
+      f"interval with an NA cluster row: {err}")
+
+# Without a case (or a control) there is no single-marker test: no line, no
+# prediction from it, and a note that says why.
+NO_CASE = SINGLE_HEADER + "".join(f"{0.0005 * i:g}\t{i}\t{z}\t{p}\t0\t-0\n" for i, (z, p) in
+                                  enumerate([(0, 0), (1.5, 0.87), (3.2, 2.86), (4.4, 5.03),
+                                             (-2, 1.34), (0.5, 0.21)])) + \
+    SINGLE_SUMMARY_HEADER + "3\t4.4\t5.03\t0.012\t5\t0\t-0\n"
+no_case_data = write("nocase.dat", DATA.replace(" a ", " c "))
+for name, args, why in (("no_case_data", ["--data", no_case_data],
+                         "no single-marker test: no case among the 8 haplotypes"),
+                        ("no_case", [], "no single-marker test: every chi-square is 0")):
+    picture, _ = draw_svg(name, write(name + "-results", NO_CASE), *args)
+    check(picture is not None and picture.has_text(why)
+          and "no-single-marker-note" in picture.groups
+          and not any(g.startswith("single-marker") or g.startswith("r2-points")
+                      or g == "predicted-single-marker" for g in picture.groups)
+          and "predicted-cluster-score" in picture.groups,
+          f"{name}: {sorted(picture.groups) if picture else None} {picture.texts if picture else ''}")
 
 # A run that stopped mid-line, continued by the next run's header on that line.
 stopped = write("stopped-results", SINGLE_HEADER + SINGLE_MARKERS[:40] + SINGLE)
@@ -301,7 +328,14 @@ cases = [
      "glued.txt:1: cannot tell how orvane reads '250x'"),
     ("interval_range", SINGLE, ["--interval", write("r.interval.tsv", INTERVAL_HEADER +
                                                     "cluster\tsupport\t0.95\t4\t6\t0\t1\t3\t1\n")],
-     2, "r.interval.tsv:2: markers 4 to 6 are not an interval"),
+     2, "r.interval.tsv:2: markers 4 to 6 lie outside the 6 markers of "
+        + os.path.join(WORK, "interval_range-results") + " (run 1)"),
+    # Another study's file: its markers exist here, at other map positions.
+    ("interval_other_study", SINGLE, ["--interval", write("s.interval.tsv", INTERVAL_HEADER +
+                                                          "cluster\tsupport\t0.95\t0\t2\t0\t"
+                                                          "0.02\t3\t0.02\n")],
+     2, "s.interval.tsv:2: marker 2 at 0.02 cM, but at 0.1 cM in "
+        + os.path.join(WORK, "interval_other_study-results") + " (run 1)"),
     ("interval_header", SINGLE, ["--interval", write("h.interval.tsv", "statistic\tfirst\n")], 2,
      "h.interval.tsv:1: expected the header"),
     ("map_decreasing", SINGLE, ["--markers", markers, "--map",

@@ -86,13 +86,16 @@ check(column(basic["haplotypes.tsv"], "sample") == ["S1", "S1", "S2", "S2", "S3"
       "basic: haplotype table")
 # Missing alleles: chr1:2000 (1 of 7), rs5 (1 of 7), rs6 (2 of 7): 4 of 35.
 summary = basic["stderr"].splitlines()
-check(len(summary) == 2 and "kept 4 of 5 samples" in summary[1]
-      and "left out 1 without a phenotype and 1 phenotyped but absent" in summary[1]
-      and "dropped 1 monomorphic" in summary[1]
-      and summary[1].endswith("; 11.43 % of the written alleles missing"),
+check(len(summary) == 3 and "kept 4 of 5 samples" in summary[2]
+      and "left out 1 without a phenotype and 1 phenotyped but absent" in summary[2]
+      and "dropped 1 monomorphic" in summary[2]
+      and summary[2].endswith("; 11.43 % of the written alleles missing"),
       "basic: summary line " + basic["stderr"])
-check(summary[0].startswith("orvane-vcf: warning: 3 of 5 written sites have more than 5 % of")
-      and "phase and impute" in summary[0], "basic: missingness warning " + basic["stderr"])
+check(summary[0] == "orvane-vcf: warning: kept 4 of the VCF's 5 samples (fewer than 20): check "
+      "that the phenotype file's sample IDs match the VCF's and that its values are not mostly "
+      "missing", "basic: few samples kept " + basic["stderr"])
+check(summary[1].startswith("orvane-vcf: warning: 3 of 5 written sites have more than 5 % of")
+      and "phase and impute" in summary[1], "basic: missingness warning " + basic["stderr"])
 
 # --- The same genotypes through bcftools: an independent route to the codes. ---
 with open(os.path.join(WORK, "basic.vcf.gz"), "wb") as gz:
@@ -139,6 +142,12 @@ trait = convert("trait", "--mode", "q", "--pheno-col", "BMI", pheno="pheno_q.tsv
 check([line.split("\t")[1] for line in trait["dat"].splitlines()]
       == ["trait", "21.5", "21.5", "10", "10", "30.25", "30.25"], "trait column:\n" + trait["dat"])
 check("rs3" in trait["dat"].splitlines()[0], "trait: rs3 varies once S5 is kept")
+check("case/control coding" not in trait["stderr"], "trait: three values, no hint " + trait["stderr"])
+# A 1/2 column read as a trait: converted, with the hint.
+coded = convert("trait_coded", "--mode", "q", "--pheno-col", "PHENO", pheno="pheno_q.tsv")
+check("orvane-vcf: warning: " + data("pheno_q.tsv") + ": the trait column 'PHENO' holds only the "
+      "values 1 and 2: is it a case/control coding? then convert with --mode s\n"
+      in coded["stderr"], "trait: two-valued column " + coded["stderr"])
 
 # --- Unphased calls: 0/1 and 0/. are ambiguous, 1/1 is not. ---
 rc, err = run("--vcf", data("unphased.vcf"), "--pheno", data("pheno_u.txt"),
@@ -147,7 +156,7 @@ check(rc == 2 and "chr1:300" in err and "S2" in err and "--unphased-as-missing" 
       f"unphased call: status {rc}: {err}")
 unphased = convert("unph_missing", "--unphased-as-missing", vcf="unphased.vcf",
                    pheno="pheno_u.txt")
-check("instead of using --unphased-as-missing" in unphased["stderr"].splitlines()[0]
+check("instead of using --unphased-as-missing" in unphased["stderr"].splitlines()[1]
       and "2 unphased calls set missing; 33.33 % of the written alleles missing"
       in unphased["stderr"], "--unphased-as-missing: warning and share " + unphased["stderr"])
 check([line.split("\t")[2:] for line in unphased["dat"].splitlines()[1:]] ==

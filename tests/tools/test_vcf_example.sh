@@ -13,7 +13,7 @@ after=$(ls -l --time-style=+%s.%N "$examples")
 [ "$before" = "$after" ] || { echo "FAIL: $examples changed"; exit 1; }
 [ ! -e "$work/association.png" ] || { echo "FAIL: the default picture was written too"; exit 1; }
 for text in "predicted by cluster score: snp25" "predicted by single marker: snp22" \
-            "permutation p (1000 permutations):" "r² with the lead marker" \
+            "permutation p (1000 permutations, joint):" "r² with the lead marker" \
             "recombination rate (cM/Mb)"; do
     grep -q "$text" "$work/picture.svg" || { echo "FAIL: '$text' not in the picture"; exit 1; }
 done

@@ -13,6 +13,7 @@
 #include "genetic_map.h"
 #include "missingness.h"
 #include "phenotypes.h"
+#include "sample_warnings.h"
 #include "tool_error.h"
 #include "vcf_haplotypes.h"
 
@@ -181,6 +182,49 @@ TEST(PhenotypeFiles, ZeroOneCodingIsRecognised) {
     PhenotypeTable coded = table;
     coded.nCaseCodes = 1;
     EXPECT_FALSE(coded.looksZeroOneCoded());
+}
+
+}  // namespace
+}  // namespace orvane
+
+namespace orvane {
+namespace {
+
+TEST(SampleWarnings, FewKeptSamplesAtTheirThresholds) {
+    struct Case {
+        long kept, inVcf;
+        const char* says;  // nullptr: no warning
+    };
+    const std::vector<Case> cases = {
+        {20, 40, nullptr},
+        {400, 400, nullptr},
+        {19, 19, "kept 19 of the VCF's 19 samples (fewer than 20)"},
+        {20, 41, "kept 20 of the VCF's 41 samples (fewer than half)"},
+        {2, 400, "kept 2 of the VCF's 400 samples (fewer than 20)"},
+    };
+    for (const Case& c : cases) {
+        const std::optional<std::string> warning = keptSamplesWarning(c.kept, c.inVcf);
+        if (c.says == nullptr) {
+            EXPECT_FALSE(warning) << c.kept << " of " << c.inVcf;
+        } else {
+            ASSERT_TRUE(warning) << c.kept << " of " << c.inVcf;
+            EXPECT_EQ(warning->rfind(c.says, 0), 0u) << *warning;
+        }
+    }
+}
+
+TEST(SampleWarnings, TwoDistinctTraitValuesOnly) {
+    PhenotypeTable table;
+    table.path = "p.txt";
+    table.columnName = "y";
+    table.byId = {{"a", {false, 1.0}}, {"b", {false, 2.0}}, {"c", {false, 1.0}}};
+    EXPECT_EQ(twoValuedTraitWarning(table).value_or(""),
+              "p.txt: the trait column 'y' holds only the values 1 and 2: is it a case/control "
+              "coding? then convert with --mode s");
+    table.byId.emplace("d", Phenotype{false, 1.5});
+    EXPECT_FALSE(twoValuedTraitWarning(table));
+    table.byId = {{"a", {false, 3.0}}};
+    EXPECT_FALSE(twoValuedTraitWarning(table));
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 #!/usr/bin/python3
-"""Unit tests of the workflow's helpers: regions, tiles, the parameter file's
-permutation count, the Bonferroni rule, result parsing and the map formats.
+"""Unit tests of the workflow's helpers: regions, tiles, the Bonferroni rule,
+reading orvane's run record and the map formats.
 
 usage: test_helpers.py SCRIPTS_DIR WORK_DIR
 """
+import json
+import io
 import os
 import shutil
 import subprocess
@@ -12,9 +14,13 @@ import unittest
 
 SCRIPTS, WORK = sys.argv[1], sys.argv[2]
 sys.path.insert(0, SCRIPTS)
+import checks  # noqa: E402
 import study  # noqa: E402
 import summary  # noqa: E402
 import report  # noqa: E402
+import swap_alleles  # noqa: E402
+
+SCHEMA = checks.load_schema(os.path.join(SCRIPTS, "..", "config.schema.yaml"))
 
 
 def write(name, text):
@@ -95,6 +101,68 @@ class Regions(unittest.TestCase):
                 study.check_config({**base, **change})
             self.assertIn(message, str(caught.exception))
 
+    def test_genotype_sources(self):
+        base = {"pheno": __file__, "params": __file__, "outdir": "x", "regions": __file__}
+        bgen = write("b.bgen", "")
+        write("b.sample", "")
+        for name in ("p.pgen", "p.pvar", "p.psam"):
+            write(name, "")
+        pgen = os.path.join(WORK, "p")
+        study.check_config({**base, "bgen": bgen, "bgen_ref": "last"})
+        study.check_config({**base, "pgen": pgen})
+        cases = [({}, "one of 'vcf', 'bgen' or 'pgen'"),
+                 ({"vcf": __file__, "pgen": pgen}, "not vcf and pgen"),
+                 ({"bgen": bgen, "bgen_ref": "second"}, "must be first"),
+                 ({"pgen": pgen, "regions": None, "tile": {"chromosomes": [1]}},
+                  "with 'bgen' or 'pgen' give the regions"),
+                 ({"bgen": write("lone.bgen", "")}, "lone.sample: no such file"),
+                 ({"pgen": pgen + "x"}, "px.pgen: no such file (the pgen input needs "
+                                        "px.pgen, px.pvar, px.psam)")]
+        for change, message in cases:
+            config = {**base, **change}
+            study.drop_unset(config)
+            with self.assertRaises(study.ConfigError) as caught:
+                study.check_config(config)
+            self.assertIn(message, str(caught.exception))
+
+    def test_plink2_arguments(self):
+        # A BGEN is read ref-last whatever its orientation; ref-first ones are
+        # turned afterwards. The flank widens the range, never below position 1.
+        region = study.Region("r", "chr2", 1000, 2000)
+        cases = [({"bgen": "d/b.bgen", "bgen_ref": "first"}, 0,
+                  ["--bgen", "d/b.bgen", "ref-last", "--sample", "d/b.sample", "--chr", "chr2",
+                   "--from-bp", "1001", "--to-bp", "2000", "--output-chr", "chrM"], True),
+                 ({"bgen": "b.bgen"}, 500,
+                  ["--bgen", "b.bgen", "ref-last", "--sample", "b.sample", "--chr", "chr2",
+                   "--from-bp", "501", "--to-bp", "2500", "--output-chr", "chrM"], False),
+                 ({"pgen": "p"}, 5000, ["--pfile", "p", "--chr", "chr2", "--from-bp", "1",
+                                        "--to-bp", "7000", "--output-chr", "chrM"], False)]
+        for config, flank, expected, turned in cases:
+            self.assertEqual(study.plink2_arguments(config, region, flank), expected)
+            self.assertEqual(study.turns_alleles(config), turned)
+        self.assertNotIn("--output-chr", study.plink2_arguments(
+            {"pgen": "p"}, study.Region("r", "2", 1, 2), 0))
+        # Left to its default, bgen_ref is named in a warning; set, it is not.
+        self.assertIn("bgen_ref is not set: b.bgen is read with REF as each variant's last",
+                      study.config_warnings({"bgen": "b.bgen"})[0])
+        self.assertEqual(study.config_warnings({"bgen": "b.bgen", "bgen_ref": "last"}), [])
+
+    def test_swap_alleles(self):
+        lines = ["##fileformat=VCFv4.3\n", "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\ta\tb\n",
+                 "1\t10\tx\tA\tG\t.\t.\t.\tGT\t0|1\t1|1\n",
+                 "1\t11\ty\tC\tT,G\t.\t.\t.\tGT\t0|2\t./.\n",
+                 "1\t12\tz\tT\tC\t.\t.\t.\tGT\t0/1\t.|0\n"]
+        out, warnings = io.StringIO(), []
+        swap_alleles.swap(lines, out, warnings.append)
+        self.assertEqual(out.getvalue(), "".join(lines[:2]) +
+                         "1\t10\tx\tG\tA\t.\t.\t.\tGT\t1|0\t0|0\n"
+                         "1\t12\tz\tC\tT\t.\t.\t.\tGT\t1/0\t.|1\n")
+        self.assertEqual(len(warnings), 1)
+        self.assertIn("1 site(s) with more than two alleles left out", warnings[0])
+        self.assertIn("first 1:11", warnings[0])
+        with self.assertRaises(ValueError):
+            swap_alleles.swap(["1\t10\tx\tA\tG\t.\t.\t.\tGT:DS\t0|1:1\n"], out, warnings.append)
+
     def test_converter_arguments(self):
         region = study.Region("r", "2", 10, 20)
         config = {"pheno": "p.txt", "mode": "q", "cm_per_mb": 0.5, "min_maf": 0.05}
@@ -109,32 +177,20 @@ class Regions(unittest.TestCase):
 
 
 class Summary(unittest.TestCase):
-    def test_permutations_setting(self):
-        cases = [("epsilon 2 0.1 minPts 0.5 window 11 distanceType 1 -500 1 "
-                  "permutations 200 reportThreshold 2", 200),
-                 ("epsilon 1 0.2 q 0 w 21 d 3 1 permutations 7", 7),
-                 ("e 2 0.3 q 0 w 21 d 4 -1 1 -2 1 permutations 0", 0),
-                 ("e 0 q 0 w 21 d 9 permutations 30", 30),
-                 ("e 2 0.1 q 0.5 w 11 d 1 -500", 1000),        # stops before it
-                 ("e 2 0.1 q 0.5 w eleven d 1 -500 1 p 5", 1000)]
-        for text, expected in cases:
-            self.assertEqual(summary.permutations_setting(text), expected, text)
-
     def test_bonferroni(self):
         cases = [("0", 50, 3, "%g" % (3 / 51)), ("0.2", 50, 3, "0.6"), ("0.5", 50, 3, "1"),
-                 ("0.01", 1000, 1, "0.01"), ("0", 0, 3, "NA")]
+                 ("0.01", 1000, 1, "0.01"), ("0", 0, 3, "NA"), ("NA", 50, 3, "NA")]
         for p, permutations, regions, expected in cases:
             self.assertEqual(summary.bonferroni(p, permutations, regions), expected)
 
-    def region_files(self, mode, summary_line, blocks=2):
+    def region_files(self, mode, records):
+        """A region folder with three markers, three haplotypes and orvane's run
+        record: `records`, one dict per run, the last one current."""
         folder = os.path.join(WORK, "region-" + mode)
         shutil.rmtree(folder, ignore_errors=True)
         os.makedirs(folder)
-        header = "GeneticDistance\tMarkers\tZ-score\n0\t0\t1\n0.1\t1\t2\n0.2\t2\t3\nsummary\n"
-        with open(os.path.join(folder, "orvane.dat-results"), "w") as f:
-            for _ in range(blocks - 1):
-                f.write(header + "0\t1\t1\t1\t0\t1\t1\t1\t0\t1\t1\t1\t\n")
-            f.write(header + summary_line + "\n")
+        with open(os.path.join(folder, "orvane.dat-results.jsonl"), "w") as f:
+            f.write("".join(json.dumps(r) + "\n" for r in records))
         with open(os.path.join(folder, "orvane.markers.tsv"), "w") as f:
             f.write("index\tchrom\tpos\tid\tref\talt\tcm\n")
             for k in range(3):
@@ -143,46 +199,131 @@ class Summary(unittest.TestCase):
             f.write("identifier\tsample\thaplotype\tphenotype\n1\tA\t1\t2\n2\tA\t2\t2\n3\tB\t1\t1\n")
         return folder
 
-    def test_trait_row_reads_the_last_block(self):
-        folder = self.region_files("q", "2\t5.5\t3.1\t0\t1\t2.5\t1.9\t0.04\t0\t-3\t2.2\t0.5\t")
-        row = summary.region_row("r", "5", 99, 102, folder, "q", 100, 4)
+    @staticmethod
+    def record(mode, scheme, statistics, omnibus, count=100, warnings=()):
+        return {"version": "0.2.0", "mode": mode, "permutation": {"scheme": scheme, "count": count},
+                "statistics": {name: {"peak": peak, "value": value, "minus_log10_p": logp,
+                                      "permutation_p": p}
+                               for name, (peak, value, logp, p) in statistics.items()},
+                "omnibus_p": omnibus, "warnings": list(warnings)}
+
+    def test_trait_row_reads_the_last_record(self):
+        older = self.record("q", "joint", {"cluster": (0, 1, 1, 0.5), "T": (0, 1, 1, 0.5),
+                                           "Z": (0, 1, 1, 0.5)}, 0.5)
+        current = self.record("q", "joint", {"cluster": (2, 5.5, 3.1, 0.0099), "T": (1, 2.5, 1.9, 0.04),
+                                             "Z": (0, -3, 2.2, 0.5)}, 0.0198)
+        folder = self.region_files("q", [older, current])
+        row = summary.region_row("r", "5", 99, 102, folder, "q", 4)
         self.assertEqual(dict(zip(summary.columns("q"), row)), {
             "region": "r", "chrom": "5", "start": "99", "end": "102", "samples": "2",
             "haplotypes": "3", "markers": "3", "predicted_id": "m2", "predicted_pos": "102",
             "predicted_cm": "0.2", "score": "5.5", "minus_log10_p": "3.1",
-            "permutation_p": "0", "permutations": "100", "bonferroni_p": "%g" % (4 / 101),
+            "permutation_p": "0.0099", "permutations": "100", "bonferroni_p": "0.0792",
             "single_id": "m1", "single_pos": "101", "single_minus_log10_p": "1.9",
             "single_permutation_p": "0.04", "mw_id": "m0", "mw_pos": "100",
-            "mw_minus_log10_p": "2.2", "mw_permutation_p": "0.5"})
+            "mw_minus_log10_p": "2.2", "mw_permutation_p": "0.5",
+            "permutation_scheme": "joint", "omnibus_p": "0.0198", "warnings": "0"})
 
-    def test_regions_without_a_cluster_are_found(self):
-        # Every window of the last block without a cluster (trait mode -1e+07,
-        # case/control 0): no cluster test, whatever the permutation p says.
-        # An earlier block with scores does not count. The row keeps orvane's values.
-        for mode, empty, line in [("q", "-1e+07", "0\t0\t-0\t0\t1\t2.5\t1.9\t0.04\t0\t-3\t2.2\t0.5\t"),
-                                  ("s", "0", "2\t0\t-0\t0\t0\t9\t2.1")]:
-            folder = self.region_files(mode, line)
-            with open(os.path.join(folder, "orvane.dat-results"), "w") as f:
-                for score, summary_line in (("2.5", line), (empty, line)):
-                    f.write("GeneticDistance\tMarkers\tScore\n")
-                    f.write("".join("0\t%d\t%s\t0\n" % (k, score) for k in range(3)))
-                    f.write("Orvane:predicted_Pos\n" + summary_line + "\n")
-            row = dict(zip(summary.columns(mode),
-                           summary.region_row("r", "5", 99, 102, folder, mode, 100, 4)))
-            self.assertEqual(row["permutation_p"], "0", mode)
-            self.assertEqual(row["bonferroni_p"], "%g" % (4 / 101), mode)
-            self.assertTrue(summary.no_cluster(os.path.join(folder, "orvane.dat-results"), mode))
-            with open(os.path.join(folder, "orvane.dat-results"), "a") as f:
-                f.write("GeneticDistance\tMarkers\tScore\n0\t0\t2.5\t0\nOrvane:x\n" + line + "\n")
-            self.assertFalse(summary.no_cluster(os.path.join(folder, "orvane.dat-results"), mode))
+    def test_chained_rows_use_the_cluster_p_and_a_region_without_a_cluster_is_found(self):
+        # The chained scheme has no omnibus p: bonferroni_p comes from the cluster
+        # score's p, a 0 taken as 1/(P+1). A null -log10 p (p = 0) reads inf.
+        chained = self.record("s", "chained", {"cluster": (1, 4, None, 0), "chisq": (0, 9, 2.1, None)},
+                              None, warnings=["no window formed a cluster that could be scored, ..."])
+        folder = self.region_files("s", [chained])
+        row = dict(zip(summary.columns("s"), summary.region_row("r", "5", 99, 102, folder, "s", 4)))
+        self.assertEqual([row[k] for k in ("minus_log10_p", "permutation_p", "bonferroni_p",
+                                           "permutation_scheme", "omnibus_p")],
+                         ["inf", "0", "%g" % (4 / 101), "chained", "NA"])
+        region = study.Region("r", "5", 99, 102)
+        self.assertEqual(summary.without_cluster([region], {"r": folder}, "s"), ["r"])
+        joint = self.record("s", "joint", {"cluster": (1, 4, 3, 0.2), "chisq": (0, 9, 2.1, 0.01)}, 0.02)
+        folder = self.region_files("s", [chained, joint])
+        self.assertEqual(summary.without_cluster([region], {"r": folder}, "s"), [])
 
-    def test_case_control_row_and_a_wrong_summary(self):
-        folder = self.region_files("s", "1\t4\t3.2\t0.25\t0\t9\t2.1", blocks=1)
-        row = summary.region_row("r", "5", 99, 102, folder, "s", 100, 2)
-        self.assertEqual(row[7:], ["m1", "101", "0.1", "4", "3.2", "0.25", "100", "0.5",
-                                   "m0", "100", "2.1"])
+    def test_a_record_of_another_mode_or_none_is_an_error(self):
+        folder = self.region_files("s", [self.record("s", "joint", {"cluster": (1, 4, 3, 0.2),
+                                                                     "chisq": (0, 9, 2.1, 0.01)}, 0.02)])
         with self.assertRaises(summary.SummaryError):
-            summary.region_row("r", "5", 99, 102, folder, "q", 100, 2)
+            summary.region_row("r", "5", 99, 102, folder, "q", 2)
+        os.remove(os.path.join(folder, "orvane.dat-results.jsonl"))
+        with self.assertRaisesRegex(summary.SummaryError, "no run record"):
+            summary.region_row("r", "5", 99, 102, folder, "s", 2)
+
+
+class Warnings(unittest.TestCase):
+    def test_gathered_from_the_region_logs_in_the_order_they_ran(self):
+        folder = os.path.join(WORK, "warned")
+        os.makedirs(os.path.join(folder, "logs"), exist_ok=True)
+        write("warned/logs/convert.log", "orvane-vcf: warning: kept 4 of the VCF's 5 samples\n"
+              "orvane-vcf: kept 4 of 5 samples\n")
+        write("warned/logs/orvane.log", "orvane: warning: params.txt: windowSize 21 is larger\n"
+              "orvane: warning: the radius came out 0 in 3 of 9 windows\n"
+              "bcftools: warning: not ours\n")
+        found = summary.region_warnings(folder)
+        self.assertEqual(found, ["orvane-vcf: warning: kept 4 of the VCF's 5 samples",
+                                 "orvane: warning: params.txt: windowSize 21 is larger",
+                                 "orvane: warning: the radius came out 0 in 3 of 9 windows"])
+        self.assertEqual(summary.warnings_cell(found),
+                         "3: orvane-vcf: kept 4 of the VCF's 5 samples")
+        self.assertEqual(summary.warnings_cell([]), "0")
+        quiet = os.path.join(WORK, "quiet")
+        os.makedirs(quiet, exist_ok=True)
+        regions = [study.Region("a", "1", 0, 10), study.Region("b", "1", 20, 30)]
+        lines = summary.warnings_report(regions, {"a": folder, "b": quiet}, limit=2)
+        self.assertEqual(lines[0].split(";")[0], "orvane workflow: 3 warning(s) in 1 of 2 region(s)")
+        self.assertEqual(lines[1:], ["  a: " + found[0], "  a: " + found[1], "  ... and 1 more"])
+        self.assertEqual(summary.warnings_report(regions[1:], {"b": quiet}), [])
+
+
+class ConfigChecks(unittest.TestCase):
+    def test_unknown_keys_name_the_nearest_known_one(self):
+        base = {"vcf": "v", "pheno": "p", "params": "x", "outdir": "o"}
+        checks.check_keys(base, SCHEMA)
+        cases = [({"phaseing": "none"}, "config: unknown key 'phaseing' (did you mean 'phasing'?)"),
+                 ({"minmaf": 0.05}, "unknown key 'minmaf' (did you mean 'min_maf'?)"),
+                 ({"tile": {"chromosomes": [1], "size": 2}},
+                  "config: tile: unknown key 'size' (did you mean 'size_mb'?)"),
+                 ({"zzz": 1}, "unknown key 'zzz'; the known keys: bgen, bgen_ref, bin,")]
+        for change, message in cases:
+            with self.assertRaises(study.ConfigError) as caught:
+                checks.check_keys({**base, **change}, SCHEMA)
+            self.assertIn(message, str(caught.exception))
+
+    def test_types_and_ranges(self):
+        base = {"vcf": "v", "pheno": "p", "params": "x", "outdir": "o"}
+        self.assertIsNone(checks.schema_problem(
+            {**base, "min_maf": 0.05, "threads": 2, "tile": {"chromosomes": [1, "X"], "size_mb": 2},
+             "covar_cols": ["age", "sex"], "permutation": "chained", "map": "m{chrom}.txt"}, SCHEMA))
+        cases = [({"min_maf": 0.7}, "config: min_maf", "0.7 is greater than the maximum of 0.5"),
+                 ({"threads": 0}, "config: threads", "0 is less than the minimum of 1"),
+                 ({"threads": "two"}, "config: threads", "'two' is not of type 'integer'"),
+                 ({"flank_mb": -1}, "config: flank_mb", "-1 is less than the minimum of 0"),
+                 ({"mode": "cc"}, "config: mode", "'cc' is not one of ['s', 'q']"),
+                 ({"permutation": "both"}, "config: permutation", "'both' is not one of"),
+                 ({"tile": {"chromosomes": [1], "size_mb": 0}}, "config: tile: size_mb",
+                  "less than or equal to the minimum of 0"),
+                 ({"map": "maps/chr7.txt"}, "config: map", "must hold {chrom}"),
+                 ({"bgen": "b.bgen"}, "config", "give exactly one of 'vcf', 'bgen' and 'pgen' "
+                                                "(given: vcf, bgen)")]
+        for change, where, what in cases:
+            problem = checks.schema_problem({**base, **change}, SCHEMA)
+            self.assertIsNotNone(problem, change)
+            self.assertEqual(problem[0], where, change)
+            self.assertIn(what, problem[1], change)
+
+    def test_the_bundled_configurations_pass(self):
+        import yaml
+        for path in ("workflow/config.example.yaml", "examples/study/config.yaml"):
+            with open(os.path.join(SCRIPTS, "..", "..", path)) as f:
+                config = yaml.safe_load(f)
+            study.drop_unset(config)
+            checks.check_keys(config, SCHEMA)
+            self.assertIsNone(checks.schema_problem(config, SCHEMA), path)
+
+    def test_chr_naming_hint(self):
+        self.assertEqual(checks.contig_hint("chr7", ["1", "7"]), " (did you mean '7'?)")
+        self.assertEqual(checks.contig_hint("7", ["chr7"]), " (did you mean 'chr7'?)")
+        self.assertEqual(checks.contig_hint("8", ["7"]), "")
 
 
 class PhasingMaps(unittest.TestCase):

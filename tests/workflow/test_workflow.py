@@ -6,10 +6,15 @@ usage: test_workflow.py CASE ORVANE ORVANE_VCF ORVANE_PLOT SOURCE_DIR WORK_DIR
   CASE none:   phasing none on a phased copy of the study; also a rerun
   CASE broken: phasing none on a phased copy whose locus2 is unphased: that
                region must fail alone under --keep-going
+  CASE checks: the checks made before anything runs (configuration keys and
+               types, regions against the VCF and maps, the parameter file),
+               and a small region's warnings reaching the terminal, summary.tsv
+               and report.html
 Every successful case runs orvane-vcf and orvane by hand on each region and
 compares the summary row field by field. Exits 77 (skipped) when snakemake,
 or the case's phasing program, is missing.
 """
+import html
 import json
 import os
 import shutil
@@ -108,8 +113,9 @@ def by_hand(config, name, chrom, start, end, vcf):
     markers = read_tsv(os.path.join(folder, "hand.markers.tsv"))
     haplotypes = read_tsv(os.path.join(folder, "hand.haplotypes.tsv"))
     predicted, single = markers[int(summary[0])], markers[int(summary[4])]
-    p = float(summary[3])
-    corrected = min(1.0, (p if p > 0 else 1.0 / (PERMUTATIONS + 1)) * 3)
+    with open(os.path.join(folder, "hand.dat-results.jsonl")) as f:
+        omnibus = json.loads(f.read().splitlines()[-1])["omnibus_p"]
+    corrected = min(1.0, omnibus * 3)
     return {"samples": str(len({h["sample"] for h in haplotypes})),
             "haplotypes": str(len(haplotypes)), "markers": str(len(markers)),
             "predicted_id": predicted["id"], "predicted_pos": predicted["pos"],
@@ -117,7 +123,38 @@ def by_hand(config, name, chrom, start, end, vcf):
             "minus_log10_p": summary[2], "permutation_p": summary[3],
             "permutations": str(PERMUTATIONS), "bonferroni_p": "%g" % corrected,
             "single_id": single["id"], "single_pos": single["pos"],
-            "single_minus_log10_p": summary[6]}
+            "single_minus_log10_p": summary[6], "permutation_scheme": "joint",
+            "omnibus_p": "%g" % omnibus}
+
+
+def region_warnings(config, name):
+    """The warning lines of a region's logs, read here without the workflow's code."""
+    found = []
+    for log in ("convert.log", "orvane.log"):
+        path = os.path.join(config["outdir"], "regions", name, "logs", log)
+        found += [line for line in open(path).read().splitlines()
+                  if line.startswith(("orvane: warning: ", "orvane-vcf: warning: "))]
+    return found
+
+
+def check_warnings(config, bed, terminal):
+    """Every program warning is in summary.tsv, report.html and on the terminal."""
+    rows = {r["region"]: r for r in read_tsv(os.path.join(config["outdir"], "summary.tsv"))}
+    page = html.unescape(open(os.path.join(config["outdir"], "report.html")).read())
+    section = page.split('<section id="warnings">')[1].split("</section>")[0]
+    total = 0
+    for name in (b[3] for b in bed):
+        found = region_warnings(config, name)
+        total += len(found)
+        first = found[0].replace(": warning: ", ": ", 1) if found else ""
+        check(rows[name]["warnings"] == (f"{len(found)}: {first}" if found else "0"),
+              f"{name}: warnings column {rows[name]['warnings']!r}, logs {found}")
+        for line in found:
+            check(f"<li>{line}</li>" in section, f"{name}: report lacks {line}")
+            check(f"  {name}: {line}" in terminal, f"{name}: terminal lacks {line}")
+    check((f"orvane workflow: {total} warning(s)" in terminal) == (total > 0),
+          f"terminal summary of {total} warnings:\n{terminal[-2000:]}")
+    return total
 
 
 def check_report(config, bed):
@@ -130,7 +167,9 @@ def check_report(config, bed):
     check('src="http' not in text and 'href="http' not in text, "report: no network reference")
     for program in ("orvane", "orvane-vcf", "orvane-plot", "bcftools", "snakemake"):
         check(f"<td>{program}</td>" in text, f"report: version of {program}")
-    check("--configfile" in text, "report: the command")
+    command = text.split("<h2>Command</h2>")[1]
+    check("--configfile" in command and "--target-jobs" not in command
+          and "--allowed-rules" not in command, "report: the command typed " + command[:300])
     check("permutations 50" in text, "report: the parameter file")
 
 
@@ -152,6 +191,67 @@ def check_study(config, bed, vcf_for_hand):
     check_report(config, bed)
 
 
+def rewrite_config(config, name, **changes):
+    path = os.path.join(WORK, name + ".yaml")
+    with open(path, "w") as f:
+        json.dump({**config, **changes}, f, indent=1)
+    return path
+
+
+def checks_case(bed):
+    """Each broken study stops before anything runs, naming the user's files;
+    a small region's warnings do not stop it and reach the user."""
+    config_path, config = write_config(phased_copy(), "none")
+    regions = os.path.join(config["outdir"], "regions")
+    bad_bed = os.path.join(WORK, "bad.bed")
+    with open(bad_bed, "w") as f:
+        f.write("chr1\t8000000\t8300000\tnamed_chr\n"   # the VCF says 1
+                "1\t100\t200\tempty\n"                   # no site there
+                "2\t11200000\t11500000\tfine\n")
+    bad_params = os.path.join(WORK, "bad-params.txt")
+    with open(bad_params, "w") as f:
+        f.write("epsilon = 2 0.1\nwindowSize = 11\npermutations = 100\n")
+    stops = [
+        ("misspelt key", {"phaseing": "none"},
+         ["orvane-workflow: error: config: unknown key 'phaseing' (did you mean 'phasing'?)"]),
+        ("misspelt nested key", {"minmaf": 0.05},
+         ["unknown key 'minmaf' (did you mean 'min_maf'?)"]),
+        ("range", {"min_maf": 2}, ["config: min_maf: 2 is greater than the maximum of 0.5"]),
+        ("type", {"threads": "two"}, ["config: threads: 'two' is not of type 'integer'"]),
+        ("regions", {"regions": bad_bed, "map": os.path.join(WORK, "nomaps", "chr{chrom}.map")},
+         [f"orvane-workflow: error: {bad_bed}:1: contig 'chr1' is not in {config['vcf']} "
+          "(did you mean '1'?)",
+          f"orvane-workflow: error: {bad_bed}:2: region empty (1:101-200) holds no site of "
+          f"{config['vcf']}",
+          "orvane-workflow: error: config: map: " + os.path.join(WORK, "nomaps", "chr2.map")
+          + ": no such file"]),
+        ("parameter file", {"params": bad_params},
+         [f"{bad_params}: the parameter file does not pass 'orvane --check --strict'",
+          "orvane: error: "]),
+    ]
+    for name, changes, messages in stops:
+        run = snakemake(rewrite_config(config, name.replace(" ", "_"), **changes))
+        check(run.returncode != 0, f"{name}: status 0")
+        for message in messages:
+            check(message in run.stderr, f"{name}: no {message!r} in\n{run.stderr[-2000:]}")
+        check(not os.path.exists(regions), f"{name}: a region ran")
+
+    # Five sites, a window of 11: orvane warns, the region still runs.
+    small = os.path.join(WORK, "small.bed")
+    small_bed = [["1", "8175000", "8181000", "small"]]
+    with open(small, "w") as f:
+        f.write("\t".join(small_bed[0]) + "\n")
+    run = snakemake(rewrite_config(config, "small", regions=small))
+    check(run.returncode == 0, f"small region: status {run.returncode}:\n{run.stderr[-3000:]}")
+    if run.returncode == 0:
+        found = region_warnings(config, "small")
+        check(any("windowSize 11 is larger than the 5 markers" in w for w in found),
+              f"small region: the window warning {found}")
+        check_warnings(config, small_bed, run.stderr)
+    print(f"{CASE}: {len(failures)} failures")
+    return 1 if failures else 0
+
+
 def main():
     if not shutil.which("snakemake"):
         print("snakemake is not installed (Debian package snakemake): test skipped")
@@ -163,6 +263,8 @@ def main():
     os.makedirs(WORK)
     bed = read_bed(os.path.join(STUDY, "loci.bed"))
 
+    if CASE == "checks":
+        return checks_case(bed)
     if CASE == "broken":
         config_path, config = write_config(phased_copy(unphase_locus="locus2"), "none")
         run = snakemake(config_path, "--keep-going")
@@ -189,6 +291,7 @@ def main():
         check(run.returncode == 0, f"snakemake status {run.returncode}:\n{run.stderr[-3000:]}")
         if run.returncode != 0:
             return 1
+        check_warnings(config, bed, run.stderr)
         regions = os.path.join(config["outdir"], "regions")
         if CASE == "none":
             check_study(config, bed, lambda name: vcf)
@@ -215,6 +318,8 @@ def main():
         check(os.stat(converted).st_mtime_ns == stamps[1], "rerun: the conversion is kept")
         check(sum(line.startswith("GeneticDistance") for line in open(results)) == 1,
               "one block in the result file")
+        check(len(open(results + ".jsonl").read().splitlines()) == 1,
+              "one run record beside the result file")
         check(open(os.path.join(config["outdir"], "summary.tsv")).read() == summary,
               "rerun: same summary")
     print(f"{CASE}: {len(failures)} failures")

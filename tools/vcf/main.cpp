@@ -1,6 +1,7 @@
 // orvane-vcf: phased VCF/BCF and a phenotype table to orvane's input files.
 #include <cstdio>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "options.h"
 #include "output_files.h"
 #include "phenotypes.h"
+#include "sample_warnings.h"
 #include "tool_error.h"
 #include "vcf_haplotypes.h"
 
@@ -110,6 +112,12 @@ int run(int argc, char** argv) {
     for (const Site& site : m.sites) cm.push_back(map.cmAt(site.pos));
     writeConversion(opt.outPrefix, opt.mode, m, cm);
     const MissingnessSummary missing = summarizeMissingness(m);
+    std::optional<std::string> twoValued;
+    if (opt.mode == PhenotypeMode::Trait) twoValued = twoValuedTraitWarning(phenotypes);
+    for (const auto& warning :
+         {twoValued, keptSamplesWarning(static_cast<long>(m.samples.size()), m.nVcfSamples)}) {
+        if (warning) std::fprintf(stderr, "orvane-vcf: warning: %s\n", warning->c_str());
+    }
     warnAboutMissingness(m, missing);
     reportSummary(m, opt.mode, missing, withCovariates);
     return kExitOk;

@@ -15,9 +15,15 @@ import matplotlib.pyplot as plt  # noqa: E402
 from matplotlib.colors import LogNorm  # noqa: E402
 from matplotlib.patches import Rectangle  # noqa: E402
 
+# Wide tables scroll inside their own box, so that the page itself fits a
+# 1280-pixel window whatever the number of columns or the length of a path.
 STYLE = """
 body { font-family: sans-serif; margin: 2em; color: #222; }
+div.scroll { max-width: 100%; overflow-x: auto; }
 table { border-collapse: collapse; font-size: 0.85em; }
+td.warnings { text-align: left; max-width: 28em; white-space: nowrap; overflow: hidden;
+              text-overflow: ellipsis; }
+ul.warnings li { margin: 0.2em 0; overflow-wrap: anywhere; }
 th, td { border: 1px solid #bbb; padding: 0.2em 0.5em; text-align: right; }
 th { background: #eee; }
 td:first-child, th:first-child { text-align: left; }
@@ -34,8 +40,14 @@ def read_tsv(path):
 
 
 def effective_p(row):
-    """The permutation p drawn in the overview: 0 is below 1/(P+1)."""
-    p, permutations = float(row["permutation_p"]), int(row["permutations"])
+    """The regional p drawn in the overview: the omnibus p when there is one,
+    else the cluster score's permutation p, whose 0 is below 1/(P+1)."""
+    regional = row.get("omnibus_p", "NA")
+    if regional == "NA":
+        regional = row["permutation_p"]
+    if regional == "NA":
+        return float("nan")
+    p, permutations = float(regional), int(row["permutations"])
     if p == 0 and permutations > 0:
         return 1.0 / (permutations + 1)
     return p if p > 0 else float("nan")
@@ -55,7 +67,9 @@ def overview_svg(rows, lengths):
     low = min(finite + [1e-3])
     norm = LogNorm(vmin=min(low, 0.999), vmax=1.0)
     cmap = plt.get_cmap("viridis")
-    fig, ax = plt.subplots(figsize=(9, 0.7 + 0.6 * len(chroms)))
+    # At least 2.4 inches high: with one or two chromosomes the colour bar,
+    # as high as the axes, would be squashed to a sliver.
+    fig, ax = plt.subplots(figsize=(9, max(2.4, 0.7 + 0.6 * len(chroms))))
     for y, chrom in enumerate(chroms):
         ends = [int(r["end"]) for r in rows if r["chrom"] == chrom]
         length = max([lengths.get(chrom, 0)] + ends) / 1e6
@@ -77,7 +91,8 @@ def overview_svg(rows, lengths):
     ax.set_xlabel("position (Mb)")
     ax.set_ylabel("chromosome")
     bar = fig.colorbar(plt.cm.ScalarMappable(norm=norm, cmap=cmap), ax=ax)
-    bar.set_label("permutation p")
+    bar.set_label("regional p")
+    bar.ax.set_gid("colour-bar")
     fig.tight_layout()
     out = io.StringIO()
     # The same study gives the same page: fixed element ids, no date.
@@ -93,41 +108,68 @@ def png_data(path):
         return "data:image/png;base64," + base64.b64encode(f.read()).decode("ascii")
 
 
-def table(header, rows, significant=None):
-    out = ["<table>", "<tr>" + "".join(f"<th>{html.escape(h)}</th>" for h in header) + "</tr>"]
+def table(header, rows, significant=None, table_id=None):
+    ident = f' id="{table_id}"' if table_id else ""
+    out = [f'<div class="scroll"><table{ident}>',
+           "<tr>" + "".join(f"<th>{html.escape(h)}</th>" for h in header) + "</tr>"]
     for i, row in enumerate(rows):
         mark = ' class="significant"' if significant and significant(i) else ""
-        cells = "".join(f"<td>{html.escape(c)}</td>" for c in row)
+        # The first warning is cut short in the table (whole in its title and
+        # in the Warnings section), so that a row stays one line high.
+        cells = "".join(f'<td class="warnings" title="{html.escape(c)}">{html.escape(c)}</td>'
+                        if h == "warnings"
+                        else f"<td>{html.escape(c)}</td>" for h, c in zip(header, row))
         out.append(f"<tr{mark}>{cells}</tr>")
-    out.append("</table>")
+    out.append("</table></div>")
     return "\n".join(out)
 
 
-def write(out, summary, versions, params, config, command, lengths, plots, without_cluster=()):
+def warnings_section(records, warnings):
+    """Every program warning, under its region; one line when there is none."""
+    parts = ['<section id="warnings"><h2>Warnings</h2>']
+    warned = [r["region"] for r in records if warnings.get(r["region"])]
+    if not warned:
+        parts.append("<p>No program warned about any region.</p>")
+    for name in warned:
+        parts.append(f'<h3 id="warnings-{path_key(name)}">{html.escape(name)}</h3>'
+                     '<ul class="warnings">' +
+                     "".join(f"<li>{html.escape(w)}</li>" for w in warnings[name]) + "</ul>")
+    parts.append("</section>")
+    return "\n".join(parts)
+
+
+def write(out, summary, versions, params, config, command, lengths, plots, without_cluster=(),
+          warnings=None):
     """plots: region name -> PNG path, in the summary's order; without_cluster:
-    the regions in which no window formed a cluster (never shaded)."""
+    the regions in which no window formed a cluster (never shaded); warnings:
+    region name -> the programs' warning lines."""
     header, rows = read_tsv(summary)
     records = [dict(zip(header, r)) for r in rows]
 
     def significant(i):
+        # Without a cluster only the omnibus p (joint scheme) still tests the region.
         value = records[i]["bonferroni_p"]
+        joint = records[i].get("permutation_scheme") == "joint"
         return (value != "NA" and float(value) < 0.05
-                and records[i]["region"] not in without_cluster)
+                and (joint or records[i]["region"] not in without_cluster))
 
     parts = ["<!DOCTYPE html>", '<html lang="en"><head><meta charset="utf-8">',
              "<title>orvane study report</title>", f"<style>{STYLE}</style></head><body>",
              "<h1>orvane study report</h1>",
              f"<p>{len(records)} regions; mode {html.escape(str(config.get('mode', 's')))}; "
              f"phasing {html.escape(str(config.get('phasing', 'none')))}. Rows whose "
-             "bonferroni_p is below 0.05 are shaded. bonferroni_p is the permutation p "
-             "times the number of regions, at most 1, with a permutation p of 0 taken "
-             "as 1/(P+1).</p>",
-             "<h2>Summary</h2>", table(header, rows, significant)]
+             "bonferroni_p is below 0.05 are shaded. bonferroni_p is the omnibus p (the "
+             "region's test over the cluster score and the single-marker statistics) times "
+             "the number of regions, at most 1; with the chained permutation scheme it is "
+             "the cluster score's permutation p instead, a p of 0 taken as 1/(P+1).</p>",
+             "<h2>Summary</h2>", table(header, rows, significant, "summary")]
     if without_cluster:
         parts.append('<p class="warning">No window formed a cluster in ' +
                      html.escape(", ".join(without_cluster)) + ": the predicted position and "
-                     "the permutation p-value of such a region are conventions that mean "
-                     "nothing (and are not shaded above).</p>")
+                     "the cluster score's permutation p-value of such a region are conventions "
+                     "that mean nothing; its omnibus p rests on the single-marker statistics "
+                     "alone.</p>")
+    parts.append(warnings_section(records, warnings or {}))
     parts += ["<h2>Genome overview</h2>", overview_svg(records, lengths), "<h2>Regions</h2>"]
     for record in records:
         name = record["region"]

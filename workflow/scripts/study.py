@@ -7,6 +7,13 @@ import subprocess
 
 PROGRAM = "orvane-workflow"
 PHASERS = ("none", "beagle", "shapeit4")
+# The genotype sources a study may give, one of them: a VCF/BCF, or a
+# biobank's BGEN 1.2 or PLINK 2 fileset, read through plink2.
+SOURCES = ("vcf", "bgen", "pgen")
+# Which allele of each BGEN variant is REF: BGEN itself does not say. The
+# default is how plink2 exports BGEN (the one writer Debian ships).
+BGEN_REF = ("first", "last")
+BGEN_REF_DEFAULT = "last"
 # Characters a region's directory name and Snakemake wildcard value may hold.
 UNSAFE = re.compile(r"[^A-Za-z0-9_.+-]")
 
@@ -34,6 +41,10 @@ class Region:
     def span(self, flank_bp=0):
         """The region (plus a flank on each side) as CHROM:FROM-TO, 1-based inclusive."""
         return f"{self.chrom}:{max(1, self.start + 1 - flank_bp)}-{self.end + flank_bp}"
+
+    def bounds(self, flank_bp=0):
+        """(chrom, first, last) of span(flank_bp), as plink2's --chr, --from-bp, --to-bp."""
+        return self.chrom, max(1, self.start + 1 - flank_bp), self.end + flank_bp
 
     def __repr__(self):
         return f"Region({self.name!r}, {self.chrom!r}, {self.start}, {self.end})"
@@ -152,9 +163,19 @@ def drop_unset(config):
 
 def check_config(config):
     """The configuration's mistakes, found before any job starts."""
-    for key in ("vcf", "pheno", "params", "outdir"):
+    given = [key for key in SOURCES if config.get(key)]
+    if len(given) != 1:
+        raise ConfigError("config", "give the genotypes as one of 'vcf', 'bgen' or 'pgen'"
+                                    + (f", not {' and '.join(given)}" if given else ""))
+    for key in ("pheno", "params", "outdir"):
         if not config.get(key):
             raise ConfigError("config", f"'{key}' is missing")
+    if config.get("tile") and not config.get("vcf"):
+        raise ConfigError("config: tile", "tiles are laid out from a VCF; with 'bgen' or "
+                                          "'pgen' give the regions as a BED file ('regions')")
+    if config.get("bgen") and bgen_ref(config) not in BGEN_REF:
+        raise ConfigError("config: bgen_ref", f"'{config['bgen_ref']}' must be first (REF is "
+                                              "each variant's first allele) or last")
     if str(config.get("mode", "s")) not in ("s", "q"):
         raise ConfigError("config: mode", f"'{config['mode']}' must be s (case/control) or q (trait)")
     if str(config.get("phasing", "none")) not in PHASERS:
@@ -175,6 +196,13 @@ def check_config(config):
     for key in ("vcf", "pheno", "params", "regions"):
         if config.get(key) and not os.path.exists(config[key]):
             raise ConfigError(f"config: {key}", f"{config[key]}: no such file")
+    source = genotype_source(config)
+    for path in source_files(config):
+        if not os.path.exists(path):
+            raise ConfigError(f"config: {source}", f"{path}: no such file"
+                              + ("" if source == "vcf" else f" (the {source} input needs "
+                                 + ", ".join(os.path.basename(f) for f in source_files(config))
+                                 + ")"))
 
 
 def has_sites(vcf, region):
@@ -237,6 +265,67 @@ def list_option(value):
     if isinstance(value, (list, tuple)):
         return [str(v) for v in value]
     return [v for v in re.split(r"[,\s]+", str(value)) if v]
+
+
+def genotype_source(config):
+    """Which of vcf, bgen and pgen the study gives."""
+    return next(key for key in SOURCES if config.get(key))
+
+
+def source_files(config):
+    """The files the genotype source is made of: a BGEN with the sample file
+    beside it (FILE.bgen, FILE.sample); a PLINK 2 prefix's .pgen, .pvar and .psam."""
+    source = genotype_source(config)
+    path = str(config[source])
+    if source == "bgen":
+        return [path, os.path.splitext(path)[0] + ".sample"]
+    if source == "pgen":
+        return [path + suffix for suffix in (".pgen", ".pvar", ".psam")]
+    return [path]
+
+
+def turns_alleles(config):
+    """Whether the region plink2 exports must have its alleles turned
+    (swap_alleles.py): a BGEN whose first allele is REF, which plink2 reads
+    ref-last."""
+    return genotype_source(config) == "bgen" and bgen_ref(config) == "first"
+
+
+def bgen_ref(config):
+    return str(config.get("bgen_ref", BGEN_REF_DEFAULT))
+
+
+def config_warnings(config):
+    """Settings left to a default that may well be wrong for the data."""
+    warnings = []
+    if config.get("bgen") and not config.get("bgen_ref"):
+        warnings.append(f"{PROGRAM}: warning: config: bgen_ref is not set: {config['bgen']} is "
+                        "read with REF as each variant's last allele, as plink2 exports BGEN; "
+                        "set bgen_ref: first for files that list REF first (raw UK Biobank "
+                        "files), or REF and ALT swap at every site")
+    return warnings
+
+
+def plink2_arguments(config, region, flank_bp):
+    """plink2's input and the region (with its flank) out of a BGEN or PLINK 2
+    fileset. BGEN names no REF allele: bgen_ref says which one it is (BGEN
+    files that plink2 exports are ref-last, the default; raw UK Biobank files
+    ref-first);
+    read the wrong way, every REF and ALT swap, and with them the allele codes
+    and the sign of a trait's T. A BGEN is always read ref-last, as plink2
+    keeps its haplotypes in order only so (see swap_alleles.py), and turned
+    afterwards when REF comes first. Chromosome codes keep a 'chr' prefix when
+    the regions have one."""
+    files = source_files(config)
+    if genotype_source(config) == "bgen":
+        args = ["--bgen", files[0], "ref-last", "--sample", files[1]]
+    else:
+        args = ["--pfile", str(config["pgen"])]
+    chrom, first, last = region.bounds(flank_bp)
+    args += ["--chr", chrom, "--from-bp", str(first), "--to-bp", str(last)]
+    if chrom.startswith("chr"):
+        args += ["--output-chr", "chrM"]
+    return args
 
 
 def converter_arguments(config, region, map_file):

@@ -1,14 +1,18 @@
 """The study's summary table, one row per region, from each region's
-directory (orvane.dat-results, orvane.markers.tsv, orvane.haplotypes.tsv).
+directory (orvane's run record orvane.dat-results.jsonl, orvane.markers.tsv,
+orvane.haplotypes.tsv).
 
-Values are copied as orvane and orvane-vcf wrote them, so that a row reads
-the same as the programs' own outputs. bonferroni_p is the permutation p
-times the number of regions, at most 1; a permutation p of 0 (no replicate
-reached the observed score) is taken as 1/(P+1) there. A region in which no
-window formed a cluster has no cluster test at all, and orvane's permutation
-p there is a convention (0 in trait mode): the row keeps the values as written,
-and the workflow warns and the report marks the region instead.
+Values are written as orvane writes them (six significant digits), so that a
+row reads the same as the result file. omnibus_p is orvane's regional test
+over all its statistics (joint permutation scheme); bonferroni_p is omnibus_p
+times the number of regions, at most 1. With the chained scheme there is no
+omnibus p: bonferroni_p is then the cluster score's permutation p times the
+number of regions, a p of 0 (no replicate reached the observed score) taken as
+1/(P+1). A p-value that was not computed is NA. A region in which no window
+formed a cluster has no cluster test at all: the row keeps the values as
+written, and the workflow warns and the report marks the region instead.
 """
+import json
 import sys
 import os
 
@@ -21,8 +25,13 @@ COLUMNS = ["region", "chrom", "start", "end", "samples", "haplotypes", "markers"
 # Trait mode: single_* is the pooled T; then its permutation p and the Mann-Whitney Z.
 TRAIT_COLUMNS = ["single_permutation_p", "mw_id", "mw_pos", "mw_minus_log10_p",
                  "mw_permutation_p"]
-SUMMARY_FIELDS = {"s": 7, "q": 12}
-DEFAULT_PERMUTATIONS = 1000
+# Then the permutation scheme and the omnibus p, and last the programs'
+# warnings for the region, their count and the first one.
+SCHEME_COLUMNS = ["permutation_scheme", "omnibus_p"]
+WARNINGS_COLUMN = "warnings"
+# The logs of a region whose warning lines are gathered, in the order they ran.
+WARNING_LOGS = ("convert.log", "orvane.log", "locate.log")
+WARNING_PROGRAMS = ("orvane-vcf", "orvane", "orvane-locate")
 
 
 class SummaryError(Exception):
@@ -30,88 +39,86 @@ class SummaryError(Exception):
 
 
 def columns(mode):
-    return COLUMNS + (TRAIT_COLUMNS if mode == "q" else [])
+    return COLUMNS + (TRAIT_COLUMNS if mode == "q" else []) + SCHEME_COLUMNS + [WARNINGS_COLUMN]
 
 
-def permutations_setting(text):
-    """The permutation count of an orvane parameter file, read as orvane reads
-    the labelled sequence (epsilon MODE [VALUE], minPtsQuantile, windowSize,
-    distanceType with its parameters, permutations); the default when the
-    sequence stops before it."""
-    tokens = text.split()
-    count = {1: 2, 2: 2, 6: 2, 3: 1, 4: 4, 5: 4}
-
-    def integer(k):
-        return int(tokens[k]) if k < len(tokens) and tokens[k].lstrip("+-").isdigit() else None
-
-    def real(k):
-        try:
-            float(tokens[k])
-            return True
-        except (IndexError, ValueError):
-            return False
-
-    mode = integer(1)
-    if mode is None:
-        return DEFAULT_PERMUTATIONS
-    at = 2 + (mode in (1, 2))
-    if mode in (1, 2) and not real(2):
-        return DEFAULT_PERMUTATIONS
-    if not real(at + 1) or integer(at + 3) is None:
-        return DEFAULT_PERMUTATIONS
-    distance = integer(at + 5)
-    if distance is None:
-        return DEFAULT_PERMUTATIONS
-    at += 6
-    for _ in range(count.get(distance, 0)):
-        if not real(at):
-            return DEFAULT_PERMUTATIONS
-        at += 1
-    value = integer(at + 1)
-    return DEFAULT_PERMUTATIONS if value is None else value
+def region_warnings(directory):
+    """The warning lines that orvane-vcf, orvane and orvane-locate wrote to the
+    region's logs, as written ("PROGRAM: warning: ..."), in the order they ran."""
+    found = []
+    for name in WARNING_LOGS:
+        path = os.path.join(directory, "logs", name)
+        if not os.path.exists(path):
+            continue
+        for line in read_text(path).splitlines():
+            program, _, rest = line.partition(": warning: ")
+            if rest and program in WARNING_PROGRAMS:
+                found.append(line)
+    return found
 
 
-def bonferroni(permutation_p, permutations, n_regions):
-    """The permutation p times the number of regions, capped at 1; a p of 0
-    counts as 1/(P+1). 'NA' when the test did not run."""
-    if permutations <= 0:
+def warnings_cell(warnings):
+    """The count, and the first warning's text: "0", or "2: orvane: ...". """
+    if not warnings:
+        return "0"
+    first = warnings[0].replace(": warning: ", ": ", 1).replace("\t", " ")
+    return f"{len(warnings)}: {first}"
+
+
+def warnings_report(regions, directories, limit=20):
+    """The lines that tell the terminal, at the end of a run, which regions
+    warned; [] when none did."""
+    by_region = [(r.name, region_warnings(directories[r.name])) for r in regions]
+    warned = [(name, found) for name, found in by_region if found]
+    if not warned:
+        return []
+    total = sum(len(found) for _, found in warned)
+    lines = [f"orvane workflow: {total} warning(s) in {len(warned)} of {len(regions)} "
+             "region(s); they are in summary.tsv (column warnings) and report.html "
+             "(section Warnings):"]
+    shown = [f"  {name}: {line}" for name, found in warned for line in found]
+    lines += shown[:limit]
+    if len(shown) > limit:
+        lines.append(f"  ... and {len(shown) - limit} more")
+    return lines
+
+
+def bonferroni(p, permutations, n_regions):
+    """p (text) times the number of regions, capped at 1; a p of 0 (the
+    chained scheme's "no replicate reached it") counts as 1/(P+1). 'NA' when
+    there is no p."""
+    if permutations <= 0 or p == "NA":
         return "NA"
-    p = float(permutation_p)
-    if p == 0:
-        p = 1.0 / (permutations + 1)
-    return "%g" % min(1.0, p * n_regions)
+    value = float(p)
+    if value == 0:
+        value = 1.0 / (permutations + 1)
+    return "%g" % min(1.0, value * n_regions)
 
 
-def no_cluster(path, mode):
-    """Whether no window of the last block formed a cluster that was scored:
-    every score is the no-cluster value (trait mode -1e+07, case/control 0)."""
-    lines = read_text(path).splitlines()
-    starts = [k for k, line in enumerate(lines) if line.startswith("GeneticDistance\t")]
-    if not starts:
-        raise SummaryError(f"{path}: no result block")
-    scores = []
-    for line in lines[starts[-1] + 1:]:
-        fields = line.split("\t")
-        try:
-            scores.append(float(fields[2]))
-        except (IndexError, ValueError):
-            break  # the summary's header ends the marker lines
-    empty = -1e7 if mode == "q" else 0.0
-    return all(score == empty for score in scores)
+def read_record(path):
+    """The last line of orvane's run record, as a dict."""
+    if not os.path.exists(path):
+        raise SummaryError(f"{path}: no run record (orvane 0.2.0 or later writes it)")
+    lines = [line for line in read_text(path).splitlines() if line.strip()]
+    if not lines:
+        raise SummaryError(f"{path}: the run record is empty")
+    try:
+        return json.loads(lines[-1])
+    except ValueError as e:
+        raise SummaryError(f"{path}: the last line is not JSON ({e})")
 
 
-def last_summary(path, mode):
-    """The summary line of the last block of a result file, as its fields."""
-    lines = read_text(path).splitlines()
-    want = SUMMARY_FIELDS[mode]
-    for line in reversed(lines):
-        fields = [f for f in line.split("\t") if f != ""]
-        if line.strip():
-            if len(fields) != want:
-                raise SummaryError(f"{path}: the last line has {len(fields)} fields, "
-                                   f"a summary of mode {mode} has {want}")
-            return fields
-    raise SummaryError(f"{path}: no summary line")
+def number(value, missing):
+    """A recorded number as orvane writes it; `missing` for null (a value that
+    was not finite, or not computed)."""
+    if value is None:
+        return missing
+    return "%g" % value
+
+
+def no_cluster(record):
+    """Whether no window formed a cluster that was scored (orvane warns so)."""
+    return any(w.startswith("no window formed a cluster") for w in record.get("warnings", []))
 
 
 def read_tsv(path):
@@ -120,45 +127,65 @@ def read_tsv(path):
     return [dict(zip(header, line.split("\t"))) for line in lines[1:] if line]
 
 
-def region_row(name, chrom, start, end, directory, mode, permutations, n_regions):
+STATISTICS = {"s": ["cluster", "chisq"], "q": ["cluster", "T", "Z"]}
+
+
+def region_row(name, chrom, start, end, directory, mode, n_regions):
     markers = read_tsv(os.path.join(directory, "orvane.markers.tsv"))
     haplotypes = read_tsv(os.path.join(directory, "orvane.haplotypes.tsv"))
-    s = last_summary(os.path.join(directory, "orvane.dat-results"), mode)
+    path = os.path.join(directory, "orvane.dat-results.jsonl")
+    record = read_record(path)
+    if record.get("mode") != mode:
+        raise SummaryError(f"{path}: a run of mode {record.get('mode')}, the study's mode is {mode}")
+    try:
+        stats = [record["statistics"][key] for key in STATISTICS[mode]]
+        permutations = int(record["permutation"]["count"])
+        scheme = record["permutation"]["scheme"]
+    except (KeyError, TypeError, ValueError) as e:
+        raise SummaryError(f"{path}: the run record lacks {e}")
 
-    def marker(field):
-        m = markers[int(s[field])]
+    def marker(stat):
+        m = markers[int(stat["peak"])]
         return [m["id"], m["pos"]]
 
+    def p(stat):
+        return number(stat["permutation_p"], "NA")
+
+    cluster = stats[0]
     row = [name, chrom, str(start), str(end), str(len({h["sample"] for h in haplotypes})),
            str(len(haplotypes)), str(len(markers))]
-    predicted = markers[int(s[0])]
-    row += [predicted["id"], predicted["pos"], predicted["cm"], s[1], s[2], s[3],
-            str(permutations), bonferroni(s[3], permutations, n_regions)]
-    if mode == "s":
-        return row + marker(4) + [s[6]]
-    return row + marker(4) + [s[6], s[7]] + marker(8) + [s[10], s[11]]
+    predicted = markers[int(cluster["peak"])]
+    omnibus = number(record.get("omnibus_p"), "NA")
+    regional = omnibus if scheme == "joint" else p(cluster)
+    row += [predicted["id"], predicted["pos"], predicted["cm"], number(cluster["value"], "nan"),
+            number(cluster["minus_log10_p"], "inf"), p(cluster), str(permutations),
+            bonferroni(regional, permutations, n_regions)]
+    row += marker(stats[1]) + [number(stats[1]["minus_log10_p"], "inf")]
+    if mode == "q":
+        row += [p(stats[1])] + marker(stats[2]) + [number(stats[2]["minus_log10_p"], "inf"), p(stats[2])]
+    row += [scheme, omnibus]
+    return row + [warnings_cell(region_warnings(directory))]
 
 
 def without_cluster(regions, directories, mode):
     """The names of the regions in which no window formed a cluster."""
     return [r.name for r in regions
-            if no_cluster(os.path.join(directories[r.name], "orvane.dat-results"), mode)]
+            if no_cluster(read_record(os.path.join(directories[r.name], "orvane.dat-results.jsonl")))]
 
 
-def write(out, regions, directories, mode, params):
+def write(out, regions, directories, mode):
     """regions: objects with name, chrom, start, end; directories: by name.
     Warns on standard error about regions without a cluster."""
-    permutations = permutations_setting(read_text(params))
     with open(out + ".tmp", "w") as f:
         f.write("\t".join(columns(mode)) + "\n")
         for r in regions:
             row = region_row(r.name, r.chrom, r.start, r.end, directories[r.name], mode,
-                             permutations, len(regions))
+                             len(regions))
             f.write("\t".join(row) + "\n")
     os.replace(out + ".tmp", out)
     empty = without_cluster(regions, directories, mode)
     if empty:
         print("orvane workflow: warning: no window formed a cluster in %d region(s) (%s): "
-              "their predicted positions and permutation p-values (and so bonferroni_p) are "
+              "their predicted positions and cluster permutation p-values are "
               "conventions that mean nothing; see the warnings in each region's logs"
               % (len(empty), ", ".join(empty)), file=sys.stderr)

@@ -1,0 +1,140 @@
+#!/usr/bin/python3
+"""The workflow on the bundled study given as a biobank would give it, BGEN 1.2
+or a PLINK 2 fileset, against the same study given as its VCF: the summary
+and every region's converted files and results must be the same bytes.
+
+usage: test_biobank.py CASE ORVANE ORVANE_VCF ORVANE_PLOT SOURCE_DIR WORK_DIR
+  CASE phased:   every sample phased, phasing none; the VCF against a PGEN
+                 (plink2 --make-pgen), a BGEN exported by plink2 (REF last,
+                 the default bgen_ref) and a BGEN written here to the
+                 format's layout (REF first, bgen_ref: first)
+  CASE unphased: the study as bundled (a third unphased), phased by Beagle;
+                 the VCF against a PGEN
+Exits 77 (skipped) when snakemake, plink2 or (unphased) beagle is missing.
+"""
+import json
+import os
+import shutil
+import subprocess
+import sys
+
+import bgen_writer
+
+CASE, ORVANE, ORVANE_VCF, ORVANE_PLOT, SOURCE, WORK = sys.argv[1:7]
+SKIPPED = 77
+STUDY = os.path.join(SOURCE, "examples", "study")
+REGIONS = ("locus1", "locus2", "locus3")
+REGION_FILES = ("orvane.dat-results", "orvane.markers.tsv", "orvane.haplotypes.tsv", "orvane.dat")
+failures = []
+
+
+def check(condition, message):
+    if not condition:
+        failures.append(message)
+        print("FAIL:", message)
+
+
+def sh(*command, **kw):
+    return subprocess.run(command, check=True, capture_output=True, text=True, **kw).stdout
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def study_folder():
+    if CASE == "unphased":
+        return STUDY
+    folder = os.path.join(WORK, "study")
+    sh(sys.executable, os.path.join(STUDY, "make_study.py"), folder, "--all-phased")
+    return folder
+
+
+def write_bgen(vcf, path):
+    """The VCF's calls as BGEN 1.2 straight from the format's layout (REF first)."""
+    samples, variants = None, []
+    for line in sh("bcftools", "view", vcf).splitlines():
+        if line.startswith("##"):
+            continue
+        fields = line.split("\t")
+        if line.startswith("#"):
+            samples = fields[9:]
+            continue
+        variants.append((fields[0], int(fields[1]), fields[2], fields[3], fields[4],
+                         bgen_writer.calls_from_vcf_line(fields)))
+    bgen_writer.write(path, samples, variants)
+
+
+def sources(folder):
+    """Config keys of each input of the study's genotypes."""
+    vcf = os.path.join(folder, "study.vcf.gz")
+    prefix = os.path.join(WORK, "study-pgen")
+    sh("plink2", "--vcf", vcf, "--make-pgen", "--out", prefix)
+    inputs = {"vcf": {"vcf": vcf}, "pgen": {"pgen": prefix}}
+    if CASE == "phased":
+        # plink2 writes phased BGEN 1.2, REF last unless told otherwise.
+        exported = os.path.join(WORK, "study-plink2")
+        sh("plink2", "--pfile", prefix, "--export", "bgen-1.2", "--out", exported)
+        inputs["bgen-plink2"] = {"bgen": exported + ".bgen"}
+        written = os.path.join(WORK, "study-layout.bgen")
+        write_bgen(vcf, written)
+        inputs["bgen-layout"] = {"bgen": written, "bgen_ref": "first"}
+    return inputs
+
+
+def write_config(name, genotypes, folder):
+    tools = os.path.join(WORK, "bin")
+    if not os.path.isdir(tools):
+        os.makedirs(tools)
+        for program in (ORVANE, ORVANE_VCF, ORVANE_PLOT):
+            os.symlink(os.path.abspath(program), os.path.join(tools, os.path.basename(program)))
+    params = os.path.join(WORK, "params.txt")
+    with open(os.path.join(STUDY, "params.txt")) as f:
+        text = f.read()
+    with open(params, "w") as f:
+        f.write(text.replace("permutations 200", "permutations 50"))
+    config = {**genotypes, "pheno": os.path.join(folder, "pheno.txt"), "mode": "s",
+              "regions": os.path.join(folder, "loci.bed"),
+              "map": os.path.join(folder, "chr{chrom}.map"), "min_maf": 0.01,
+              "phasing": "beagle" if CASE == "unphased" else "none", "flank_mb": 0.2,
+              "params": params, "outdir": os.path.join(WORK, name), "bin": tools}
+    path = os.path.join(WORK, name + ".yaml")
+    with open(path, "w") as f:
+        json.dump(config, f, indent=1)  # JSON is YAML
+    return path
+
+
+def main():
+    for program, package in (("snakemake", "snakemake"), ("plink2", "plink2")) + \
+            ((("beagle", "beagle"),) if CASE == "unphased" else ()):
+        if not shutil.which(program):
+            print(f"{program} is not installed (Debian package {package}): test skipped")
+            return SKIPPED
+    shutil.rmtree(WORK, ignore_errors=True)
+    os.makedirs(WORK)
+    folder = study_folder()
+    for name, genotypes in sources(folder).items():
+        run = subprocess.run(["snakemake", "-s", os.path.join(SOURCE, "workflow", "Snakefile"),
+                              "--cores", "2", "--configfile", write_config(name, genotypes, folder)],
+                             cwd=WORK, capture_output=True, text=True)
+        check(run.returncode == 0, f"{name}: snakemake status {run.returncode}\n{run.stderr[-3000:]}")
+        check(("bgen_ref is not set" in run.stderr) == (name == "bgen-plink2"),
+              f"{name}: a warning when, and only when, bgen_ref is left to its default")
+        if name == "vcf" or run.returncode != 0:
+            continue
+        for path in ["summary.tsv"] + [f"regions/{r}/{f}" for r in REGIONS for f in REGION_FILES]:
+            mine, reference = (os.path.join(WORK, out, path) for out in (name, "vcf"))
+            check(os.path.exists(mine) and read(mine) == read(reference),
+                  f"{name}: {path} differs from the VCF run's")
+        if CASE == "unphased":
+            # The phasing program got the unphased calls as such.
+            flank = sh("bcftools", "query", "-f", "[%GT ]\n",
+                       os.path.join(WORK, name, "regions", "locus1", "flank.vcf.gz"))
+            check("/" in flank, f"{name}: unphased calls reach the phasing program")
+    print(f"biobank {CASE}: {len(failures)} failures")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
