@@ -96,7 +96,9 @@ TEST(ShortestRunHolding, NoShorterRunThroughTheMarkerHoldsTheLevel) {
             double sum = 0.0;
             for (int32_t b = a; b < n && b - a + 1 < run.markers(); ++b) {
                 sum += w[static_cast<size_t>(b)];
-                if (b >= holding) EXPECT_LT(sum, 0.6) << holding << ": " << a << ".." << b;
+                if (b >= holding) {
+                    EXPECT_LT(sum, 0.6) << holding << ": " << a << ".." << b;
+                }
             }
         }
     }
