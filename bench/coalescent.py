@@ -74,3 +74,23 @@ def write(study, outdir, chosen, permutations):
         out.write(study["dist"] + "\n")
     with open(os.path.join(outdir, "params.txt"), "w") as out:
         out.write(with_permutations(study["params"], permutations))
+
+
+def add_study_options(parser, permutations, seed):
+    """The options both study benchmarks share: permutations, processes, seed,
+    the coalescent sets and the work folder."""
+    parser.add_argument("--permutations", type=int, default=permutations)
+    parser.add_argument("--jobs", type=int, default=2)
+    parser.add_argument("--seed", type=int, default=seed)
+    parser.add_argument("--coalescent", default=DEFAULT_ROOT)
+    parser.add_argument("--work", help="folder for the studies (default: a temporary one)")
+
+
+def study_counts(args, quick, full):
+    """The study counts of a run: --quick's or the full ones, each overridden
+    by its own option when given."""
+    counts = dict(quick if args.quick else full)
+    for key in counts:
+        if getattr(args, key) is not None:
+            counts[key] = getattr(args, key)
+    return counts

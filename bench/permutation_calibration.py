@@ -248,16 +248,9 @@ def main():
     ap.add_argument("--null", type=int, help="null studies per mode (full %d)" % FULL["null"])
     ap.add_argument("--power", type=int, help="studies per effect size (full %d)" % FULL["power"])
     ap.add_argument("--plink", type=int, help="studies against plink (full %d)" % FULL["plink"])
-    ap.add_argument("--permutations", type=int, default=500)
-    ap.add_argument("--jobs", type=int, default=2)
-    ap.add_argument("--seed", type=int, default=20261208)
-    ap.add_argument("--coalescent", default=coalescent.DEFAULT_ROOT)
-    ap.add_argument("--work", help="folder for the studies (default: a temporary one)")
+    coalescent.add_study_options(ap, permutations=500, seed=20261208)
     args = ap.parse_args()
-    counts = dict(QUICK if args.quick else FULL)
-    for key in counts:
-        if getattr(args, key) is not None:
-            counts[key] = getattr(args, key)
+    counts = coalescent.study_counts(args, QUICK, FULL)
     root = args.coalescent if os.path.isdir(args.coalescent) else None
     if root is None:
         print("permutation_calibration.py: warning: no coalescent sets at %s: null studies "

@@ -199,16 +199,9 @@ def main():
                     help="studies per founder setting (full %d)" % FULL["founder_studies"])
     ap.add_argument("--coalescent-seeds", type=int,
                     help="studies per coalescent setting (full: all, %d)" % FULL["coalescent_seeds"])
-    ap.add_argument("--permutations", type=int, default=1000)
-    ap.add_argument("--jobs", type=int, default=2)
-    ap.add_argument("--seed", type=int, default=20261209)
-    ap.add_argument("--coalescent", default=coalescent.DEFAULT_ROOT)
-    ap.add_argument("--work", help="folder for the studies (default: a temporary one)")
+    coalescent.add_study_options(ap, permutations=1000, seed=20261209)
     args = ap.parse_args()
-    counts = dict(QUICK if args.quick else FULL)
-    for key in counts:
-        if getattr(args, key) is not None:
-            counts[key] = getattr(args, key)
+    counts = coalescent.study_counts(args, QUICK, FULL)
     root = args.coalescent if os.path.isdir(args.coalescent) else None
     if root is None:
         print("which_statistic.py: warning: no coalescent sets at %s: founder populations only; "
