@@ -8,6 +8,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
 #include "model/worker_threads.h"
@@ -267,10 +268,12 @@ struct LaneSums {
 // Adds the members' rows to the sums, the counts of greater values too when
 // `kAbove`: in plain code, and with the lanes in AVX2 registers (each lane's
 // additions in the same order either way).
+// Members from `member` on, up to `end` or the first not below `stop`; returns
+// where it stopped.
 template <bool kAbove>
-void addRowsPlain(const LaneRow* rows, int32_t firstRecord, const int32_t* member, const int32_t* end,
-                  LaneSums& sums) {
-    for (; member != end; ++member) {
+const int32_t* addRowsPlain(const LaneRow* rows, int32_t firstRecord, const int32_t* member, const int32_t* end,
+                            int32_t stop, LaneSums& sums) {
+    for (; member != end && *member < stop; ++member) {
         const LaneRow& row = rows[*member - firstRecord];
         for (int l = 0; l < kLanes; ++l) {
             sums.sum[l] += row.value[l];
@@ -278,16 +281,18 @@ void addRowsPlain(const LaneRow* rows, int32_t firstRecord, const int32_t* membe
             if (kAbove) sums.above[l] += row.greater[l];
         }
     }
+    return member;
 }
 
 template <bool kAbove>
-__attribute__((target("avx2"))) void addRowsAvx2(const LaneRow* rows, int32_t firstRecord, const int32_t* member,
-                                                 const int32_t* end, LaneSums& sums) {
+__attribute__((target("avx2"))) const int32_t* addRowsAvx2(const LaneRow* rows, int32_t firstRecord,
+                                                           const int32_t* member, const int32_t* end, int32_t stop,
+                                                           LaneSums& sums) {
     static_assert(kLanes == 8, "two registers of four lanes");
     __m256d s0 = _mm256_loadu_pd(sums.sum), s1 = _mm256_loadu_pd(sums.sum + 4);
     __m256d q0 = _mm256_loadu_pd(sums.sumOfSquares), q1 = _mm256_loadu_pd(sums.sumOfSquares + 4);
     __m256d a0 = _mm256_loadu_pd(sums.above), a1 = _mm256_loadu_pd(sums.above + 4);
-    for (; member != end; ++member) {
+    for (; member != end && *member < stop; ++member) {
         const LaneRow& row = rows[*member - firstRecord];
         s0 = _mm256_add_pd(s0, _mm256_loadu_pd(row.value));
         s1 = _mm256_add_pd(s1, _mm256_loadu_pd(row.value + 4));
@@ -304,9 +309,10 @@ __attribute__((target("avx2"))) void addRowsAvx2(const LaneRow* rows, int32_t fi
     _mm256_storeu_pd(sums.sumOfSquares + 4, q1);
     _mm256_storeu_pd(sums.above, a0);
     _mm256_storeu_pd(sums.above + 4, a1);
+    return member;
 }
 
-using AddRows = void (*)(const LaneRow*, int32_t, const int32_t*, const int32_t*, LaneSums&);
+using AddRows = const int32_t* (*)(const LaneRow*, int32_t, const int32_t*, const int32_t*, int32_t, LaneSums&);
 
 bool haveAvx2() {
     __builtin_cpu_init();
@@ -383,17 +389,11 @@ private:
                 }
             }
             for (size_t s = 0; s < setCount; ++s) {
-                const int32_t* begin = work.cursor[s];
-                const int32_t* end = begin;
-                const int32_t* last = sets.end(static_cast<int32_t>(s));
-                while (end != last && *end < to) ++end;
-                if (end == begin) continue;
-                if (isCarrierSet_[s]) {
-                    addMomentsAndAbove(work.rows.data(), from, begin, end, work.sums[s]);
-                } else {
-                    addMoments(work.rows.data(), from, begin, end, work.sums[s]);
-                }
-                work.cursor[s] = end;
+                const int32_t* at = work.cursor[s];
+                const int32_t* end = sets.end(static_cast<int32_t>(s));
+                if (at == end || *at >= to) continue;
+                work.cursor[s] = (isCarrierSet_[s] ? addMomentsAndAbove : addMoments)(work.rows.data(), from, at, end,
+                                                                                      to, work.sums[s]);
             }
         }
         work.pairs.resize(static_cast<size_t>(kLanes) * carrierSets_);
@@ -473,9 +473,12 @@ JointMaxima runJoint(AnalysisState& state, Scorer& scorer, std::vector<Label>& l
 }
 
 // Given labels instead of the chain's, a block at a time.
-template <typename Scorer, typename ToLabel>
+// `toLabel` turns a given label into the scorer's, `nextReplicate` is called
+// before each replicate's labels.
+template <typename Scorer, typename ToLabel, typename NextReplicate>
 JointMaxima scoreGivenLabels(const AnalysisState& state, Scorer& scorer,
-                             const std::vector<std::vector<double>>& labels, int threads, const ToLabel& toLabel) {
+                             const std::vector<std::vector<double>>& labels, int threads, const ToLabel& toLabel,
+                             const NextReplicate& nextReplicate) {
     const int32_t replicates = static_cast<int32_t>(labels.size());
     threads = std::max(1, threads);
     std::vector<RegionalMaxima> partial(static_cast<size_t>(threads), RegionalMaxima(Scorer::kStatistics, replicates));
@@ -484,6 +487,7 @@ JointMaxima scoreGivenLabels(const AnalysisState& state, Scorer& scorer,
         for (int32_t b = 0; b < count; ++b) {
             const std::vector<double>& given = labels[static_cast<size_t>(first + b)];
             auto* out = scorer.labels(b);
+            nextReplicate();
             for (int32_t h = 0; h < state.nHaplotypes; ++h) out[h] = toLabel(given[static_cast<size_t>(h)]);
         }
         scorer.score(first, count, threads, partial);
@@ -519,15 +523,23 @@ JointMaxima jointMaximaOfLabels(const AnalysisState& state, const std::vector<Wi
         std::vector<uint32_t> index;
         const TraitRanks ranks(state, index);
         TraitJoint scorer(state, clusters, ranks);
-        // Any index of a run of equal values names the same value, rank and run.
+        // Equal values take the indices of their run one after another, so
+        // that each replicate's indices are a permutation, as the chain's are.
+        std::vector<uint32_t> taken;
         return scoreGivenLabels(state, scorer, labels, threads, [&](double value) {
-            return static_cast<uint32_t>(std::lower_bound(ranks.sorted.begin(), ranks.sorted.end(), value) -
-                                         ranks.sorted.begin());
-        });
+            if (taken.empty()) taken.assign(ranks.sorted.size(), 0);
+            const size_t run = static_cast<size_t>(std::lower_bound(ranks.sorted.begin(), ranks.sorted.end(), value) -
+                                                   ranks.sorted.begin());
+            const size_t at = run + taken[run]++;
+            if (at >= ranks.sorted.size() || ranks.sorted[at] != value) {
+                throw std::invalid_argument("replicate labels are not a rearrangement of the trait values");
+            }
+            return static_cast<uint32_t>(at);
+        }, [&] { taken.clear(); });
     }
     CaseControlJoint scorer(state, clusters);
     return scoreGivenLabels(state, scorer, labels, threads,
-                            [](double status) { return static_cast<uint8_t>(status == 1.0); });
+                            [](double status) { return static_cast<uint8_t>(status == 1.0); }, [] {});
 }
 
 double jointPValue(const std::vector<double>& maxima, double observed) {
