@@ -133,13 +133,15 @@ public:
     CaseControlJoint(const AnalysisState& state, const std::vector<WindowClusters>& clusters)
         : state_(state), words_(words(state.nHaplotypes)), stride_(words_ * 64),
           scored_(state, clusters, [this](const int32_t* members, size_t size) { return intern(members, size); }),
-          bytes_(static_cast<size_t>(kBlock) * stride_, 0), bits_(static_cast<size_t>(kBlock) * words_, 0),
+          bytes_(static_cast<size_t>(kBlock) * stride_, 0), filling_(bytes_), bits_(static_cast<size_t>(kBlock) * words_, 0),
           cases_(sizes_.size() * kBlock, 0) {}
 
-    uint8_t* labels(int32_t b) { return &bytes_[static_cast<size_t>(b) * stride_]; }
+    // The chain fills one block's labels while the previous block is scored.
+    uint8_t* labels(int32_t b) { return &filling_[static_cast<size_t>(b) * stride_]; }
+    void swapBuffers() { std::swap(filling_, bytes_); }
 
     void score(int32_t first, int32_t count, int threads, std::vector<RegionalMaxima>& maxima) {
-        for (int32_t b = 0; b < count; ++b) packStatuses(labels(b), words_, &bits_[static_cast<size_t>(b) * words_]);
+        for (int32_t b = 0; b < count; ++b) packStatuses(scored(b), words_, &bits_[static_cast<size_t>(b) * words_]);
         const int32_t dense = masks_.count();
         const int32_t denseItems = (dense + kSetsPerItem - 1) / kSetsPerItem;
         const int32_t sparseItems = members_.count();
@@ -181,6 +183,8 @@ private:
         return slot;
     }
 
+    const uint8_t* scored(int32_t b) const { return &bytes_[static_cast<size_t>(b) * stride_]; }
+
     int64_t& cases(int32_t slot, int32_t b) {
         return cases_[static_cast<size_t>(slot) * kBlock + static_cast<size_t>(b)];
     }
@@ -204,7 +208,7 @@ private:
     void countSparse(int32_t list, int32_t count) {
         const int32_t slot = slotOfKey_[static_cast<size_t>(2 * list + 1)];
         for (int32_t b = 0; b < count; ++b) {
-            const uint8_t* status = labels(b);
+            const uint8_t* status = scored(b);
             int64_t sum = 0;
             for (const int32_t* h = members_.begin(list); h != members_.end(list); ++h) sum += status[*h];
             cases(slot, b) = sum;
@@ -236,7 +240,8 @@ private:
     std::vector<int32_t> slotOfKey_;
     std::vector<int64_t> sizes_;     // per slot, the set's size
     ScoredSets scored_;
-    std::vector<uint8_t> bytes_;     // per replicate of the block, the statuses (0 or 1), padded
+    std::vector<uint8_t> bytes_;     // per replicate of the block scored, the statuses (0 or 1), padded
+    std::vector<uint8_t> filling_;   // the same for the block the chain fills
     std::vector<uint64_t> bits_;     // the same as bits
     std::vector<int64_t> cases_;     // per slot and replicate of the block
 };
@@ -248,7 +253,7 @@ private:
 // summed exactly as the scan sums one replicate (ascending members, the value
 // then its square, in double), only several lanes in one instruction.
 constexpr int kLanes = 8;
-constexpr int32_t kStretchRecords = 2048;
+constexpr int32_t kStretchRecords = 512;
 
 // One record's row: the lanes' values, squares and counts of greater values.
 struct LaneRow {
@@ -329,7 +334,7 @@ public:
     TraitJoint(const AnalysisState& state, const std::vector<WindowClusters>& clusters, const TraitRanks& ranks)
         : state_(state), ranks_(ranks),
           scored_(state, clusters, [this](const int32_t* members, size_t size) { return sets_.add(members, size); }),
-          n_(static_cast<size_t>(state.nHaplotypes)), index_(static_cast<size_t>(kBlock) * n_, 0) {
+          n_(static_cast<size_t>(state.nHaplotypes)), index_(static_cast<size_t>(kBlock) * n_, 0), filling_(index_) {
         isCarrierSet_.assign(static_cast<size_t>(sets_.count()), 0);
         carrierSlot_.assign(static_cast<size_t>(sets_.count()), -1);
         std::vector<std::pair<const int32_t*, const int32_t*>> carrierSets;
@@ -343,7 +348,8 @@ public:
         carrierSets_ = carrierSets.size();
     }
 
-    uint32_t* labels(int32_t b) { return &index_[static_cast<size_t>(b) * n_]; }
+    uint32_t* labels(int32_t b) { return &filling_[static_cast<size_t>(b) * n_]; }
+    void swapBuffers() { std::swap(filling_, index_); }
 
     void score(int32_t first, int32_t count, int threads, std::vector<RegionalMaxima>& maxima) {
         if (work_.size() < static_cast<size_t>(threads)) work_.resize(static_cast<size_t>(threads));
@@ -445,7 +451,8 @@ private:
     size_t carrierSets_ = 0;
     std::unique_ptr<TiedCarrierPairs> tied_;  // with tied values only
     size_t n_;
-    std::vector<uint32_t> index_;  // per replicate of the block, n indices
+    std::vector<uint32_t> index_;    // per replicate of the block scored, n indices
+    std::vector<uint32_t> filling_;  // the same for the block the chain fills
     std::vector<Work> work_;       // per thread
 };
 
@@ -459,13 +466,24 @@ JointMaxima runJoint(AnalysisState& state, Scorer& scorer, std::vector<Label>& l
     const int32_t n = state.nHaplotypes;
     threads = std::max(1, threads);
     std::vector<RegionalMaxima> partial(static_cast<size_t>(threads), RegionalMaxima(Scorer::kStatistics, replicates));
-    for (int32_t first = 0; first < replicates; first += kBlock) {
-        const int32_t count = std::min(kBlock, replicates - first);
-        for (int32_t b = 0; b < count; ++b) {
+    const auto chain = [&](int32_t first) {
+        for (int32_t b = 0; b < std::min(kBlock, replicates - first); ++b) {
             shuffleLabelArray(state.random, n, labels.data());
             std::copy(labels.begin(), labels.begin() + n, scorer.labels(b));
         }
+    };
+    if (replicates > 0) chain(0);
+    for (int32_t first = 0; first < replicates; first += kBlock) {
+        const int32_t count = std::min(kBlock, replicates - first);
+        scorer.swapBuffers();
+        // With several threads the chain runs the next block meanwhile (on one
+        // more thread, or after the scoring if none can be had).
+        const int32_t next = first + kBlock;
+        std::vector<std::thread> chainThread;
+        if (threads > 1 && next < replicates) chainThread = startWorkers(1, [&](int) { chain(next); });
         scorer.score(first, count, threads, partial);
+        for (std::thread& thread : chainThread) thread.join();
+        if (chainThread.empty() && next < replicates) chain(next);
         if (progress) progress(first + count, replicates);
     }
     for (size_t t = 1; t < partial.size(); ++t) partial[0].merge(partial[t]);
@@ -490,6 +508,7 @@ JointMaxima scoreGivenLabels(const AnalysisState& state, Scorer& scorer,
             nextReplicate();
             for (int32_t h = 0; h < state.nHaplotypes; ++h) out[h] = toLabel(given[static_cast<size_t>(h)]);
         }
+        scorer.swapBuffers();
         scorer.score(first, count, threads, partial);
     }
     for (size_t t = 1; t < partial.size(); ++t) partial[0].merge(partial[t]);
