@@ -259,15 +259,14 @@ constexpr int32_t kStretchRecords = 512;
 struct LaneRow {
     double value[kLanes];
     double square[kLanes];
-    double greater[kLanes];
+    int64_t greater[kLanes];
 };
 
-// Per set: the lanes' sums (the counts of greater values, whole numbers below
-// 2^53, are summed exactly in double).
+// Per set: the lanes' sums.
 struct LaneSums {
     double sum[kLanes];
     double sumOfSquares[kLanes];
-    double above[kLanes];
+    int64_t above[kLanes];
 };
 
 // Adds the members' rows to the sums, the counts of greater values too when
@@ -296,7 +295,9 @@ __attribute__((target("avx2"))) const int32_t* addRowsAvx2(const LaneRow* rows, 
     static_assert(kLanes == 8, "two registers of four lanes");
     __m256d s0 = _mm256_loadu_pd(sums.sum), s1 = _mm256_loadu_pd(sums.sum + 4);
     __m256d q0 = _mm256_loadu_pd(sums.sumOfSquares), q1 = _mm256_loadu_pd(sums.sumOfSquares + 4);
-    __m256d a0 = _mm256_loadu_pd(sums.above), a1 = _mm256_loadu_pd(sums.above + 4);
+    // The counts in integer lanes, which other execution units add.
+    __m256i a0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sums.above));
+    __m256i a1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sums.above + 4));
     for (; member != end && *member < stop; ++member) {
         const LaneRow& row = rows[*member - firstRecord];
         s0 = _mm256_add_pd(s0, _mm256_loadu_pd(row.value));
@@ -304,16 +305,16 @@ __attribute__((target("avx2"))) const int32_t* addRowsAvx2(const LaneRow* rows, 
         q0 = _mm256_add_pd(q0, _mm256_loadu_pd(row.square));
         q1 = _mm256_add_pd(q1, _mm256_loadu_pd(row.square + 4));
         if (kAbove) {
-            a0 = _mm256_add_pd(a0, _mm256_loadu_pd(row.greater));
-            a1 = _mm256_add_pd(a1, _mm256_loadu_pd(row.greater + 4));
+            a0 = _mm256_add_epi64(a0, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row.greater)));
+            a1 = _mm256_add_epi64(a1, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row.greater + 4)));
         }
     }
     _mm256_storeu_pd(sums.sum, s0);
     _mm256_storeu_pd(sums.sum + 4, s1);
     _mm256_storeu_pd(sums.sumOfSquares, q0);
     _mm256_storeu_pd(sums.sumOfSquares + 4, q1);
-    _mm256_storeu_pd(sums.above, a0);
-    _mm256_storeu_pd(sums.above + 4, a1);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums.above), a0);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums.above + 4), a1);
     return member;
 }
 
@@ -391,7 +392,7 @@ private:
                     const double x = sorted[v];
                     row.value[l] = x;
                     row.square[l] = x * x;
-                    row.greater[l] = static_cast<double>(greater[v]);
+                    row.greater[l] = greater[v];
                 }
             }
             for (size_t s = 0; s < setCount; ++s) {
@@ -435,7 +436,7 @@ private:
                                                      static_cast<size_t>(carrierSlot_[static_cast<size_t>(carriers)])];
                 const TraitTests tests = traitTestsFromCarrierSums(state_, n1, carrierSums.sum[l],
                                                                    carrierSums.sumOfSquares[l],
-                                                                   static_cast<int64_t>(carrierSums.above[l]), sameValue);
+                                                                   carrierSums.above[l], sameValue);
                 maxima.offer(kTraitT, replicate, tests.t);
                 maxima.offer(kTraitZ, replicate, tests.z);
             }
