@@ -9,11 +9,13 @@
 #     times: windows of few patterns, as in real data; no cluster report),
 #     case/control and trait;
 #   - 2,000 x 500, case/control.
-#   Wall seconds are the median of three runs, except the chained scheme at
-#   200,000 haplotypes (about a minute in case/control, three in trait mode),
-#   run once; the peak is the largest resident memory of the runs
-#   (/usr/bin/time). Ratios are to the scan alone of the same data. The
-#   machine may be shared: the load average before and after is printed.
+#   The scan alone, the joint and the chained scheme run in turns, three
+#   rounds, so that all three see the same drift of a shared machine; wall
+#   seconds are the median of the three, except the chained scheme at 200,000
+#   haplotypes (one to three minutes), run in the first round only; the peak
+#   is the largest resident memory of the runs (/usr/bin/time). Ratios are to
+#   the scan alone of the same data. The load average before and after is
+#   printed.
 #   Takes about 10 minutes.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -52,15 +54,26 @@ run() {
     cat "$out/time.txt"
 }
 
-# measure NAME MODE P SCHEME RUNS: "median_seconds peak_kb" over RUNS runs.
+# measure NAME MODE RUNS CHAINED_RUNS: the scan alone, the joint and the chained
+# scheme in turns, round after round, so that all three see the same drift of a
+# shared machine; sets seconds[NAME-scan|joint|chained] (medians) and peak[...]
+# (largest peak, KB).
+declare -A seconds peak
 measure() {
-    local times=() peak=0 s m
-    for _ in $(seq "$5"); do
-        read -r s m < <(run "$1" "$2" "$3" "$4")
-        times+=("$s")
-        [ "$m" -gt "$peak" ] && peak=$m
+    local -A times=()
+    local round scheme p s m
+    for round in $(seq "$3"); do
+        for scheme in scan joint chained; do
+            [ "$scheme" = chained ] && [ "$round" -gt "$4" ] && continue
+            p=1000; [ "$scheme" = scan ] && p=0
+            read -r s m < <(run "$1" "$2" "$p" "$([ "$scheme" = chained ] && echo chained || echo joint)")
+            times[$scheme]="${times[$scheme]:-} $s"
+            [ "$m" -gt "${peak[$1-$scheme]:-0}" ] && peak[$1-$scheme]=$m
+        done
     done
-    printf '%s\n' "${times[@]}" | sort -g | awk -v peak="$peak" '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)], peak }'
+    for scheme in scan joint chained; do
+        seconds[$1-$scheme]=$(printf '%s\n' ${times[$scheme]} | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }')
+    done
 }
 
 make_case big-cc s "--haplotypes 2000 --markers 300" 100
@@ -71,26 +84,23 @@ echo "machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //
 echo "tree: $(git -C "$root" rev-parse --short HEAD)$(git -C "$root" diff --quiet HEAD || echo ' with uncommitted changes')"
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 printf '%-26s %-8s %6s %9s %5s %9s %9s\n' case scheme P seconds runs peak_MiB vs_scan
-declare -A seconds peak
-row() {  # case mode P scheme runs
-    local s m
-    read -r s m < <(measure "$1" "$2" "$3" "$4" "$5")
-    seconds[$1-$4]=$s peak[$1-$4]=$m
-    local label=$4; [ "$3" = 0 ] && label=scan
-    local ratio; ratio=$(awk -v a="$s" -v b="${seconds[$1-scan]:-$s}" 'BEGIN { printf "%.2f", a / b }')
-    printf '%-26s %-8s %6s %9s %5s %9s %9s\n' "$1" "$label" "$3" "$s" "$5" "$(( m / 1024 ))" "$ratio"
-    [ "$3" = 0 ] && seconds[$1-scan]=$s
-    return 0
+report() {  # case runs chained_runs
+    local scheme p runs
+    for scheme in scan joint chained; do
+        p=1000 runs=$2
+        [ "$scheme" = scan ] && p=0
+        [ "$scheme" = chained ] && runs=$3
+        printf '%-26s %-8s %6s %9s %5s %9s %9s\n' "$1" "$scheme" "$p" "${seconds[$1-$scheme]}" "$runs" \
+            "$(( ${peak[$1-$scheme]} / 1024 ))" \
+            "$(awk -v a="${seconds[$1-$scheme]}" -v b="${seconds[$1-scan]}" 'BEGIN { printf "%.2f", a / b }')"
+    done
 }
-row big-cc s 0 joint 3
-row big-cc s 1000 joint 3
-row big-cc s 1000 chained 1
-row big-trait q 0 joint 3
-row big-trait q 1000 joint 3
-row big-trait q 1000 chained 1
-row small-cc s 0 joint 3
-row small-cc s 1000 joint 3
-row small-cc s 1000 chained 3
+measure big-cc s 3 1
+report big-cc 3 1
+measure big-trait q 3 1
+report big-trait 3 1
+measure small-cc s 3 3
+report small-cc 3 3
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 # The targets: case/control at most 1.5 x the scan and 1 GB, trait at most
