@@ -182,21 +182,6 @@ TraitTests traitTestsFromCarrierSums(const AnalysisState& state, int64_t n1, dou
     return result;
 }
 
-int64_t carrierPairsOfEqualValue(const TraitRanks& ranks, const uint32_t* index, const int32_t* carriers,
-                                 const int32_t* carriersEnd, std::vector<int64_t>& scratch) {
-    if (!ranks.ties) return carriersEnd - carriers;
-    const int32_t* tieGroup = ranks.tieGroup.data();
-    int64_t* count = scratch.data();
-    int64_t pairs = 0;
-    for (const int32_t* h = carriers; h != carriersEnd; ++h) {
-        int64_t& c = count[tieGroup[index[*h]]];
-        pairs += 2 * c + 1;
-        ++c;
-    }
-    for (const int32_t* h = carriers; h != carriersEnd; ++h) count[tieGroup[index[*h]]] = 0;
-    return pairs;
-}
-
 TraitTests rankedTraitTests(const AnalysisState& state, const TraitRanks& ranks,
                             const uint32_t* index, const std::vector<int32_t>& carriers,
                             std::vector<int64_t>& scratch) {

@@ -57,10 +57,4 @@ TraitTests rankedTraitTests(const AnalysisState& state, const TraitRanks& ranks,
 TraitTests traitTestsFromCarrierSums(const AnalysisState& state, int64_t n1, double s1, double q1,
                                      int64_t above, int64_t sameValue);
 
-// The ordered pairs of carriers with equal values, self pairs included: the sum
-// over runs of equal values of the square of the carriers holding them.
-// `scratch` (one entry per record) is zero on entry and on return.
-int64_t carrierPairsOfEqualValue(const TraitRanks& ranks, const uint32_t* index, const int32_t* carriers,
-                                 const int32_t* carriersEnd, std::vector<int64_t>& scratch);
-
 }  // namespace orvane

@@ -26,8 +26,9 @@ public:
     };
 
     // For the records' values given as indices, per set k, the ordered pairs
-    // of its carriers with equal values, self pairs included (what
-    // carrierPairsOfEqualValue gives for that set alone), into pairs[k].
+    // of its carriers with equal values, self pairs included (the sum over
+    // runs of equal values of the square of its carriers holding them), into
+    // pairs[k].
     void count(const uint32_t* index, Scratch& scratch, int64_t* pairs) const;
 
 private:

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -112,6 +113,18 @@ TEST(JointPermutation, TraitHandWorkedShuffles) {
     EXPECT_EQ(jointPValue(maxima.byStatistic[kTraitCluster], observed[kTraitCluster]), 0.25);
     EXPECT_EQ(jointPValue(maxima.byStatistic[kTraitT], observed[kTraitT]), 1.0);
     EXPECT_EQ(jointPValue(maxima.byStatistic[kTraitZ], observed[kTraitZ]), 1.0);
+}
+
+TEST(JointPermutation, GivenTraitLabelsMustRearrangeTheValues) {
+    AnalysisState state = makeState(4, 1, true);
+    state.alleles = {1, 1, 2, 2};
+    setTraits(state, {1, 2, 2, 4});
+    const std::vector<WindowClusters> clusters(1);
+    // Equal values may stand in any order; a value taken twice too often, or
+    // one not in the data, is no rearrangement.
+    EXPECT_NO_THROW(jointMaximaOfLabels(state, clusters, {{2, 4, 1, 2}}));
+    EXPECT_THROW(jointMaximaOfLabels(state, clusters, {{2, 2, 2, 4}}), std::invalid_argument);
+    EXPECT_THROW(jointMaximaOfLabels(state, clusters, {{1, 2, 3, 4}}), std::invalid_argument);
 }
 
 // A trait state of n records whose first marker no record carries.
