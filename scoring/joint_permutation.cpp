@@ -1,16 +1,23 @@
 #include "scoring/joint_permutation.h"
 
+#include <immintrin.h>
+
 #include <algorithm>
 #include <atomic>
 #include <exception>
 #include <limits>
+#include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
 #include "model/worker_threads.h"
+#include "scoring/bit_counting.h"
 #include "scoring/case_control_scoring.h"
 #include "scoring/label_shuffle.h"
+#include "scoring/member_sets.h"
 #include "scoring/single_marker_tests.h"
+#include "scoring/tied_carrier_pairs.h"
 #include "scoring/trait_scoring.h"
 
 namespace orvane {
@@ -52,176 +59,402 @@ private:
     std::vector<double> best_;
 };
 
-// Marker by marker under a block of replicates: each thread takes the next
-// marker not yet taken and scores it under every replicate of the block, into
-// maxima of its own, merged at the end (a maximum does not depend on order).
-template <typename ScoreMarker>
-void scoreBlockOverMarkers(int32_t markers, int threads, std::vector<RegionalMaxima>& partial,
-                           const ScoreMarker& scoreMarker) {
+// Items 0 .. count - 1 shared among the threads, each taking the next one not
+// yet taken: `work(item, thread)`. Whatever the threads compute per item must
+// not depend on which thread took it.
+template <typename Work>
+void forEachItem(int32_t count, int threads, const Work& work) {
     std::atomic<int32_t> next{0};
     std::exception_ptr failure;
     std::mutex failureLock;
-    const auto work = [&](int t) {
+    const auto run = [&](int t) {
         try {
-            for (int32_t m = next++; m < markers; m = next++) scoreMarker(m, partial[static_cast<size_t>(t)]);
+            for (int32_t item = next++; item < count; item = next++) work(item, t);
         } catch (...) {
             std::lock_guard<std::mutex> held(failureLock);
             if (!failure) failure = std::current_exception();
-            next = markers;
+            next = count;
         }
     };
-    std::vector<std::thread> helpers = startWorkers(threads - 1, [&](int t) { work(t + 1); });
-    work(0);
+    std::vector<std::thread> helpers =
+        startWorkers(std::min(threads, std::max(count, 1)) - 1, [&](int t) { run(t + 1); });
+    run(0);
     for (std::thread& helper : helpers) helper.join();
     if (failure) std::rethrow_exception(failure);
 }
 
-// Case/control: statuses as bits, one row of words per replicate; a cluster's
-// or a marker's carriers' cases are population counts against its member mask
-// (or, for many small clusters, a count member by member over status bytes).
+// The member lists a run scores, each marker's clusters and its carriers, as
+// ids that `intern(members, size)` gives (the same id for identical lists).
+struct ScoredSets {
+    std::vector<int32_t> clusterFirst;  // per marker, where its clusters' ids start in clusterSet
+    std::vector<int32_t> clusterSet;    // per cluster of every marker, in marker and cluster order
+    std::vector<int32_t> carrierSet;    // per marker
+
+    template <typename Intern>
+    ScoredSets(const AnalysisState& state, const std::vector<WindowClusters>& clusters, const Intern& intern) {
+        // The carriers of a few markers at a time, from one pass over the
+        // records' rows of alleles.
+        constexpr int32_t kMarkersAtOnce = 64;
+        std::vector<std::vector<int32_t>> carriers(kMarkersAtOnce);
+        for (int32_t from = 0; from < state.nMarkers; from += kMarkersAtOnce) {
+            const int32_t to = std::min(state.nMarkers, from + kMarkersAtOnce);
+            for (auto& list : carriers) list.clear();
+            for (int32_t h = 0; h < state.nHaplotypes; ++h) {
+                const int32_t* row = &state.alleles[static_cast<size_t>(h) * static_cast<size_t>(state.nMarkers)];
+                for (int32_t m = from; m < to; ++m) {
+                    if (row[m] == 1) carriers[static_cast<size_t>(m - from)].push_back(h);
+                }
+            }
+            for (int32_t m = from; m < to; ++m) {
+                const WindowClusters& window = clusters[static_cast<size_t>(m)];
+                clusterFirst.push_back(static_cast<int32_t>(clusterSet.size()));
+                for (int32_t c = 0; c < window.count(); ++c) {
+                    clusterSet.push_back(intern(window.members.data() + window.begin(c),
+                                                static_cast<size_t>(window.end(c) - window.begin(c))));
+                }
+                const std::vector<int32_t>& own = carriers[static_cast<size_t>(m - from)];
+                carrierSet.push_back(intern(own.data(), own.size()));
+            }
+        }
+        clusterFirst.push_back(static_cast<int32_t>(clusterSet.size()));
+    }
+};
+
+// Case/control: statuses as bits, one row of words per replicate. The cases of
+// a large set are population counts against its member mask, taken a stretch
+// of words at a time for all replicates of the block, so that the stretch of
+// the mask and of the rows stay in cache; a small set's are counted member by
+// member over the status bytes. Each distinct set once per replicate, then the
+// markers' values from the counts.
 class CaseControlJoint {
 public:
-    CaseControlJoint(const AnalysisState& state, const std::vector<WindowClusters>& clusters)
-        : state_(state), clusters_(clusters), words_(words(state.nHaplotypes)),
-          stride_(words_ * 64), bytes_(static_cast<size_t>(kBlock) * stride_, 0),
-          bits_(static_cast<size_t>(kBlock) * words_, 0) {
-        const size_t markers = static_cast<size_t>(state.nMarkers);
-        carrierMasks_.assign(markers * words_, 0);
-        carrierCounts_.assign(markers, 0);
-        clusterMasks_.resize(markers);
-        for (size_t m = 0; m < markers; ++m) {
-            uint64_t* mask = &carrierMasks_[m * words_];
-            for (int32_t h = 0; h < state.nHaplotypes; ++h) {
-                if (state.allele(h, static_cast<int32_t>(m)) != 1) continue;
-                mask[static_cast<size_t>(h) >> 6] |= uint64_t{1} << (h & 63);
-                ++carrierCounts_[m];
-            }
-            const WindowClusters& window = clusters[m];
-            // Few large clusters are counted over masks, many small ones member by member.
-            if (static_cast<size_t>(window.count()) * words_ >= window.members.size()) continue;
-            std::vector<uint64_t>& masks = clusterMasks_[m];
-            masks.assign(static_cast<size_t>(window.count()) * words_, 0);
-            for (int32_t c = 0; c < window.count(); ++c) {
-                for (int32_t k = window.begin(c); k < window.end(c); ++k) {
-                    const uint32_t h = static_cast<uint32_t>(window.members[static_cast<size_t>(k)]);
-                    masks[static_cast<size_t>(c) * words_ + (h >> 6)] |= uint64_t{1} << (h & 63);
-                }
-            }
-        }
-    }
-
     static constexpr int kStatistics = kCaseControlStatistics;
-    uint8_t* labels(int32_t b) { return &bytes_[static_cast<size_t>(b) * stride_]; }
 
-    // After the chain filled the block's labels: their bits.
-    void pack(int32_t count) {
-        for (int32_t b = 0; b < count; ++b) {
-            const uint8_t* status = labels(b);
-            uint64_t* row = &bits_[static_cast<size_t>(b) * words_];
-            for (size_t w = 0; w < words_; ++w) {
-                uint64_t word = 0;
-                for (int bit = 0; bit < 64; ++bit) word |= static_cast<uint64_t>(status[w * 64 + static_cast<size_t>(bit)] & 1) << bit;
-                row[w] = word;
+    CaseControlJoint(const AnalysisState& state, const std::vector<WindowClusters>& clusters)
+        : state_(state), words_(words(state.nHaplotypes)), stride_(words_ * 64),
+          scored_(state, clusters, [this](const int32_t* members, size_t size) { return intern(members, size); }),
+          bytes_(static_cast<size_t>(kBlock) * stride_, 0), filling_(bytes_), bits_(static_cast<size_t>(kBlock) * words_, 0),
+          cases_(sizes_.size() * kBlock, 0) {}
+
+    // The chain fills one block's labels while the previous block is scored.
+    uint8_t* labels(int32_t b) { return &filling_[static_cast<size_t>(b) * stride_]; }
+    void swapBuffers() { std::swap(filling_, bytes_); }
+
+    void score(int32_t first, int32_t count, int threads, std::vector<RegionalMaxima>& maxima) {
+        for (int32_t b = 0; b < count; ++b) packStatuses(scored(b), words_, &bits_[static_cast<size_t>(b) * words_]);
+        const int32_t dense = masks_.count();
+        const int32_t denseItems = (dense + kSetsPerItem - 1) / kSetsPerItem;
+        const int32_t sparseItems = members_.count();
+        forEachItem(denseItems + sparseItems, threads, [&](int32_t item, int) {
+            if (item < denseItems) {
+                countDense(item * kSetsPerItem, std::min(dense, (item + 1) * kSetsPerItem), count);
+            } else {
+                countSparse(item - denseItems, count);
+            }
+        });
+        forEachItem(state_.nMarkers, threads, [&](int32_t m, int t) {
+            scoreMarker(m, first, count, maxima[static_cast<size_t>(t)]);
+        });
+    }
+
+private:
+    static constexpr int32_t kSetsPerItem = 8;
+    static constexpr size_t kStretch = 256;  // words: the block's rows span 128 KiB of it
+
+    // A set of more members than there are words is kept as a mask (id = its
+    // mask's), a smaller one as a list (id = masks - 1 - its list's); the ids
+    // are made dense once every set is known.
+    int32_t intern(const int32_t* members, size_t size) {
+        int32_t key;
+        if (size > words_) {
+            std::vector<uint64_t>& mask = maskScratch_;
+            mask.assign(words_, 0);
+            for (size_t k = 0; k < size; ++k) mask[static_cast<uint32_t>(members[k]) >> 6] |= uint64_t{1} << (members[k] & 63);
+            key = 2 * masks_.add(mask.data(), words_);
+        } else {
+            key = 2 * members_.add(members, size) + 1;
+        }
+        if (static_cast<size_t>(key) >= slotOfKey_.size()) slotOfKey_.resize(static_cast<size_t>(key) + 1, -1);
+        int32_t& slot = slotOfKey_[static_cast<size_t>(key)];
+        if (slot < 0) {
+            slot = static_cast<int32_t>(sizes_.size());
+            sizes_.push_back(static_cast<int64_t>(size));
+        }
+        return slot;
+    }
+
+    const uint8_t* scored(int32_t b) const { return &bytes_[static_cast<size_t>(b) * stride_]; }
+
+    int64_t& cases(int32_t slot, int32_t b) {
+        return cases_[static_cast<size_t>(slot) * kBlock + static_cast<size_t>(b)];
+    }
+
+    void countDense(int32_t from, int32_t to, int32_t count) {
+        for (int32_t d = from; d < to; ++d) {
+            for (int32_t b = 0; b < count; ++b) cases(slotOfKey_[static_cast<size_t>(2 * d)], b) = 0;
+        }
+        for (size_t w = 0; w < words_; w += kStretch) {
+            const size_t span = std::min(kStretch, words_ - w);
+            for (int32_t d = from; d < to; ++d) {
+                const uint64_t* mask = masks_.begin(d) + w;
+                const int32_t slot = slotOfKey_[static_cast<size_t>(2 * d)];
+                for (int32_t b = 0; b < count; ++b) {
+                    cases(slot, b) += maskedCount(&bits_[static_cast<size_t>(b) * words_ + w], mask, span);
+                }
             }
         }
     }
 
-    void score(int32_t m, int32_t first, int32_t count, RegionalMaxima& maxima) const {
-        const size_t marker = static_cast<size_t>(m);
-        const WindowClusters& window = clusters_[marker];
-        const std::vector<uint64_t>& masks = clusterMasks_[marker];
-        const uint64_t* carriers = &carrierMasks_[marker * words_];
+    void countSparse(int32_t list, int32_t count) {
+        const int32_t slot = slotOfKey_[static_cast<size_t>(2 * list + 1)];
         for (int32_t b = 0; b < count; ++b) {
-            const uint64_t* row = &bits_[static_cast<size_t>(b) * words_];
-            const uint8_t* status = &bytes_[static_cast<size_t>(b) * stride_];
+            const uint8_t* status = scored(b);
+            int64_t sum = 0;
+            for (const int32_t* h = members_.begin(list); h != members_.end(list); ++h) sum += status[*h];
+            cases(slot, b) = sum;
+        }
+    }
+
+    void scoreMarker(int32_t m, int32_t first, int32_t count, RegionalMaxima& maxima) {
+        const size_t marker = static_cast<size_t>(m);
+        const int32_t carriers = scored_.carrierSet[marker];
+        for (int32_t b = 0; b < count; ++b) {
             CaseControlBest best;
-            for (int32_t c = 0; c < window.count(); ++c) {
-                int64_t cases = 0;
-                if (!masks.empty()) {
-                    cases = maskedCount(row, &masks[static_cast<size_t>(c) * words_]);
-                } else {
-                    for (int32_t k = window.begin(c); k < window.end(c); ++k) {
-                        cases += status[window.members[static_cast<size_t>(k)]];
-                    }
-                }
-                best.offer(chiSquareFromCounts(state_, cases, window.end(c) - window.begin(c) - cases, false));
+            for (int32_t k = scored_.clusterFirst[marker]; k < scored_.clusterFirst[marker + 1]; ++k) {
+                const int32_t slot = scored_.clusterSet[static_cast<size_t>(k)];
+                const int64_t in = cases(slot, b);
+                best.offer(chiSquareFromCounts(state_, in, sizes_[static_cast<size_t>(slot)] - in, false));
             }
             maxima.offer(kCaseControlCluster, first + b, best.score);
             maxima.offer(kCaseControlChiSquare, first + b,
-                         markerChiSquareFromCounts(state_, maskedCount(row, carriers), carrierCounts_[marker]));
+                         markerChiSquareFromCounts(state_, cases(carriers, b), sizes_[static_cast<size_t>(carriers)]));
         }
     }
 
-private:
-    int64_t maskedCount(const uint64_t* row, const uint64_t* mask) const {
-        int64_t sum = 0;
-        for (size_t w = 0; w < words_; ++w) sum += __builtin_popcountll(row[w] & mask[w]);
-        return sum;
-    }
-
     const AnalysisState& state_;
-    const std::vector<WindowClusters>& clusters_;
     size_t words_;
     size_t stride_;
-    std::vector<uint8_t> bytes_;  // per replicate of the block, the statuses (0 or 1), padded
-    std::vector<uint64_t> bits_;  // the same as bits
-    std::vector<uint64_t> carrierMasks_;
-    std::vector<int64_t> carrierCounts_;
-    std::vector<std::vector<uint64_t>> clusterMasks_;  // empty: counted member by member
+    DistinctLists<uint64_t> masks_;  // sets counted over masks
+    MemberSets members_;             // sets counted member by member
+    std::vector<uint64_t> maskScratch_;
+    std::vector<int32_t> slotOfKey_;
+    std::vector<int64_t> sizes_;     // per slot, the set's size
+    ScoredSets scored_;
+    std::vector<uint8_t> bytes_;     // per replicate of the block scored, the statuses (0 or 1), padded
+    std::vector<uint8_t> filling_;   // the same for the block the chain fills
+    std::vector<uint64_t> bits_;     // the same as bits
+    std::vector<int64_t> cases_;     // per slot and replicate of the block
 };
 
-// Trait mode: per replicate the records' values as indices into the sorted
-// values; clusters summed in ascending member order as the scan sums them, and
-// the single-marker tests from the carriers as the scan computes them.
+// Trait mode, kLanes replicates at once. Per record the lanes' values, their
+// squares and (for the rank test) how many values are strictly greater are
+// laid side by side, a stretch of records at a time; every set then adds its
+// members in that stretch, in ascending order, to per-lane sums. Each lane is
+// summed exactly as the scan sums one replicate (ascending members, the value
+// then its square, in double), only several lanes in one instruction.
+constexpr int kLanes = 8;
+constexpr int32_t kStretchRecords = 512;
+
+// One record's row: the lanes' values, squares and counts of greater values.
+struct LaneRow {
+    double value[kLanes];
+    double square[kLanes];
+    int64_t greater[kLanes];
+};
+
+// Per set: the lanes' sums.
+struct LaneSums {
+    double sum[kLanes];
+    double sumOfSquares[kLanes];
+    int64_t above[kLanes];
+};
+
+// Adds the members' rows to the sums, the counts of greater values too when
+// `kAbove`: in plain code, and with the lanes in AVX2 registers (each lane's
+// additions in the same order either way).
+// Members from `member` on, up to `end` or the first not below `stop`; returns
+// where it stopped.
+template <bool kAbove>
+const int32_t* addRowsPlain(const LaneRow* rows, int32_t firstRecord, const int32_t* member, const int32_t* end,
+                            int32_t stop, LaneSums& sums) {
+    for (; member != end && *member < stop; ++member) {
+        const LaneRow& row = rows[*member - firstRecord];
+        for (int l = 0; l < kLanes; ++l) {
+            sums.sum[l] += row.value[l];
+            sums.sumOfSquares[l] += row.square[l];
+            if (kAbove) sums.above[l] += row.greater[l];
+        }
+    }
+    return member;
+}
+
+template <bool kAbove>
+__attribute__((target("avx2"))) const int32_t* addRowsAvx2(const LaneRow* rows, int32_t firstRecord,
+                                                           const int32_t* member, const int32_t* end, int32_t stop,
+                                                           LaneSums& sums) {
+    static_assert(kLanes == 8, "two registers of four lanes");
+    __m256d s0 = _mm256_loadu_pd(sums.sum), s1 = _mm256_loadu_pd(sums.sum + 4);
+    __m256d q0 = _mm256_loadu_pd(sums.sumOfSquares), q1 = _mm256_loadu_pd(sums.sumOfSquares + 4);
+    // The counts in integer lanes, which other execution units add.
+    __m256i a0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sums.above));
+    __m256i a1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sums.above + 4));
+    for (; member != end && *member < stop; ++member) {
+        const LaneRow& row = rows[*member - firstRecord];
+        s0 = _mm256_add_pd(s0, _mm256_loadu_pd(row.value));
+        s1 = _mm256_add_pd(s1, _mm256_loadu_pd(row.value + 4));
+        q0 = _mm256_add_pd(q0, _mm256_loadu_pd(row.square));
+        q1 = _mm256_add_pd(q1, _mm256_loadu_pd(row.square + 4));
+        if (kAbove) {
+            a0 = _mm256_add_epi64(a0, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row.greater)));
+            a1 = _mm256_add_epi64(a1, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row.greater + 4)));
+        }
+    }
+    _mm256_storeu_pd(sums.sum, s0);
+    _mm256_storeu_pd(sums.sum + 4, s1);
+    _mm256_storeu_pd(sums.sumOfSquares, q0);
+    _mm256_storeu_pd(sums.sumOfSquares + 4, q1);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums.above), a0);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums.above + 4), a1);
+    return member;
+}
+
+using AddRows = const int32_t* (*)(const LaneRow*, int32_t, const int32_t*, const int32_t*, int32_t, LaneSums&);
+
+bool haveAvx2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+
+const AddRows addMoments = haveAvx2() ? addRowsAvx2<false> : addRowsPlain<false>;
+const AddRows addMomentsAndAbove = haveAvx2() ? addRowsAvx2<true> : addRowsPlain<true>;
+
 class TraitJoint {
 public:
-    TraitJoint(const AnalysisState& state, const std::vector<WindowClusters>& clusters,
-               const TraitRanks& ranks)
-        : state_(state), clusters_(clusters), ranks_(ranks),
-          n_(static_cast<size_t>(state.nHaplotypes)), index_(static_cast<size_t>(kBlock) * n_, 0),
-          carriers_(static_cast<size_t>(state.nMarkers)) {
-        for (int32_t m = 0; m < state.nMarkers; ++m) carriersOf(state, m, carriers_[static_cast<size_t>(m)]);
+    static constexpr int kStatistics = kTraitStatistics;
+
+    TraitJoint(const AnalysisState& state, const std::vector<WindowClusters>& clusters, const TraitRanks& ranks)
+        : state_(state), ranks_(ranks),
+          scored_(state, clusters, [this](const int32_t* members, size_t size) { return sets_.add(members, size); }),
+          n_(static_cast<size_t>(state.nHaplotypes)), index_(static_cast<size_t>(kBlock) * n_, 0), filling_(index_) {
+        isCarrierSet_.assign(static_cast<size_t>(sets_.count()), 0);
+        carrierSlot_.assign(static_cast<size_t>(sets_.count()), -1);
+        std::vector<std::pair<const int32_t*, const int32_t*>> carrierSets;
+        for (const int32_t set : scored_.carrierSet) {
+            isCarrierSet_[static_cast<size_t>(set)] = 1;
+            if (carrierSlot_[static_cast<size_t>(set)] >= 0) continue;
+            carrierSlot_[static_cast<size_t>(set)] = static_cast<int32_t>(carrierSets.size());
+            carrierSets.emplace_back(sets_.begin(set), sets_.end(set));
+        }
+        if (ranks.ties) tied_ = std::make_unique<TiedCarrierPairs>(ranks, state.nHaplotypes, carrierSets);
+        carrierSets_ = carrierSets.size();
     }
 
-    static constexpr int kStatistics = kTraitStatistics;
-    uint32_t* labels(int32_t b) { return &index_[static_cast<size_t>(b) * n_]; }
-    void pack(int32_t) {}
+    uint32_t* labels(int32_t b) { return &filling_[static_cast<size_t>(b) * n_]; }
+    void swapBuffers() { std::swap(filling_, index_); }
 
-    void score(int32_t m, int32_t first, int32_t count, RegionalMaxima& maxima) const {
-        const WindowClusters& window = clusters_[static_cast<size_t>(m)];
-        const double* value = ranks_.sorted.data();
-        thread_local std::vector<int64_t> scratch;
-        scratch.assign(n_, 0);
-        for (int32_t b = 0; b < count; ++b) {
-            const uint32_t* index = &index_[static_cast<size_t>(b) * n_];
-            double best = kNoClusterTraitScore;
-            for (int32_t c = 0; c < window.count(); ++c) {
-                double sum = 0.0;
-                double sumOfSquares = 0.0;
-                for (int32_t k = window.begin(c); k < window.end(c); ++k) {
-                    const double x = value[index[window.members[static_cast<size_t>(k)]]];
-                    sum += x;
-                    sumOfSquares += x * x;
-                }
-                double mean = 0.0;
-                double variance = 0.0;
-                const double t = traitTFromSums(state_, window.end(c) - window.begin(c), sum, sumOfSquares, mean, variance);
-                if (t > best) best = t;
-            }
-            maxima.offer(kTraitCluster, first + b, best);
-            const TraitTests tests = rankedTraitTests(state_, ranks_, index, carriers_[static_cast<size_t>(m)], scratch);
-            maxima.offer(kTraitT, first + b, tests.t);
-            maxima.offer(kTraitZ, first + b, tests.z);
-        }
+    void score(int32_t first, int32_t count, int threads, std::vector<RegionalMaxima>& maxima) {
+        if (work_.size() < static_cast<size_t>(threads)) work_.resize(static_cast<size_t>(threads));
+        const int32_t groups = (count + kLanes - 1) / kLanes;
+        forEachItem(groups, threads, [&](int32_t group, int t) {
+            scoreLanes(group * kLanes, std::min(kLanes, count - group * kLanes), first,
+                       work_[static_cast<size_t>(t)], maxima[static_cast<size_t>(t)]);
+        });
     }
 
 private:
+    struct Work {
+        std::vector<LaneRow> rows;
+        std::vector<LaneSums> sums;
+        std::vector<const int32_t*> cursor;
+        TiedCarrierPairs::Scratch tiedScratch;
+        std::vector<int64_t> pairs;  // per lane and carrier set: carrier pairs of equal value
+    };
+
+    // Replicates b .. b + lanes - 1 of the block (unused lanes repeat the first).
+    void scoreLanes(int32_t b, int lanes, int32_t first, Work& work, RegionalMaxima& maxima) const {
+        const MemberSets& sets = sets_;
+        const size_t setCount = static_cast<size_t>(sets.count());
+        work.rows.resize(static_cast<size_t>(kStretchRecords));
+        work.sums.assign(setCount, LaneSums{});
+        work.cursor.resize(setCount);
+        for (size_t s = 0; s < setCount; ++s) work.cursor[s] = sets.begin(static_cast<int32_t>(s));
+        const uint32_t* index[kLanes];
+        for (int l = 0; l < kLanes; ++l) index[l] = &index_[static_cast<size_t>(b + (l < lanes ? l : 0)) * n_];
+        const double* sorted = ranks_.sorted.data();
+        const int64_t* greater = ranks_.greater.data();
+        const int32_t n = state_.nHaplotypes;
+        for (int32_t from = 0; from < n; from += kStretchRecords) {
+            const int32_t to = std::min(n, from + kStretchRecords);
+            for (int32_t h = from; h < to; ++h) {
+                LaneRow& row = work.rows[static_cast<size_t>(h - from)];
+                for (int l = 0; l < kLanes; ++l) {
+                    const uint32_t v = index[l][h];
+                    const double x = sorted[v];
+                    row.value[l] = x;
+                    row.square[l] = x * x;
+                    row.greater[l] = greater[v];
+                }
+            }
+            for (size_t s = 0; s < setCount; ++s) {
+                const int32_t* at = work.cursor[s];
+                const int32_t* end = sets.end(static_cast<int32_t>(s));
+                if (at == end || *at >= to) continue;
+                work.cursor[s] = (isCarrierSet_[s] ? addMomentsAndAbove : addMoments)(work.rows.data(), from, at, end,
+                                                                                      to, work.sums[s]);
+            }
+        }
+        work.pairs.resize(static_cast<size_t>(kLanes) * carrierSets_);
+        for (int l = 0; l < lanes; ++l) {
+            int64_t* pairs = &work.pairs[static_cast<size_t>(l) * carrierSets_];
+            if (tied_) {
+                tied_->count(index[l], work.tiedScratch, pairs);
+            } else {
+                // Without ties a carrier pairs only with itself.
+                for (size_t s = 0; s < static_cast<size_t>(sets.count()); ++s) {
+                    if (carrierSlot_[s] >= 0) pairs[carrierSlot_[s]] = sets.size(static_cast<int32_t>(s));
+                }
+            }
+        }
+        for (int32_t m = 0; m < state_.nMarkers; ++m) {
+            const size_t marker = static_cast<size_t>(m);
+            const int32_t carriers = scored_.carrierSet[marker];
+            const LaneSums& carrierSums = work.sums[static_cast<size_t>(carriers)];
+            const int64_t n1 = sets.size(carriers);
+            for (int l = 0; l < lanes; ++l) {
+                double best = kNoClusterTraitScore;
+                for (int32_t k = scored_.clusterFirst[marker]; k < scored_.clusterFirst[marker + 1]; ++k) {
+                    const int32_t set = scored_.clusterSet[static_cast<size_t>(k)];
+                    const LaneSums& sums = work.sums[static_cast<size_t>(set)];
+                    double mean = 0.0;
+                    double variance = 0.0;
+                    const double t = traitTFromSums(state_, sets.size(set), sums.sum[l], sums.sumOfSquares[l], mean, variance);
+                    if (t > best) best = t;
+                }
+                const int32_t replicate = first + b + l;
+                maxima.offer(kTraitCluster, replicate, best);
+                const int64_t sameValue = work.pairs[static_cast<size_t>(l) * carrierSets_ +
+                                                     static_cast<size_t>(carrierSlot_[static_cast<size_t>(carriers)])];
+                const TraitTests tests = traitTestsFromCarrierSums(state_, n1, carrierSums.sum[l],
+                                                                   carrierSums.sumOfSquares[l],
+                                                                   carrierSums.above[l], sameValue);
+                maxima.offer(kTraitT, replicate, tests.t);
+                maxima.offer(kTraitZ, replicate, tests.z);
+            }
+        }
+    }
+
     const AnalysisState& state_;
-    const std::vector<WindowClusters>& clusters_;
     const TraitRanks& ranks_;
+    MemberSets sets_;
+    ScoredSets scored_;
+    std::vector<uint8_t> isCarrierSet_;  // per set: some marker's carriers, whose ranks are summed too
+    std::vector<int32_t> carrierSlot_;   // per set: its number among the carrier sets, or -1
+    size_t carrierSets_ = 0;
+    std::unique_ptr<TiedCarrierPairs> tied_;  // with tied values only
     size_t n_;
-    std::vector<uint32_t> index_;  // per replicate of the block, n indices
-    std::vector<std::vector<int32_t>> carriers_;
+    std::vector<uint32_t> index_;    // per replicate of the block scored, n indices
+    std::vector<uint32_t> filling_;  // the same for the block the chain fills
+    std::vector<Work> work_;       // per thread
 };
 
 // The chain, a block of replicates at a time: the labels run through the
@@ -232,19 +465,52 @@ JointMaxima runJoint(AnalysisState& state, Scorer& scorer, std::vector<Label>& l
                      const ProgressCallback& progress) {
     const int32_t replicates = state.nPermutations;
     const int32_t n = state.nHaplotypes;
-    std::vector<RegionalMaxima> partial(static_cast<size_t>(std::max(1, threads)),
-                                        RegionalMaxima(Scorer::kStatistics, replicates));
-    for (int32_t first = 0; first < replicates; first += kBlock) {
-        const int32_t count = std::min(kBlock, replicates - first);
-        for (int32_t b = 0; b < count; ++b) {
+    threads = std::max(1, threads);
+    std::vector<RegionalMaxima> partial(static_cast<size_t>(threads), RegionalMaxima(Scorer::kStatistics, replicates));
+    const auto chain = [&](int32_t first) {
+        for (int32_t b = 0; b < std::min(kBlock, replicates - first); ++b) {
             shuffleLabelArray(state.random, n, labels.data());
             std::copy(labels.begin(), labels.begin() + n, scorer.labels(b));
         }
-        scorer.pack(count);
-        scoreBlockOverMarkers(state.nMarkers, threads, partial, [&](int32_t m, RegionalMaxima& maxima) {
-            scorer.score(m, first, count, maxima);
-        });
+    };
+    if (replicates > 0) chain(0);
+    for (int32_t first = 0; first < replicates; first += kBlock) {
+        const int32_t count = std::min(kBlock, replicates - first);
+        scorer.swapBuffers();
+        // With several threads the chain runs the next block meanwhile (on one
+        // more thread, or after the scoring if none can be had).
+        const int32_t next = first + kBlock;
+        std::vector<std::thread> chainThread;
+        if (threads > 1 && next < replicates) chainThread = startWorkers(1, [&](int) { chain(next); });
+        scorer.score(first, count, threads, partial);
+        for (std::thread& thread : chainThread) thread.join();
+        if (chainThread.empty() && next < replicates) chain(next);
         if (progress) progress(first + count, replicates);
+    }
+    for (size_t t = 1; t < partial.size(); ++t) partial[0].merge(partial[t]);
+    return partial[0].result(Scorer::kStatistics);
+}
+
+// Given labels instead of the chain's, a block at a time.
+// `toLabel` turns a given label into the scorer's, `nextReplicate` is called
+// before each replicate's labels.
+template <typename Scorer, typename ToLabel, typename NextReplicate>
+JointMaxima scoreGivenLabels(const AnalysisState& state, Scorer& scorer,
+                             const std::vector<std::vector<double>>& labels, int threads, const ToLabel& toLabel,
+                             const NextReplicate& nextReplicate) {
+    const int32_t replicates = static_cast<int32_t>(labels.size());
+    threads = std::max(1, threads);
+    std::vector<RegionalMaxima> partial(static_cast<size_t>(threads), RegionalMaxima(Scorer::kStatistics, replicates));
+    for (int32_t first = 0; first < replicates; first += kBlock) {
+        const int32_t count = std::min(kBlock, replicates - first);
+        for (int32_t b = 0; b < count; ++b) {
+            const std::vector<double>& given = labels[static_cast<size_t>(first + b)];
+            auto* out = scorer.labels(b);
+            nextReplicate();
+            for (int32_t h = 0; h < state.nHaplotypes; ++h) out[h] = toLabel(given[static_cast<size_t>(h)]);
+        }
+        scorer.swapBuffers();
+        scorer.score(first, count, threads, partial);
     }
     for (size_t t = 1; t < partial.size(); ++t) partial[0].merge(partial[t]);
     return partial[0].result(Scorer::kStatistics);
@@ -269,6 +535,31 @@ JointMaxima jointPermutationMaxima(AnalysisState& state, const std::vector<Windo
     JointMaxima maxima = runJoint(state, scorer, status, threads, progress);
     for (size_t h = 0; h < n; ++h) state.haplotypes[h].status = status[h];
     return maxima;
+}
+
+JointMaxima jointMaximaOfLabels(const AnalysisState& state, const std::vector<WindowClusters>& clusters,
+                                const std::vector<std::vector<double>>& labels, int threads) {
+    if (state.qtlMode) {
+        std::vector<uint32_t> index;
+        const TraitRanks ranks(state, index);
+        TraitJoint scorer(state, clusters, ranks);
+        // Equal values take the indices of their run one after another, so
+        // that each replicate's indices are a permutation, as the chain's are.
+        std::vector<uint32_t> taken;
+        return scoreGivenLabels(state, scorer, labels, threads, [&](double value) {
+            if (taken.empty()) taken.assign(ranks.sorted.size(), 0);
+            const size_t run = static_cast<size_t>(std::lower_bound(ranks.sorted.begin(), ranks.sorted.end(), value) -
+                                                   ranks.sorted.begin());
+            const size_t at = run + taken[run]++;
+            if (at >= ranks.sorted.size() || ranks.sorted[at] != value) {
+                throw std::invalid_argument("replicate labels are not a rearrangement of the trait values");
+            }
+            return static_cast<uint32_t>(at);
+        }, [&] { taken.clear(); });
+    }
+    CaseControlJoint scorer(state, clusters);
+    return scoreGivenLabels(state, scorer, labels, threads,
+                            [](double status) { return static_cast<uint8_t>(status == 1.0); }, [] {});
 }
 
 double jointPValue(const std::vector<double>& maxima, double observed) {

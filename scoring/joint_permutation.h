@@ -35,6 +35,14 @@ struct JointMaxima {
 JointMaxima jointPermutationMaxima(AnalysisState& state, const std::vector<WindowClusters>& clusters,
                                    int threads = 1, const ProgressCallback& progress = nullptr);
 
+// The maxima of replicates whose labels are given rather than drawn: labels[r]
+// holds replicate r's label of every record (its status, 0 or 1, in
+// case/control mode, its trait value in trait mode), a rearrangement of the
+// records' own (in trait mode anything else throws std::invalid_argument). The
+// state is left as it is.
+JointMaxima jointMaximaOfLabels(const AnalysisState& state, const std::vector<WindowClusters>& clusters,
+                                const std::vector<std::vector<double>>& labels, int threads = 1);
+
 // (1 + replicate maxima at least `observed`) / (P + 1): never 0.
 double jointPValue(const std::vector<double>& maxima, double observed);
 

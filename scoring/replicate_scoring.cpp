@@ -1,60 +1,10 @@
 #include "scoring/replicate_scoring.h"
 
-#include <immintrin.h>
-
-#include <cstring>
-
+#include "scoring/bit_counting.h"
 #include "scoring/case_control_scoring.h"
 #include "scoring/trait_scoring.h"
 
 namespace orvane {
-
-namespace {
-
-// Members of a mask that carry status 1.
-__attribute__((target_clones("popcnt", "default")))
-int64_t maskedCount(const uint64_t* packed, const uint64_t* mask, size_t words) {
-    int64_t sum = 0;
-    for (size_t w = 0; w < words; ++w) sum += __builtin_popcountll(packed[w] & mask[w]);
-    return sum;
-}
-
-// 64 status bytes (0 or 1) to the bits of one word, eight bytes per multiplication.
-void packStatusesScalar(const uint8_t* status, size_t words, uint64_t* packed) {
-    for (size_t w = 0; w < words; ++w) {
-        uint64_t word = 0;
-        for (int part = 0; part < 8; ++part) {
-            uint64_t bytes;
-            std::memcpy(&bytes, status + w * 64 + static_cast<size_t>(part) * 8, sizeof bytes);
-            word |= ((bytes * 0x0102040810204080ull) >> 56) << (part * 8);
-        }
-        packed[w] = word;
-    }
-}
-
-// The same, 32 bytes at a time: each byte's low bit moved to its top bit and
-// gathered by the byte mask instruction.
-__attribute__((target("avx2"))) void packStatusesAvx2(const uint8_t* status, size_t words,
-                                                      uint64_t* packed) {
-    for (size_t w = 0; w < words; ++w) {
-        const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(status + w * 64));
-        const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(status + w * 64 + 32));
-        const uint32_t lowBits = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_slli_epi16(low, 7)));
-        const uint32_t highBits = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_slli_epi16(high, 7)));
-        packed[w] = static_cast<uint64_t>(lowBits) | (static_cast<uint64_t>(highBits) << 32);
-    }
-}
-
-using PackStatuses = void (*)(const uint8_t*, size_t, uint64_t*);
-
-PackStatuses choosePackStatuses() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") ? packStatusesAvx2 : packStatusesScalar;
-}
-
-const PackStatuses packStatuses = choosePackStatuses();
-
-}  // namespace
 
 CaseControlReplicates::CaseControlReplicates(const AnalysisState& state,
                                              const std::vector<WindowClusters>& clusters)

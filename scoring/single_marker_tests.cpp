@@ -170,16 +170,24 @@ int64_t uFromSums(const CarrierSums& sums, int64_t n1) {
 
 }  // namespace
 
+TraitTests traitTestsFromCarrierSums(const AnalysisState& state, int64_t n1, double s1, double q1,
+                                     int64_t above, int64_t sameValue) {
+    TraitTests result;
+    traitMoments(state, n1, s1, q1, result);
+    CarrierSums sums;
+    sums.above = above;
+    sums.sameValue = sameValue;
+    result.u = uFromSums(sums, n1);
+    result.z = mannWhitneyZ(result.u, n1, state.nHaplotypes - n1);
+    return result;
+}
+
 TraitTests rankedTraitTests(const AnalysisState& state, const TraitRanks& ranks,
                             const uint32_t* index, const std::vector<int32_t>& carriers,
                             std::vector<int64_t>& scratch) {
     const CarrierSums sums = sumCarriers(ranks, index, carriers, scratch);
-    const int64_t n1 = static_cast<int64_t>(carriers.size());
-    TraitTests result;
-    traitMoments(state, n1, sums.s1, sums.q1, result);
-    result.u = uFromSums(sums, n1);
-    result.z = mannWhitneyZ(result.u, n1, state.nHaplotypes - n1);
-    return result;
+    return traitTestsFromCarrierSums(state, static_cast<int64_t>(carriers.size()), sums.s1, sums.q1,
+                                     sums.above, sums.sameValue);
 }
 
 }  // namespace orvane

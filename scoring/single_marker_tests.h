@@ -50,4 +50,11 @@ TraitTests rankedTraitTests(const AnalysisState& state, const TraitRanks& ranks,
                             const uint32_t* index, const std::vector<int32_t>& carriers,
                             std::vector<int64_t>& scratch);
 
+// The five tests from the carriers' count n1, their trait sum and sum of squares
+// (added in ascending carrier order), the pairs (carrier, any record with a
+// strictly larger value) and the ordered pairs of carriers with equal values,
+// self pairs included.
+TraitTests traitTestsFromCarrierSums(const AnalysisState& state, int64_t n1, double s1, double q1,
+                                     int64_t above, int64_t sameValue);
+
 }  // namespace orvane

@@ -1,0 +1,44 @@
+// The rank test's pairs of carriers with equal values, for trait data with
+// tied values: for every carrier set at once, from one walk over the records
+// holding tied values under a replicate's labels.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "scoring/single_marker_tests.h"
+
+namespace orvane {
+
+class TiedCarrierPairs {
+public:
+    // `sets[k]` = the ascending carriers of set k, as a [begin, end) range.
+    TiedCarrierPairs(const TraitRanks& ranks, int32_t records,
+                     const std::vector<std::pair<const int32_t*, const int32_t*>>& sets);
+
+    struct Scratch {
+        std::vector<uint32_t> holder;  // per value index, the record holding it
+        std::vector<uint8_t> small;    // per set, a count below 256
+        std::vector<uint32_t> count;   // per set, the carriers in the current run of equal values
+        std::vector<int64_t> inRuns;   // per set, carriers holding a tied value
+    };
+
+    // For the records' values given as indices, per set k, the ordered pairs
+    // of its carriers with equal values, self pairs included (the sum over
+    // runs of equal values of the square of its carriers holding them), into
+    // pairs[k].
+    void count(const uint32_t* index, Scratch& scratch, int64_t* pairs) const;
+
+private:
+    const TraitRanks& ranks_;
+    int32_t records_;
+    size_t sets_;
+    size_t rowBytes_;                // carrier bits per record: whole 32-set chunks
+    std::vector<uint8_t> rows_;      // per record, bit k: a carrier of set k
+    std::vector<int64_t> sizes_;     // per set
+    std::vector<std::pair<uint32_t, uint32_t>> runs_;  // value index ranges of two or more equal values
+};
+
+}  // namespace orvane
