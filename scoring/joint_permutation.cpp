@@ -246,20 +246,24 @@ private:
     std::vector<int64_t> cases_;     // per slot and replicate of the block
 };
 
-// Trait mode, kLanes replicates at once. Per record the lanes' values, their
-// squares and (for the rank test) how many values are strictly greater are
-// laid side by side, a stretch of records at a time; every set then adds its
-// members in that stretch, in ascending order, to per-lane sums. Each lane is
-// summed exactly as the scan sums one replicate (ascending members, the value
-// then its square, in double), only several lanes in one instruction.
+// Trait mode, kLanes replicates at once. Per record the lanes' values and
+// (for the rank test) how many values are strictly greater are laid side by
+// side, a stretch of records at a time; every set then adds its members in
+// that stretch, in ascending order, to per-lane sums. Each lane is summed
+// exactly as the scan sums one replicate (ascending members, the value then
+// its square, in double), only several lanes in one instruction. Trait values
+// are read in single precision, so a row keeps them as floats (widened
+// exactly when added) unless some value is not one: the sums read a third of
+// the bytes they would read with doubles and precomputed squares.
 constexpr int kLanes = 8;
 constexpr int32_t kStretchRecords = 512;
 
-// One record's row: the lanes' values, squares and counts of greater values.
+// One record's row: the lanes' values and counts of greater values (at most
+// the number of records).
+template <typename Value>
 struct LaneRow {
-    double value[kLanes];
-    double square[kLanes];
-    int64_t greater[kLanes];
+    Value value[kLanes];
+    int32_t greater[kLanes];
 };
 
 // Per set: the lanes' sums.
@@ -274,22 +278,34 @@ struct LaneSums {
 // additions in the same order either way).
 // Members from `member` on, up to `end` or the first not below `stop`; returns
 // where it stopped.
-template <bool kAbove>
-const int32_t* addRowsPlain(const LaneRow* rows, int32_t firstRecord, const int32_t* member, const int32_t* end,
-                            int32_t stop, LaneSums& sums) {
+template <typename Value, bool kAbove>
+const int32_t* addRowsPlain(const LaneRow<Value>* rows, int32_t firstRecord, const int32_t* member,
+                            const int32_t* end, int32_t stop, LaneSums& sums) {
     for (; member != end && *member < stop; ++member) {
-        const LaneRow& row = rows[*member - firstRecord];
+        const LaneRow<Value>& row = rows[*member - firstRecord];
         for (int l = 0; l < kLanes; ++l) {
-            sums.sum[l] += row.value[l];
-            sums.sumOfSquares[l] += row.square[l];
+            const double x = row.value[l];
+            sums.sum[l] += x;
+            sums.sumOfSquares[l] += x * x;
             if (kAbove) sums.above[l] += row.greater[l];
         }
     }
     return member;
 }
 
-template <bool kAbove>
-__attribute__((target("avx2"))) const int32_t* addRowsAvx2(const LaneRow* rows, int32_t firstRecord,
+// The eight lanes' values as two registers of four doubles.
+__attribute__((target("avx2"))) inline void loadLanes(const double* value, __m256d& low, __m256d& high) {
+    low = _mm256_loadu_pd(value);
+    high = _mm256_loadu_pd(value + 4);
+}
+__attribute__((target("avx2"))) inline void loadLanes(const float* value, __m256d& low, __m256d& high) {
+    const __m256 both = _mm256_loadu_ps(value);
+    low = _mm256_cvtps_pd(_mm256_castps256_ps128(both));
+    high = _mm256_cvtps_pd(_mm256_extractf128_ps(both, 1));
+}
+
+template <typename Value, bool kAbove>
+__attribute__((target("avx2"))) const int32_t* addRowsAvx2(const LaneRow<Value>* rows, int32_t firstRecord,
                                                            const int32_t* member, const int32_t* end, int32_t stop,
                                                            LaneSums& sums) {
     static_assert(kLanes == 8, "two registers of four lanes");
@@ -299,14 +315,18 @@ __attribute__((target("avx2"))) const int32_t* addRowsAvx2(const LaneRow* rows, 
     __m256i a0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sums.above));
     __m256i a1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sums.above + 4));
     for (; member != end && *member < stop; ++member) {
-        const LaneRow& row = rows[*member - firstRecord];
-        s0 = _mm256_add_pd(s0, _mm256_loadu_pd(row.value));
-        s1 = _mm256_add_pd(s1, _mm256_loadu_pd(row.value + 4));
-        q0 = _mm256_add_pd(q0, _mm256_loadu_pd(row.square));
-        q1 = _mm256_add_pd(q1, _mm256_loadu_pd(row.square + 4));
+        const LaneRow<Value>& row = rows[*member - firstRecord];
+        __m256d x0, x1;
+        loadLanes(row.value, x0, x1);
+        s0 = _mm256_add_pd(s0, x0);
+        s1 = _mm256_add_pd(s1, x1);
+        // A product then a sum, never fused: the scan's rounding.
+        q0 = _mm256_add_pd(q0, _mm256_mul_pd(x0, x0));
+        q1 = _mm256_add_pd(q1, _mm256_mul_pd(x1, x1));
         if (kAbove) {
-            a0 = _mm256_add_epi64(a0, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row.greater)));
-            a1 = _mm256_add_epi64(a1, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row.greater + 4)));
+            const __m256i greater = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row.greater));
+            a0 = _mm256_add_epi64(a0, _mm256_cvtepi32_epi64(_mm256_castsi256_si128(greater)));
+            a1 = _mm256_add_epi64(a1, _mm256_cvtepi32_epi64(_mm256_extracti128_si256(greater, 1)));
         }
     }
     _mm256_storeu_pd(sums.sum, s0);
@@ -318,15 +338,21 @@ __attribute__((target("avx2"))) const int32_t* addRowsAvx2(const LaneRow* rows, 
     return member;
 }
 
-using AddRows = const int32_t* (*)(const LaneRow*, int32_t, const int32_t*, const int32_t*, int32_t, LaneSums&);
+template <typename Value>
+using AddRows = const int32_t* (*)(const LaneRow<Value>*, int32_t, const int32_t*, const int32_t*, int32_t,
+                                   LaneSums&);
 
 bool haveAvx2() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2");
 }
 
-const AddRows addMoments = haveAvx2() ? addRowsAvx2<false> : addRowsPlain<false>;
-const AddRows addMomentsAndAbove = haveAvx2() ? addRowsAvx2<true> : addRowsPlain<true>;
+// The adders of a row type: the moments alone, or with the counts too.
+template <typename Value>
+struct RowAdders {
+    AddRows<Value> moments = haveAvx2() ? addRowsAvx2<Value, false> : addRowsPlain<Value, false>;
+    AddRows<Value> momentsAndAbove = haveAvx2() ? addRowsAvx2<Value, true> : addRowsPlain<Value, true>;
+};
 
 class TraitJoint {
 public:
@@ -347,6 +373,7 @@ public:
         }
         if (ranks.ties) tied_ = std::make_unique<TiedCarrierPairs>(ranks, state.nHaplotypes, carrierSets);
         carrierSets_ = carrierSets.size();
+        for (const double value : ranks.sorted) floatRows_ = floatRows_ && static_cast<double>(static_cast<float>(value)) == value;
     }
 
     uint32_t* labels(int32_t b) { return &filling_[static_cast<size_t>(b) * n_]; }
@@ -363,7 +390,8 @@ public:
 
 private:
     struct Work {
-        std::vector<LaneRow> rows;
+        std::vector<LaneRow<float>> floatRows;
+        std::vector<LaneRow<double>> doubleRows;
         std::vector<LaneSums> sums;
         std::vector<const int32_t*> cursor;
         TiedCarrierPairs::Scratch tiedScratch;
@@ -372,9 +400,21 @@ private:
 
     // Replicates b .. b + lanes - 1 of the block (unused lanes repeat the first).
     void scoreLanes(int32_t b, int lanes, int32_t first, Work& work, RegionalMaxima& maxima) const {
+        if (floatRows_) {
+            sumLanes(b, lanes, work, work.floatRows);
+        } else {
+            sumLanes(b, lanes, work, work.doubleRows);
+        }
+        finishLanes(b, lanes, first, work, maxima);
+    }
+
+    // Every set's sums for the lanes' replicates.
+    template <typename Value>
+    void sumLanes(int32_t b, int lanes, Work& work, std::vector<LaneRow<Value>>& rows) const {
+        static const RowAdders<Value> adders;
         const MemberSets& sets = sets_;
         const size_t setCount = static_cast<size_t>(sets.count());
-        work.rows.resize(static_cast<size_t>(kStretchRecords));
+        rows.resize(static_cast<size_t>(kStretchRecords));
         work.sums.assign(setCount, LaneSums{});
         work.cursor.resize(setCount);
         for (size_t s = 0; s < setCount; ++s) work.cursor[s] = sets.begin(static_cast<int32_t>(s));
@@ -386,23 +426,28 @@ private:
         for (int32_t from = 0; from < n; from += kStretchRecords) {
             const int32_t to = std::min(n, from + kStretchRecords);
             for (int32_t h = from; h < to; ++h) {
-                LaneRow& row = work.rows[static_cast<size_t>(h - from)];
+                LaneRow<Value>& row = rows[static_cast<size_t>(h - from)];
                 for (int l = 0; l < kLanes; ++l) {
                     const uint32_t v = index[l][h];
-                    const double x = sorted[v];
-                    row.value[l] = x;
-                    row.square[l] = x * x;
-                    row.greater[l] = greater[v];
+                    row.value[l] = static_cast<Value>(sorted[v]);
+                    row.greater[l] = static_cast<int32_t>(greater[v]);
                 }
             }
             for (size_t s = 0; s < setCount; ++s) {
                 const int32_t* at = work.cursor[s];
                 const int32_t* end = sets.end(static_cast<int32_t>(s));
                 if (at == end || *at >= to) continue;
-                work.cursor[s] = (isCarrierSet_[s] ? addMomentsAndAbove : addMoments)(work.rows.data(), from, at, end,
-                                                                                      to, work.sums[s]);
+                work.cursor[s] = (isCarrierSet_[s] ? adders.momentsAndAbove : adders.moments)(rows.data(), from, at,
+                                                                                              end, to, work.sums[s]);
             }
         }
+    }
+
+    // The statistics of every marker from the sums, into the maxima.
+    void finishLanes(int32_t b, int lanes, int32_t first, Work& work, RegionalMaxima& maxima) const {
+        const MemberSets& sets = sets_;
+        const uint32_t* index[kLanes];
+        for (int l = 0; l < kLanes; ++l) index[l] = &index_[static_cast<size_t>(b + (l < lanes ? l : 0)) * n_];
         work.pairs.resize(static_cast<size_t>(kLanes) * carrierSets_);
         for (int l = 0; l < lanes; ++l) {
             int64_t* pairs = &work.pairs[static_cast<size_t>(l) * carrierSets_];
@@ -451,6 +496,7 @@ private:
     std::vector<int32_t> carrierSlot_;   // per set: its number among the carrier sets, or -1
     size_t carrierSets_ = 0;
     std::unique_ptr<TiedCarrierPairs> tied_;  // with tied values only
+    bool floatRows_ = true;                   // every value is a float: rows hold floats
     size_t n_;
     std::vector<uint32_t> index_;    // per replicate of the block scored, n indices
     std::vector<uint32_t> filling_;  // the same for the block the chain fills
