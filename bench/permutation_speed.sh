@@ -8,6 +8,9 @@
 #   - 200,000 haplotypes x 300 markers (2,000 generated haplotypes copied 100
 #     times: windows of few patterns, as in real data; no cluster report),
 #     case/control and trait;
+#   - the same with the cluster report (the generator's reportThreshold 2, 1.6
+#     GB of report), where writing the report is part of every run: the scan
+#     and the joint scheme only;
 #   - 2,000 x 500, case/control.
 #   The scan alone, the joint and the chained scheme run in turns, three
 #   rounds, so that all three see the same drift of a shared machine; wall
@@ -28,7 +31,8 @@ cmake -S "$root" -B "$work/build" -DCMAKE_BUILD_TYPE=Release -DORVANE_BUILD_TEST
 cmake --build "$work/build" -j2 >> "$work/build.log" 2>&1
 orvane=$work/build/orvane
 
-# make_case NAME MODE GENERATOR-ARGS [COPIES]: the data, each haplotype copied COPIES times.
+# make_case NAME MODE GENERATOR-ARGS [COPIES [report]]: the data, each haplotype
+# copied COPIES times; without the cluster report unless "report" is given.
 make_case() {
     local dir=$work/data-$1
     [ -f "$dir/data.txt" ] && return
@@ -39,6 +43,7 @@ make_case() {
             'NR == 1 { print; next } { for (k = 0; k < copies; k++) { $1 = NR - 1 + n * k; print } }' OFS='\t' \
             "$dir/data.txt" > "$dir/copies" && mv "$dir/copies" "$dir/data.txt"
     fi
+    [ "${5:-}" = report ] && return
     sed -i 's/^reportThreshold .*/reportThreshold 1e9/' "$dir/params.txt"
     grep -q '^reportThreshold' "$dir/params.txt" || echo 'reportThreshold 1e9' >> "$dir/params.txt"
 }
@@ -72,6 +77,7 @@ measure() {
         done
     done
     for scheme in scan joint chained; do
+        [ -n "${times[$scheme]:-}" ] || continue
         seconds[$1-$scheme]=$(printf '%s\n' ${times[$scheme]} | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }')
     done
 }
@@ -79,6 +85,8 @@ measure() {
 make_case big-cc s "--haplotypes 2000 --markers 300" 100
 make_case big-trait q "--haplotypes 2000 --markers 300" 100
 make_case small-cc s "--haplotypes 2000 --markers 500"
+make_case big-cc-report s "--haplotypes 2000 --markers 300" 100 report
+make_case big-trait-report q "--haplotypes 2000 --markers 300" 100 report
 
 echo "machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(nproc) processors; $(date -u +%Y-%m-%d)"
 echo "tree: $(git -C "$root" rev-parse --short HEAD)$(git -C "$root" diff --quiet HEAD || echo ' with uncommitted changes')"
@@ -90,6 +98,7 @@ report() {  # case runs chained_runs
         p=1000 runs=$2
         [ "$scheme" = scan ] && p=0
         [ "$scheme" = chained ] && runs=$3
+        [ "$runs" -gt 0 ] || continue
         printf '%-26s %-8s %6s %9s %5s %9s %9s\n' "$1" "$scheme" "$p" "${seconds[$1-$scheme]}" "$runs" \
             "$(( ${peak[$1-$scheme]} / 1024 ))" \
             "$(awk -v a="${seconds[$1-$scheme]}" -v b="${seconds[$1-scan]}" 'BEGIN { printf "%.2f", a / b }')"
@@ -101,6 +110,10 @@ measure big-trait q 3 1
 report big-trait 3 1
 measure small-cc s 3 3
 report small-cc 3 3
+measure big-cc-report s 3 0
+report big-cc-report 3 0
+measure big-trait-report q 3 0
+report big-trait-report 3 0
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 # The targets: case/control at most 1.5 x the scan and 1 GB, trait at most
@@ -110,3 +123,5 @@ verdict() { awk -v a="$1" -v b="$2" 'BEGIN { print (a <= b ? "met" : "NOT met") 
 echo "case/control 200,000 x 300: $(awk -v a="${seconds[big-cc-joint]}" -v b="${seconds[big-cc-scan]}" 'BEGIN { printf "%.2f", a / b }') x the scan (target 1.5: $(verdict "$(awk -v a="${seconds[big-cc-joint]}" -v b="${seconds[big-cc-scan]}" 'BEGIN { print a / b }')" 1.5)), peak $(( ${peak[big-cc-joint]} * 1024 / 1000000 )) MB (target 1000: $(verdict $(( ${peak[big-cc-joint]} * 1024 / 1000000 )) 1000))"
 echo "trait 200,000 x 300: $(awk -v a="${seconds[big-trait-joint]}" -v b="${seconds[big-trait-scan]}" 'BEGIN { printf "%.2f", a / b }') x the scan (target 2: $(verdict "$(awk -v a="${seconds[big-trait-joint]}" -v b="${seconds[big-trait-scan]}" 'BEGIN { print a / b }')" 2)), peak $(( ${peak[big-trait-joint]} * 1024 / 1000000 )) MB (target 2000: $(verdict $(( ${peak[big-trait-joint]} * 1024 / 1000000 )) 2000))"
 echo "case/control 2,000 x 500: chained / joint = $(awk -v a="${seconds[small-cc-chained]}" -v b="${seconds[small-cc-joint]}" 'BEGIN { printf "%.1f", a / b }') (target at least 3: $(verdict 3 "$(awk -v a="${seconds[small-cc-chained]}" -v b="${seconds[small-cc-joint]}" 'BEGIN { print a / b }')"))"
+ratio() { awk -v a="${seconds[$1-joint]}" -v b="${seconds[$1-scan]}" 'BEGIN { printf "%.2f", a / b }'; }
+echo "with the cluster report: case/control $(ratio big-cc-report) x the scan (target 1.5: $(verdict "$(ratio big-cc-report)" 1.5)), trait $(ratio big-trait-report) x the scan (target 2: $(verdict "$(ratio big-trait-report)" 2))"
