@@ -17,6 +17,9 @@ import subprocess
 import sys
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "workflow"))
+from checks_harness import check, failures, read, sh  # noqa: E402
+
 ORVANE, ORVANE_VCF, ORVANE_PLOT, SOURCE, WORK = sys.argv[1:6]
 SKIPPED = 77
 STUDY = os.path.join(SOURCE, "examples", "study")
@@ -25,22 +28,6 @@ REGIONS = ("locus1", "locus2", "locus3")
 CANCELLED = "locus2"
 # The files that must be the same byte for byte wherever the jobs ran.
 COMPARED = ["summary.tsv"] + [f"regions/{r}/orvane.dat-results" for r in REGIONS]
-failures = []
-
-
-def check(condition, message):
-    if not condition:
-        failures.append(message)
-        print("FAIL:", message)
-
-
-def sh(*command, **kw):
-    return subprocess.run(command, check=True, capture_output=True, text=True, **kw).stdout
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
 
 
 def tool_folder():

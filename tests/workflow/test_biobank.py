@@ -19,28 +19,13 @@ import subprocess
 import sys
 
 import bgen_writer
+from checks_harness import check, failures, read, sh
 
 CASE, ORVANE, ORVANE_VCF, ORVANE_PLOT, SOURCE, WORK = sys.argv[1:7]
 SKIPPED = 77
 STUDY = os.path.join(SOURCE, "examples", "study")
 REGIONS = ("locus1", "locus2", "locus3")
 REGION_FILES = ("orvane.dat-results", "orvane.markers.tsv", "orvane.haplotypes.tsv", "orvane.dat")
-failures = []
-
-
-def check(condition, message):
-    if not condition:
-        failures.append(message)
-        print("FAIL:", message)
-
-
-def sh(*command, **kw):
-    return subprocess.run(command, check=True, capture_output=True, text=True, **kw).stdout
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
 
 
 def study_folder():
