@@ -15,6 +15,7 @@
 #include "scoring/bit_counting.h"
 #include "scoring/case_control_scoring.h"
 #include "scoring/label_shuffle.h"
+#include "scoring/lane_sums.h"
 #include "scoring/member_sets.h"
 #include "scoring/single_marker_tests.h"
 #include "scoring/tied_carrier_pairs.h"
@@ -246,113 +247,11 @@ private:
     std::vector<int64_t> cases_;     // per slot and replicate of the block
 };
 
-// Trait mode, kLanes replicates at once. Per record the lanes' values and
-// (for the rank test) how many values are strictly greater are laid side by
-// side, a stretch of records at a time; every set then adds its members in
-// that stretch, in ascending order, to per-lane sums. Each lane is summed
-// exactly as the scan sums one replicate (ascending members, the value then
-// its square, in double), only several lanes in one instruction. Trait values
-// are read in single precision, so a row keeps them as floats (widened
-// exactly when added) unless some value is not one: the sums read a third of
-// the bytes they would read with doubles and precomputed squares.
-constexpr int kLanes = 8;
+// Trait mode, kLanes replicates at once (scoring/lane_sums.h). Per record the
+// lanes' values and (for the rank test) how many values are strictly greater
+// are laid side by side, a stretch of records at a time; every set then adds
+// its members in that stretch, in ascending order, to per-lane sums.
 constexpr int32_t kStretchRecords = 512;
-
-// One record's row: the lanes' values and counts of greater values (at most
-// the number of records).
-template <typename Value>
-struct LaneRow {
-    Value value[kLanes];
-    int32_t greater[kLanes];
-};
-
-// Per set: the lanes' sums.
-struct LaneSums {
-    double sum[kLanes];
-    double sumOfSquares[kLanes];
-    int64_t above[kLanes];
-};
-
-// Adds the members' rows to the sums, the counts of greater values too when
-// `kAbove`: in plain code, and with the lanes in AVX2 registers (each lane's
-// additions in the same order either way).
-// Members from `member` on, up to `end` or the first not below `stop`; returns
-// where it stopped.
-template <typename Value, bool kAbove>
-const int32_t* addRowsPlain(const LaneRow<Value>* rows, int32_t firstRecord, const int32_t* member,
-                            const int32_t* end, int32_t stop, LaneSums& sums) {
-    for (; member != end && *member < stop; ++member) {
-        const LaneRow<Value>& row = rows[*member - firstRecord];
-        for (int l = 0; l < kLanes; ++l) {
-            const double x = row.value[l];
-            sums.sum[l] += x;
-            sums.sumOfSquares[l] += x * x;
-            if (kAbove) sums.above[l] += row.greater[l];
-        }
-    }
-    return member;
-}
-
-// The eight lanes' values as two registers of four doubles.
-__attribute__((target("avx2"))) inline void loadLanes(const double* value, __m256d& low, __m256d& high) {
-    low = _mm256_loadu_pd(value);
-    high = _mm256_loadu_pd(value + 4);
-}
-__attribute__((target("avx2"))) inline void loadLanes(const float* value, __m256d& low, __m256d& high) {
-    const __m256 both = _mm256_loadu_ps(value);
-    low = _mm256_cvtps_pd(_mm256_castps256_ps128(both));
-    high = _mm256_cvtps_pd(_mm256_extractf128_ps(both, 1));
-}
-
-template <typename Value, bool kAbove>
-__attribute__((target("avx2"))) const int32_t* addRowsAvx2(const LaneRow<Value>* rows, int32_t firstRecord,
-                                                           const int32_t* member, const int32_t* end, int32_t stop,
-                                                           LaneSums& sums) {
-    static_assert(kLanes == 8, "two registers of four lanes");
-    __m256d s0 = _mm256_loadu_pd(sums.sum), s1 = _mm256_loadu_pd(sums.sum + 4);
-    __m256d q0 = _mm256_loadu_pd(sums.sumOfSquares), q1 = _mm256_loadu_pd(sums.sumOfSquares + 4);
-    // The counts in integer lanes, which other execution units add.
-    __m256i a0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sums.above));
-    __m256i a1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sums.above + 4));
-    for (; member != end && *member < stop; ++member) {
-        const LaneRow<Value>& row = rows[*member - firstRecord];
-        __m256d x0, x1;
-        loadLanes(row.value, x0, x1);
-        s0 = _mm256_add_pd(s0, x0);
-        s1 = _mm256_add_pd(s1, x1);
-        // A product then a sum, never fused: the scan's rounding.
-        q0 = _mm256_add_pd(q0, _mm256_mul_pd(x0, x0));
-        q1 = _mm256_add_pd(q1, _mm256_mul_pd(x1, x1));
-        if (kAbove) {
-            const __m256i greater = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row.greater));
-            a0 = _mm256_add_epi64(a0, _mm256_cvtepi32_epi64(_mm256_castsi256_si128(greater)));
-            a1 = _mm256_add_epi64(a1, _mm256_cvtepi32_epi64(_mm256_extracti128_si256(greater, 1)));
-        }
-    }
-    _mm256_storeu_pd(sums.sum, s0);
-    _mm256_storeu_pd(sums.sum + 4, s1);
-    _mm256_storeu_pd(sums.sumOfSquares, q0);
-    _mm256_storeu_pd(sums.sumOfSquares + 4, q1);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums.above), a0);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums.above + 4), a1);
-    return member;
-}
-
-template <typename Value>
-using AddRows = const int32_t* (*)(const LaneRow<Value>*, int32_t, const int32_t*, const int32_t*, int32_t,
-                                   LaneSums&);
-
-bool haveAvx2() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}
-
-// The adders of a row type: the moments alone, or with the counts too.
-template <typename Value>
-struct RowAdders {
-    AddRows<Value> moments = haveAvx2() ? addRowsAvx2<Value, false> : addRowsPlain<Value, false>;
-    AddRows<Value> momentsAndAbove = haveAvx2() ? addRowsAvx2<Value, true> : addRowsPlain<Value, true>;
-};
 
 class TraitJoint {
 public:
