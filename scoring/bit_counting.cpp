@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "scoring/cpu_features.h"
+
 namespace orvane {
 
 // Four running sums, so that the population counts of neighbouring words do not
@@ -53,12 +55,7 @@ __attribute__((target("avx2"))) void packStatusesAvx2(const uint8_t* status, siz
 
 using PackStatuses = void (*)(const uint8_t*, size_t, uint64_t*);
 
-PackStatuses choosePackStatuses() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") ? packStatusesAvx2 : packStatusesScalar;
-}
-
-const PackStatuses packStatusesChosen = choosePackStatuses();
+const PackStatuses packStatusesChosen = haveAvx2() ? packStatusesAvx2 : packStatusesScalar;
 
 }  // namespace
 

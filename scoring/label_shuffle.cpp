@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "scoring/cpu_features.h"
+
 namespace orvane {
 
 int32_t shuffleOffset(int32_t draw, int32_t remaining) {
@@ -69,12 +71,7 @@ __attribute__((target("avx2"))) void drawChunkAvx2(uint32_t& state, int32_t n, i
 
 using DrawChunk = void (*)(uint32_t&, int32_t, int32_t, int32_t, int32_t*);
 
-DrawChunk chooseDrawChunk() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") ? drawChunkAvx2 : drawChunkScalar;
-}
-
-const DrawChunk drawChunk = chooseDrawChunk();
+const DrawChunk drawChunk = haveAvx2() ? drawChunkAvx2 : drawChunkScalar;
 
 // A shuffle in chunks of 64 records: each chunk's offsets are drawn, then its
 // swaps made, so the arithmetic overlaps the memory traffic of the swaps.

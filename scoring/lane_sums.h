@@ -11,6 +11,8 @@
 
 #include <cstdint>
 
+#include "scoring/cpu_features.h"
+
 namespace orvane {
 
 constexpr int kLanes = 8;
@@ -134,16 +136,6 @@ __attribute__((target("avx512f"))) const int32_t* addFloatRowsAvx512(const LaneR
 template <typename Value>
 using AddRows = const int32_t* (*)(const LaneRow<Value>*, int32_t, const int32_t*, const int32_t*, int32_t,
                                    LaneSums&);
-
-inline bool haveAvx2() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}
-
-inline bool haveAvx512() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f");
-}
 
 // The adders of a row type: the moments alone, or with the counts too.
 template <typename Value>

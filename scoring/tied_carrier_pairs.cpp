@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "scoring/cpu_features.h"
+
 namespace orvane {
 
 namespace {
@@ -33,12 +35,7 @@ __attribute__((target("avx2"))) void addBitsAvx2(const uint8_t* row, size_t rowB
 
 using AddBits = void (*)(const uint8_t*, size_t, uint8_t*);
 
-AddBits chooseAddBits() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") ? addBitsAvx2 : addBitsPlain;
-}
-
-const AddBits addBits = chooseAddBits();
+const AddBits addBits = haveAvx2() ? addBitsAvx2 : addBitsPlain;
 
 }  // namespace
 
