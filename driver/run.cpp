@@ -98,6 +98,43 @@ RecordedStatistic recorded(const char* name, const ScanMaximum& maximum, double 
     return statistic;
 }
 
+// The permutation p-values of the mode's statistics, in the joint test's order
+// (the cluster score first; none where a scheme does not test a statistic),
+// and the omnibus p of the joint scheme.
+struct PermutationOutcome {
+    std::vector<std::optional<double>> p;
+    std::optional<double> omnibus;
+};
+
+PermutationOutcome runPermutationTest(AnalysisState& state, const std::vector<WindowClusters>& clusters,
+                                      const std::vector<const ScanMaximum*>& observed, bool joint, int threads,
+                                      const ProgressCallback& progress) {
+    PermutationOutcome outcome;
+    outcome.p.resize(observed.size());
+    if (joint) {
+        const JointMaxima maxima = jointPermutationMaxima(state, clusters, threads, progress);
+        std::vector<double> regional;
+        for (size_t s = 0; s < observed.size(); ++s) {
+            regional.push_back(observed[s]->regional);
+            outcome.p[s] = jointPValue(maxima.byStatistic[s], observed[s]->regional);
+        }
+        outcome.omnibus = omnibusPValue(maxima, regional);
+        return outcome;
+    }
+    // The chained scheme tests the trait's T and Z beside the cluster score,
+    // and no single-marker chi-square.
+    const bool trait = state.qtlMode != 0;
+    PermutationPValues p;
+    permutationTest(state, clusters, observed[0]->value, trait ? observed[1]->value : 0.0,
+                    trait ? observed[2]->value : 0.0, p, threads, progress);
+    outcome.p[0] = p.score;
+    if (trait) {
+        outcome.p[1] = p.t;
+        outcome.p[2] = p.z;
+    }
+    return outcome;
+}
+
 // The run's steps after the inputs are checked; `step` names the one under way,
 // so that memory the run cannot get is reported with what it was needed for.
 int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, RunRecord& record,
@@ -133,6 +170,7 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, R
         progress.update("permutation test, shuffles", done, total);
     };
     const bool joint = commandLine.permutation == PermutationScheme::Joint;
+    PermutationOutcome outcome;
     if (state.qtlMode) {
         TraitSummary summary;
         step = "scanning the markers";
@@ -141,30 +179,15 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, R
         warnAboutClusters(state, counts, progress, record.warnings);
         if (state.nPermutations > 0) {
             step = "running the permutation test";
-            if (joint) {
-                const JointMaxima maxima = jointPermutationMaxima(state, clusters, threads, permutationProgress);
-                summary.permutationScore = jointPValue(maxima.byStatistic[kTraitCluster], summary.score.regional);
-                summary.permutationT = jointPValue(maxima.byStatistic[kTraitT], summary.t.regional);
-                summary.permutationZ = jointPValue(maxima.byStatistic[kTraitZ], summary.z.regional);
-                record.omnibusP = omnibusPValue(
-                    maxima, {summary.score.regional, summary.t.regional, summary.z.regional});
-            } else {
-                PermutationPValues p;
-                permutationTest(state, clusters, summary.score.value, summary.t.value,
-                                summary.z.value, p, threads, permutationProgress);
-                summary.permutationScore = p.score;
-                summary.permutationT = p.t;
-                summary.permutationZ = p.z;
-            }
+            outcome = runPermutationTest(state, clusters, {&summary.score, &summary.t, &summary.z}, joint,
+                                         threads, permutationProgress);
+            summary.permutationScore = *outcome.p[kTraitCluster];
+            summary.permutationT = *outcome.p[kTraitT];
+            summary.permutationZ = *outcome.p[kTraitZ];
         }
         const SummaryTails tails = results.traitSummary(summary, state.nHaplotypes);
         record.statistics = {recorded("cluster", summary.score, tails.score),
                              recorded("T", summary.t, tails.second), recorded("Z", summary.z, tails.z)};
-        if (state.nPermutations > 0) {
-            record.statistics[0].permutationP = summary.permutationScore;
-            record.statistics[1].permutationP = summary.permutationT;
-            record.statistics[2].permutationP = summary.permutationZ;
-        }
         predicted = summary.score.marker;
         predictedScore = summary.score.value;
         permutationP = summary.permutationScore;
@@ -174,30 +197,21 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, R
         const std::vector<WindowClusters> clusters =
             scanCaseControl(state, threads, report, results, summary, counts, progress);
         warnAboutClusters(state, counts, progress, record.warnings);
-        std::optional<double> chiSquareP;
         if (state.nPermutations > 0) {
             step = "running the permutation test";
-            if (joint) {
-                const JointMaxima maxima = jointPermutationMaxima(state, clusters, threads, permutationProgress);
-                summary.permutationP = jointPValue(maxima.byStatistic[kCaseControlCluster], summary.score.regional);
-                chiSquareP = jointPValue(maxima.byStatistic[kCaseControlChiSquare], summary.chiSquare.regional);
-                record.omnibusP = omnibusPValue(maxima, {summary.score.regional, summary.chiSquare.regional});
-            } else {
-                PermutationPValues p;
-                permutationTest(state, clusters, summary.score.value, 0.0, 0.0, p, threads,
-                                permutationProgress);
-                summary.permutationP = p.score;
-            }
+            outcome = runPermutationTest(state, clusters, {&summary.score, &summary.chiSquare}, joint, threads,
+                                         permutationProgress);
+            summary.permutationP = *outcome.p[kCaseControlCluster];
         }
         const SummaryTails tails = results.caseControlSummary(summary);
         record.statistics = {recorded("cluster", summary.score, tails.score),
                              recorded("chisq", summary.chiSquare, tails.second)};
-        if (state.nPermutations > 0) record.statistics[0].permutationP = summary.permutationP;
-        record.statistics[1].permutationP = chiSquareP;
         predicted = summary.score.marker;
         predictedScore = summary.score.value;
         permutationP = summary.permutationP;
     }
+    for (size_t s = 0; s < outcome.p.size(); ++s) record.statistics[s].permutationP = outcome.p[s];
+    record.omnibusP = outcome.omnibus;
     results.close();
     report.close();
     record.scheme = schemeName(commandLine.permutation);
