@@ -28,14 +28,8 @@ if [ ! -f "$data/region.vcf.gz" ]; then
 fi
 ln -sf map.txt "$data/map1.txt"
 printf '1\t999999\t1300000\tregion\n' > "$data/region.bed"
-cat > "$work/params.txt" <<'EOF'
-epsilon 2 0.3
-minPtsQuantile 0.5
-windowSize 21
-distanceType 1 -500 1
-permutations 1000
-reportThreshold 2.0
-EOF
+# The parameters of one large region, shared with the other region benchmark.
+cp "$here/region_params.txt" "$work/params.txt"
 mkdir -p "$work/bin"
 ln -sf "$build/orvane" "$build/orvane-vcf" "$root/tools/orvane-plot" "$work/bin/"
 cat > "$work/config.yaml" <<EOF

@@ -30,14 +30,8 @@ measure() {  # label, command...: prints "label seconds peak-MB"
     printf '%s\t%s\t%d\n' "$label" "$seconds" $((kb / 1024))
 }
 
-cat > "$work/params.txt" <<'EOF'
-epsilon 2 0.3
-minPtsQuantile 0.5
-windowSize 21
-distanceType 1 -500 1
-permutations 1000
-reportThreshold 2.0
-EOF
+# The parameters of one large region, shared with the other region benchmark.
+cp "$here/region_params.txt" "$work/params.txt"
 
 echo "# one region of 300 markers: step, seconds, peak MB"
 for n in $sizes; do
