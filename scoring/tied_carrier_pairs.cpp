@@ -41,7 +41,7 @@ const AddBits addBits = haveAvx2() ? addBitsAvx2 : addBitsPlain;
 
 TiedCarrierPairs::TiedCarrierPairs(const TraitRanks& ranks, int32_t records,
                                    const std::vector<std::pair<const int32_t*, const int32_t*>>& sets)
-    : ranks_(ranks), records_(records), sets_(sets.size()), rowBytes_((sets.size() + 31) / 32 * 4),
+    : records_(records), sets_(sets.size()), rowBytes_((sets.size() + 31) / 32 * 4),
       rows_(static_cast<size_t>(records) * rowBytes_, 0) {
     for (size_t k = 0; k < sets_; ++k) {
         sizes_.push_back(sets[k].second - sets[k].first);

@@ -32,7 +32,6 @@ public:
     void count(const uint32_t* index, Scratch& scratch, int64_t* pairs) const;
 
 private:
-    const TraitRanks& ranks_;
     int32_t records_;
     size_t sets_;
     size_t rowBytes_;                // carrier bits per record: whole 32-set chunks
