@@ -1,125 +1,29 @@
 #include "scoring/joint_permutation.h"
 
-#include <immintrin.h>
-
 #include <algorithm>
-#include <atomic>
-#include <exception>
-#include <limits>
-#include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <thread>
 
 #include "model/worker_threads.h"
 #include "scoring/bit_counting.h"
 #include "scoring/case_control_scoring.h"
+#include "scoring/joint_scoring.h"
 #include "scoring/label_shuffle.h"
-#include "scoring/lane_sums.h"
 #include "scoring/member_sets.h"
 #include "scoring/single_marker_tests.h"
-#include "scoring/tied_carrier_pairs.h"
-#include "scoring/trait_scoring.h"
+#include "scoring/trait_joint.h"
 
 namespace orvane {
 
 namespace {
 
-constexpr double kNone = -std::numeric_limits<double>::infinity();
-
-// Replicates whose labels are kept at once: the chain runs them, then the
-// threads score every marker under each of them.
-constexpr int32_t kBlock = 64;
+using joint::forEachItem;
+using joint::kBlock;
+using joint::RegionalMaxima;
+using joint::ScoredSets;
+using joint::TraitJoint;
 
 size_t words(int32_t n) { return (static_cast<size_t>(n) + 63) / 64; }
-
-// Per statistic and replicate the largest value that is a number.
-class RegionalMaxima {
-public:
-    RegionalMaxima(int statistics, int32_t replicates)
-        : replicates_(static_cast<size_t>(replicates)),
-          best_(static_cast<size_t>(statistics) * replicates_, kNone) {}
-    void offer(int statistic, int32_t replicate, double value) {
-        double& best = best_[static_cast<size_t>(statistic) * replicates_ + static_cast<size_t>(replicate)];
-        if (value > best) best = value;  // false for a value that is not a number
-    }
-    void merge(const RegionalMaxima& other) {
-        for (size_t k = 0; k < best_.size(); ++k) best_[k] = std::max(best_[k], other.best_[k]);
-    }
-    JointMaxima result(int statistics) const {
-        JointMaxima out;
-        for (int s = 0; s < statistics; ++s) {
-            const auto first = best_.begin() + static_cast<std::ptrdiff_t>(static_cast<size_t>(s) * replicates_);
-            out.byStatistic.emplace_back(first, first + static_cast<std::ptrdiff_t>(replicates_));
-        }
-        return out;
-    }
-
-private:
-    size_t replicates_;
-    std::vector<double> best_;
-};
-
-// Items 0 .. count - 1 shared among the threads, each taking the next one not
-// yet taken: `work(item, thread)`. Whatever the threads compute per item must
-// not depend on which thread took it.
-template <typename Work>
-void forEachItem(int32_t count, int threads, const Work& work) {
-    std::atomic<int32_t> next{0};
-    std::exception_ptr failure;
-    std::mutex failureLock;
-    const auto run = [&](int t) {
-        try {
-            for (int32_t item = next++; item < count; item = next++) work(item, t);
-        } catch (...) {
-            std::lock_guard<std::mutex> held(failureLock);
-            if (!failure) failure = std::current_exception();
-            next = count;
-        }
-    };
-    std::vector<std::thread> helpers =
-        startWorkers(std::min(threads, std::max(count, 1)) - 1, [&](int t) { run(t + 1); });
-    run(0);
-    for (std::thread& helper : helpers) helper.join();
-    if (failure) std::rethrow_exception(failure);
-}
-
-// The member lists a run scores, each marker's clusters and its carriers, as
-// ids that `intern(members, size)` gives (the same id for identical lists).
-struct ScoredSets {
-    std::vector<int32_t> clusterFirst;  // per marker, where its clusters' ids start in clusterSet
-    std::vector<int32_t> clusterSet;    // per cluster of every marker, in marker and cluster order
-    std::vector<int32_t> carrierSet;    // per marker
-
-    template <typename Intern>
-    ScoredSets(const AnalysisState& state, const std::vector<WindowClusters>& clusters, const Intern& intern) {
-        // The carriers of a few markers at a time, from one pass over the
-        // records' rows of alleles.
-        constexpr int32_t kMarkersAtOnce = 64;
-        std::vector<std::vector<int32_t>> carriers(kMarkersAtOnce);
-        for (int32_t from = 0; from < state.nMarkers; from += kMarkersAtOnce) {
-            const int32_t to = std::min(state.nMarkers, from + kMarkersAtOnce);
-            for (auto& list : carriers) list.clear();
-            for (int32_t h = 0; h < state.nHaplotypes; ++h) {
-                const int32_t* row = &state.alleles[static_cast<size_t>(h) * static_cast<size_t>(state.nMarkers)];
-                for (int32_t m = from; m < to; ++m) {
-                    if (row[m] == 1) carriers[static_cast<size_t>(m - from)].push_back(h);
-                }
-            }
-            for (int32_t m = from; m < to; ++m) {
-                const WindowClusters& window = clusters[static_cast<size_t>(m)];
-                clusterFirst.push_back(static_cast<int32_t>(clusterSet.size()));
-                for (int32_t c = 0; c < window.count(); ++c) {
-                    clusterSet.push_back(intern(window.members.data() + window.begin(c),
-                                                static_cast<size_t>(window.end(c) - window.begin(c))));
-                }
-                const std::vector<int32_t>& own = carriers[static_cast<size_t>(m - from)];
-                carrierSet.push_back(intern(own.data(), own.size()));
-            }
-        }
-        clusterFirst.push_back(static_cast<int32_t>(clusterSet.size()));
-    }
-};
 
 // Case/control: statuses as bits, one row of words per replicate. The cases of
 // a large set are population counts against its member mask, taken a stretch
@@ -133,7 +37,7 @@ public:
 
     CaseControlJoint(const AnalysisState& state, const std::vector<WindowClusters>& clusters)
         : state_(state), words_(words(state.nHaplotypes)), stride_(words_ * 64),
-          scored_(state, clusters, [this](const int32_t* members, size_t size) { return intern(members, size); }),
+          scored_(state, clusters, [this](const int32_t* members, size_t size, uint64_t) { return intern(members, size); }),
           bytes_(static_cast<size_t>(kBlock) * stride_, 0), filling_(bytes_), bits_(static_cast<size_t>(kBlock) * words_, 0),
           cases_(sizes_.size() * kBlock, 0) {}
 
@@ -247,161 +151,6 @@ private:
     std::vector<int64_t> cases_;     // per slot and replicate of the block
 };
 
-// Trait mode, kLanes replicates at once (scoring/lane_sums.h). Per record the
-// lanes' values and (for the rank test) how many values are strictly greater
-// are laid side by side, a stretch of records at a time; every set then adds
-// its members in that stretch, in ascending order, to per-lane sums.
-constexpr int32_t kStretchRecords = 512;
-
-class TraitJoint {
-public:
-    static constexpr int kStatistics = kTraitStatistics;
-
-    TraitJoint(const AnalysisState& state, const std::vector<WindowClusters>& clusters, const TraitRanks& ranks)
-        : state_(state), ranks_(ranks),
-          scored_(state, clusters, [this](const int32_t* members, size_t size) { return sets_.add(members, size); }),
-          n_(static_cast<size_t>(state.nHaplotypes)), index_(static_cast<size_t>(kBlock) * n_, 0), filling_(index_) {
-        isCarrierSet_.assign(static_cast<size_t>(sets_.count()), 0);
-        carrierSlot_.assign(static_cast<size_t>(sets_.count()), -1);
-        std::vector<std::pair<const int32_t*, const int32_t*>> carrierSets;
-        for (const int32_t set : scored_.carrierSet) {
-            isCarrierSet_[static_cast<size_t>(set)] = 1;
-            if (carrierSlot_[static_cast<size_t>(set)] >= 0) continue;
-            carrierSlot_[static_cast<size_t>(set)] = static_cast<int32_t>(carrierSets.size());
-            carrierSets.emplace_back(sets_.begin(set), sets_.end(set));
-        }
-        if (ranks.ties) tied_ = std::make_unique<TiedCarrierPairs>(ranks, state.nHaplotypes, carrierSets);
-        carrierSets_ = carrierSets.size();
-        for (const double value : ranks.sorted) floatRows_ = floatRows_ && static_cast<double>(static_cast<float>(value)) == value;
-    }
-
-    uint32_t* labels(int32_t b) { return &filling_[static_cast<size_t>(b) * n_]; }
-    void swapBuffers() { std::swap(filling_, index_); }
-
-    void score(int32_t first, int32_t count, int threads, std::vector<RegionalMaxima>& maxima) {
-        if (work_.size() < static_cast<size_t>(threads)) work_.resize(static_cast<size_t>(threads));
-        const int32_t groups = (count + kLanes - 1) / kLanes;
-        forEachItem(groups, threads, [&](int32_t group, int t) {
-            scoreLanes(group * kLanes, std::min(kLanes, count - group * kLanes), first,
-                       work_[static_cast<size_t>(t)], maxima[static_cast<size_t>(t)]);
-        });
-    }
-
-private:
-    struct Work {
-        std::vector<LaneRow<float>> floatRows;
-        std::vector<LaneRow<double>> doubleRows;
-        std::vector<LaneSums> sums;
-        std::vector<const int32_t*> cursor;
-        TiedCarrierPairs::Scratch tiedScratch;
-        std::vector<int64_t> pairs;  // per lane and carrier set: carrier pairs of equal value
-    };
-
-    // Replicates b .. b + lanes - 1 of the block (unused lanes repeat the first).
-    void scoreLanes(int32_t b, int lanes, int32_t first, Work& work, RegionalMaxima& maxima) const {
-        if (floatRows_) {
-            sumLanes(b, lanes, work, work.floatRows);
-        } else {
-            sumLanes(b, lanes, work, work.doubleRows);
-        }
-        finishLanes(b, lanes, first, work, maxima);
-    }
-
-    // Every set's sums for the lanes' replicates.
-    template <typename Value>
-    void sumLanes(int32_t b, int lanes, Work& work, std::vector<LaneRow<Value>>& rows) const {
-        static const RowAdders<Value> adders;
-        const MemberSets& sets = sets_;
-        const size_t setCount = static_cast<size_t>(sets.count());
-        rows.resize(static_cast<size_t>(kStretchRecords));
-        work.sums.assign(setCount, LaneSums{});
-        work.cursor.resize(setCount);
-        for (size_t s = 0; s < setCount; ++s) work.cursor[s] = sets.begin(static_cast<int32_t>(s));
-        const uint32_t* index[kLanes];
-        for (int l = 0; l < kLanes; ++l) index[l] = &index_[static_cast<size_t>(b + (l < lanes ? l : 0)) * n_];
-        const double* sorted = ranks_.sorted.data();
-        const int64_t* greater = ranks_.greater.data();
-        const int32_t n = state_.nHaplotypes;
-        for (int32_t from = 0; from < n; from += kStretchRecords) {
-            const int32_t to = std::min(n, from + kStretchRecords);
-            for (int32_t h = from; h < to; ++h) {
-                LaneRow<Value>& row = rows[static_cast<size_t>(h - from)];
-                for (int l = 0; l < kLanes; ++l) {
-                    const uint32_t v = index[l][h];
-                    row.value[l] = static_cast<Value>(sorted[v]);
-                    row.greater[l] = static_cast<int32_t>(greater[v]);
-                }
-            }
-            for (size_t s = 0; s < setCount; ++s) {
-                const int32_t* at = work.cursor[s];
-                const int32_t* end = sets.end(static_cast<int32_t>(s));
-                if (at == end || *at >= to) continue;
-                work.cursor[s] = (isCarrierSet_[s] ? adders.momentsAndAbove : adders.moments)(rows.data(), from, at,
-                                                                                              end, to, work.sums[s]);
-            }
-        }
-    }
-
-    // The statistics of every marker from the sums, into the maxima.
-    void finishLanes(int32_t b, int lanes, int32_t first, Work& work, RegionalMaxima& maxima) const {
-        const MemberSets& sets = sets_;
-        const uint32_t* index[kLanes];
-        for (int l = 0; l < kLanes; ++l) index[l] = &index_[static_cast<size_t>(b + (l < lanes ? l : 0)) * n_];
-        work.pairs.resize(static_cast<size_t>(kLanes) * carrierSets_);
-        for (int l = 0; l < lanes; ++l) {
-            int64_t* pairs = &work.pairs[static_cast<size_t>(l) * carrierSets_];
-            if (tied_) {
-                tied_->count(index[l], work.tiedScratch, pairs);
-            } else {
-                // Without ties a carrier pairs only with itself.
-                for (size_t s = 0; s < static_cast<size_t>(sets.count()); ++s) {
-                    if (carrierSlot_[s] >= 0) pairs[carrierSlot_[s]] = sets.size(static_cast<int32_t>(s));
-                }
-            }
-        }
-        for (int32_t m = 0; m < state_.nMarkers; ++m) {
-            const size_t marker = static_cast<size_t>(m);
-            const int32_t carriers = scored_.carrierSet[marker];
-            const LaneSums& carrierSums = work.sums[static_cast<size_t>(carriers)];
-            const int64_t n1 = sets.size(carriers);
-            for (int l = 0; l < lanes; ++l) {
-                double best = kNoClusterTraitScore;
-                for (int32_t k = scored_.clusterFirst[marker]; k < scored_.clusterFirst[marker + 1]; ++k) {
-                    const int32_t set = scored_.clusterSet[static_cast<size_t>(k)];
-                    const LaneSums& sums = work.sums[static_cast<size_t>(set)];
-                    double mean = 0.0;
-                    double variance = 0.0;
-                    const double t = traitTFromSums(state_, sets.size(set), sums.sum[l], sums.sumOfSquares[l], mean, variance);
-                    if (t > best) best = t;
-                }
-                const int32_t replicate = first + b + l;
-                maxima.offer(kTraitCluster, replicate, best);
-                const int64_t sameValue = work.pairs[static_cast<size_t>(l) * carrierSets_ +
-                                                     static_cast<size_t>(carrierSlot_[static_cast<size_t>(carriers)])];
-                const TraitTests tests = traitTestsFromCarrierSums(state_, n1, carrierSums.sum[l],
-                                                                   carrierSums.sumOfSquares[l],
-                                                                   carrierSums.above[l], sameValue);
-                maxima.offer(kTraitT, replicate, tests.t);
-                maxima.offer(kTraitZ, replicate, tests.z);
-            }
-        }
-    }
-
-    const AnalysisState& state_;
-    const TraitRanks& ranks_;
-    MemberSets sets_;
-    ScoredSets scored_;
-    std::vector<uint8_t> isCarrierSet_;  // per set: some marker's carriers, whose ranks are summed too
-    std::vector<int32_t> carrierSlot_;   // per set: its number among the carrier sets, or -1
-    size_t carrierSets_ = 0;
-    std::unique_ptr<TiedCarrierPairs> tied_;  // with tied values only
-    bool floatRows_ = true;                   // every value is a float: rows hold floats
-    size_t n_;
-    std::vector<uint32_t> index_;    // per replicate of the block scored, n indices
-    std::vector<uint32_t> filling_;  // the same for the block the chain fills
-    std::vector<Work> work_;       // per thread
-};
-
 // The chain, a block of replicates at a time: the labels run through the
 // block's shuffles on one thread (each shuffle permutes the previous one's
 // result), each shuffle's labels are kept, and the threads score them.
@@ -463,13 +212,36 @@ JointMaxima scoreGivenLabels(const AnalysisState& state, Scorer& scorer,
 
 }  // namespace
 
+std::vector<std::vector<int32_t>> joint::markerCarriers(const AnalysisState& state, int threads) {
+    // A few markers at a time, from one pass over the records' rows of alleles.
+    constexpr int32_t kMarkersAtOnce = 16;
+    std::vector<std::vector<int32_t>> carriers(static_cast<size_t>(state.nMarkers));
+    forEachItem((state.nMarkers + kMarkersAtOnce - 1) / kMarkersAtOnce, threads, [&](int32_t block, int) {
+        const int32_t from = block * kMarkersAtOnce;
+        const int32_t to = std::min(state.nMarkers, from + kMarkersAtOnce);
+        for (int32_t h = 0; h < state.nHaplotypes; ++h) {
+            const int32_t* row = &state.alleles[static_cast<size_t>(h) * static_cast<size_t>(state.nMarkers)];
+            for (int32_t m = from; m < to; ++m) {
+                if (row[m] == 1) carriers[static_cast<size_t>(m)].push_back(h);
+            }
+        }
+    });
+    return carriers;
+}
+
 JointMaxima jointPermutationMaxima(AnalysisState& state, const std::vector<WindowClusters>& clusters,
-                                   int threads, const ProgressCallback& progress) {
+                                   int threads, const ProgressCallback& progress,
+                                   const std::vector<std::vector<int32_t>>* carriers) {
     const size_t n = static_cast<size_t>(state.nHaplotypes);
     if (state.qtlMode) {
+        std::vector<std::vector<int32_t>> found;
+        if (!carriers) {
+            found = joint::markerCarriers(state, threads);
+            carriers = &found;
+        }
         std::vector<uint32_t> index;
         const TraitRanks ranks(state, index);
-        TraitJoint scorer(state, clusters, ranks);
+        TraitJoint scorer(state, clusters, *carriers, ranks, threads);
         JointMaxima maxima = runJoint(state, scorer, index, threads, progress);
         for (size_t h = 0; h < n; ++h) state.haplotypes[h].trait = ranks.sorted[index[h]];
         return maxima;
@@ -485,9 +257,10 @@ JointMaxima jointPermutationMaxima(AnalysisState& state, const std::vector<Windo
 JointMaxima jointMaximaOfLabels(const AnalysisState& state, const std::vector<WindowClusters>& clusters,
                                 const std::vector<std::vector<double>>& labels, int threads) {
     if (state.qtlMode) {
+        const std::vector<std::vector<int32_t>> carriers = joint::markerCarriers(state, threads);
         std::vector<uint32_t> index;
         const TraitRanks ranks(state, index);
-        TraitJoint scorer(state, clusters, ranks);
+        TraitJoint scorer(state, clusters, carriers, ranks, threads);
         // Equal values take the indices of their run one after another, so
         // that each replicate's indices are a permutation, as the chain's are.
         std::vector<uint32_t> taken;

@@ -31,9 +31,12 @@ struct JointMaxima {
 
 // Runs the P = state.nPermutations replicates; the records keep the labels of
 // the last shuffle and the run's stream moves past every draw. The same maxima
-// with any number of threads.
+// with any number of threads. In trait mode `carriers` may give every
+// marker's allele-1 records, ascending, as the scan found them; otherwise
+// they are found from the alleles.
 JointMaxima jointPermutationMaxima(AnalysisState& state, const std::vector<WindowClusters>& clusters,
-                                   int threads = 1, const ProgressCallback& progress = nullptr);
+                                   int threads = 1, const ProgressCallback& progress = nullptr,
+                                   const std::vector<std::vector<int32_t>>* carriers = nullptr);
 
 // The maxima of replicates whose labels are given rather than drawn: labels[r]
 // holds replicate r's label of every record (its status, 0 or 1, in

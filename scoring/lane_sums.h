@@ -1,10 +1,9 @@
-// Sums over a set's members for eight permutation replicates at once, one per
-// vector lane. Each lane is summed exactly as the scan sums one replicate
-// (ascending members, the value then its square, in double), only several
-// lanes in one instruction, so the results are the same bytes. Trait values
-// are read in single precision, so a row may keep them as floats (widened
-// exactly when added): the sums then read a third of the bytes they would read
-// with doubles and precomputed squares.
+// Sums over a list of records for eight permutation replicates at once, one
+// per vector lane: the trait values (in double, ascending records) and, for
+// the rank test, the counts of greater values. Trait values are read in single
+// precision, so a row may keep them as floats (widened exactly when added),
+// which halves the bytes read. Every adder adds each lane in the same order,
+// so all give the same sums.
 #pragma once
 
 #include <immintrin.h>
@@ -25,16 +24,14 @@ struct LaneRow {
     int32_t greater[kLanes];
 };
 
-// Per set: the lanes' sums.
+// Per list: the lanes' sums.
 struct LaneSums {
     double sum[kLanes];
-    double sumOfSquares[kLanes];
     int64_t above[kLanes];
 };
 
 // Adds the members' rows to the sums, the counts of greater values too when
-// `kAbove`: in plain code, and with the lanes in AVX2 registers (each lane's
-// additions in the same order either way).
+// `kAbove`: in plain code, and with the lanes in vector registers.
 // Members from `member` on, up to `end` or the first not below `stop`; returns
 // where it stopped.
 template <typename Value, bool kAbove>
@@ -45,7 +42,6 @@ const int32_t* addRowsPlain(const LaneRow<Value>* rows, int32_t firstRecord, con
         for (int l = 0; l < kLanes; ++l) {
             const double x = row.value[l];
             sums.sum[l] += x;
-            sums.sumOfSquares[l] += x * x;
             if (kAbove) sums.above[l] += row.greater[l];
         }
     }
@@ -69,7 +65,6 @@ __attribute__((target("avx2"))) const int32_t* addRowsAvx2(const LaneRow<Value>*
                                                            LaneSums& sums) {
     static_assert(kLanes == 8, "two registers of four lanes");
     __m256d s0 = _mm256_loadu_pd(sums.sum), s1 = _mm256_loadu_pd(sums.sum + 4);
-    __m256d q0 = _mm256_loadu_pd(sums.sumOfSquares), q1 = _mm256_loadu_pd(sums.sumOfSquares + 4);
     // The counts in integer lanes, which other execution units add.
     __m256i a0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sums.above));
     __m256i a1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sums.above + 4));
@@ -79,9 +74,6 @@ __attribute__((target("avx2"))) const int32_t* addRowsAvx2(const LaneRow<Value>*
         loadLanes(row.value, x0, x1);
         s0 = _mm256_add_pd(s0, x0);
         s1 = _mm256_add_pd(s1, x1);
-        // A product then a sum, never fused: the scan's rounding.
-        q0 = _mm256_add_pd(q0, _mm256_mul_pd(x0, x0));
-        q1 = _mm256_add_pd(q1, _mm256_mul_pd(x1, x1));
         if (kAbove) {
             const __m256i greater = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row.greater));
             a0 = _mm256_add_epi64(a0, _mm256_cvtepi32_epi64(_mm256_castsi256_si128(greater)));
@@ -90,8 +82,6 @@ __attribute__((target("avx2"))) const int32_t* addRowsAvx2(const LaneRow<Value>*
     }
     _mm256_storeu_pd(sums.sum, s0);
     _mm256_storeu_pd(sums.sum + 4, s1);
-    _mm256_storeu_pd(sums.sumOfSquares, q0);
-    _mm256_storeu_pd(sums.sumOfSquares + 4, q1);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums.above), a0);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums.above + 4), a1);
     return member;
@@ -111,21 +101,17 @@ __attribute__((target("avx512f"))) const int32_t* addFloatRowsAvx512(const LaneR
                                                                      const int32_t* end, int32_t stop,
                                                                      LaneSums& sums) {
     __m512d s = _mm512_loadu_pd(sums.sum);
-    __m512d q = _mm512_loadu_pd(sums.sumOfSquares);
     __m512i a = _mm512_loadu_si512(sums.above);
     for (; member != end && *member < stop; ++member) {
         const LaneRow<float>& row = rows[*member - firstRecord];
         const __m512d x = _mm512_cvtps_pd(_mm256_loadu_ps(row.value));
         s = _mm512_add_pd(s, x);
-        // A product then a sum, never fused: the scan's rounding.
-        q = _mm512_add_pd(q, _mm512_mul_pd(x, x));
         if (kAbove) {
             a = _mm512_add_epi64(a, _mm512_cvtepi32_epi64(
                                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row.greater))));
         }
     }
     _mm512_storeu_pd(sums.sum, s);
-    _mm512_storeu_pd(sums.sumOfSquares, q);
     _mm512_storeu_si512(sums.above, a);
     return member;
 }
@@ -137,21 +123,21 @@ template <typename Value>
 using AddRows = const int32_t* (*)(const LaneRow<Value>*, int32_t, const int32_t*, const int32_t*, int32_t,
                                    LaneSums&);
 
-// The adders of a row type: the moments alone, or with the counts too.
+// The adders of a row type: the values alone, or with the counts too.
 template <typename Value>
 struct RowAdders {
-    AddRows<Value> moments = haveAvx2() ? addRowsAvx2<Value, false> : addRowsPlain<Value, false>;
-    AddRows<Value> momentsAndAbove = haveAvx2() ? addRowsAvx2<Value, true> : addRowsPlain<Value, true>;
+    AddRows<Value> values = haveAvx2() ? addRowsAvx2<Value, false> : addRowsPlain<Value, false>;
+    AddRows<Value> valuesAndAbove = haveAvx2() ? addRowsAvx2<Value, true> : addRowsPlain<Value, true>;
 };
 
 template <>
 struct RowAdders<float> {
-    AddRows<float> moments = haveAvx512() ? addFloatRowsAvx512<false>
-                             : haveAvx2() ? addRowsAvx2<float, false>
-                                          : addRowsPlain<float, false>;
-    AddRows<float> momentsAndAbove = haveAvx512() ? addFloatRowsAvx512<true>
-                                     : haveAvx2() ? addRowsAvx2<float, true>
-                                                  : addRowsPlain<float, true>;
+    AddRows<float> values = haveAvx512() ? addFloatRowsAvx512<false>
+                            : haveAvx2() ? addRowsAvx2<float, false>
+                                         : addRowsPlain<float, false>;
+    AddRows<float> valuesAndAbove = haveAvx512() ? addFloatRowsAvx512<true>
+                                    : haveAvx2() ? addRowsAvx2<float, true>
+                                                 : addRowsPlain<float, true>;
 };
 
 }  // namespace orvane

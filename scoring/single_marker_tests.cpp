@@ -182,6 +182,13 @@ TraitTests traitTestsFromCarrierSums(const AnalysisState& state, int64_t n1, dou
     return result;
 }
 
+double rankTestZ(int32_t records, int64_t n1, int64_t above, int64_t sameValue) {
+    CarrierSums sums;
+    sums.above = above;
+    sums.sameValue = sameValue;
+    return mannWhitneyZ(uFromSums(sums, n1), n1, records - n1);
+}
+
 TraitTests rankedTraitTests(const AnalysisState& state, const TraitRanks& ranks,
                             const uint32_t* index, const std::vector<int32_t>& carriers,
                             std::vector<int64_t>& scratch) {

@@ -54,6 +54,9 @@ TraitTests rankedTraitTests(const AnalysisState& state, const TraitRanks& ranks,
 // (added in ascending carrier order), the pairs (carrier, any record with a
 // strictly larger value) and the ordered pairs of carriers with equal values,
 // self pairs included.
+// The rank test's z for n1 carriers among `records` from the same two counts.
+double rankTestZ(int32_t records, int64_t n1, int64_t above, int64_t sameValue);
+
 TraitTests traitTestsFromCarrierSums(const AnalysisState& state, int64_t n1, double s1, double q1,
                                      int64_t above, int64_t sameValue);
 

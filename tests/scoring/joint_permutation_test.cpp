@@ -293,6 +293,66 @@ TEST(JointPermutation, FastScorersGiveTheScansValues) {
     expectScanValues(makeRegion(2100, 9, true, true, 5), 3, 13);
 }
 
+// Markers in linkage disequilibrium: each marker's alleles and clusters are
+// the previous marker's with a few records changed, now and then swapped for
+// their complement, so that the trait scorer writes sets as differences from
+// earlier ones of every kind. The traits are of the kind given.
+enum class TraitKind { kContinuous, kTwoValues, kConstant, kDoublePrecision };
+
+Region makeLinkedRegion(int32_t n, int32_t markers, TraitKind kind, uint32_t seed) {
+    std::mt19937 rng(seed);
+    Region region{makeState(n, markers, true), {}};
+    AnalysisState& state = region.state;
+    std::vector<char> allele(static_cast<size_t>(n));
+    std::vector<int32_t> clusterOf(static_cast<size_t>(n));  // -1: in no cluster
+    for (int32_t h = 0; h < n; ++h) {
+        allele[static_cast<size_t>(h)] = rng() % 3 == 0;
+        clusterOf[static_cast<size_t>(h)] = static_cast<int32_t>(rng() % 4) - 1;
+    }
+    for (int32_t m = 0; m < markers; ++m) {
+        if (m % 5 == 4) {
+            for (char& a : allele) a = !a;
+        }
+        for (int change = 0; change < n / 50; ++change) {
+            allele[rng() % static_cast<uint32_t>(n)] ^= 1;
+            clusterOf[rng() % static_cast<uint32_t>(n)] = static_cast<int32_t>(rng() % 4) - 1;
+        }
+        std::vector<std::vector<int32_t>> lists(3);
+        for (int32_t h = 0; h < n; ++h) {
+            state.allele(h, m) = allele[static_cast<size_t>(h)] ? 1 : 2;
+            if (clusterOf[static_cast<size_t>(h)] >= 0) lists[static_cast<size_t>(clusterOf[static_cast<size_t>(h)])].push_back(h);
+        }
+        region.clusters.push_back(clustersOf(lists));
+    }
+    std::normal_distribution<double> normal;
+    std::vector<double> traits;
+    for (int32_t h = 0; h < n; ++h) {
+        const double z = normal(rng) + (allele[static_cast<size_t>(h)] ? 0.3 : 0.0);
+        switch (kind) {
+            case TraitKind::kContinuous: traits.push_back(static_cast<float>(z)); break;
+            case TraitKind::kTwoValues: traits.push_back(z > 0.5 ? 1.0 : 0.0); break;
+            case TraitKind::kConstant: traits.push_back(3.25); break;
+            case TraitKind::kDoublePrecision: traits.push_back(1e8 + z); break;  // not floats
+        }
+    }
+    setTraits(state, traits);
+    return region;
+}
+
+TEST(JointPermutation, TraitScorerGivesTheScansValuesOnLinkedMarkers) {
+    const struct {
+        const char* name;
+        TraitKind kind;
+    } kinds[] = {{"continuous", TraitKind::kContinuous},
+                 {"two values", TraitKind::kTwoValues},
+                 {"constant", TraitKind::kConstant},
+                 {"double precision", TraitKind::kDoublePrecision}};
+    for (const auto& kind : kinds) {
+        SCOPED_TRACE(kind.name);
+        expectScanValues(makeLinkedRegion(1500, 16, kind.kind, 7), 20, 17);
+    }
+}
+
 TEST(JointPermutation, OneAndTwoThreadsAgreeInBothSchemes) {
     for (const bool trait : {false, true}) {
         for (const bool ties : {false, true}) {
