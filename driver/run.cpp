@@ -107,12 +107,13 @@ struct PermutationOutcome {
 };
 
 PermutationOutcome runPermutationTest(AnalysisState& state, const std::vector<WindowClusters>& clusters,
+                                      const std::vector<std::vector<int32_t>>* carriers,
                                       const std::vector<const ScanMaximum*>& observed, bool joint, int threads,
                                       const ProgressCallback& progress) {
     PermutationOutcome outcome;
     outcome.p.resize(observed.size());
     if (joint) {
-        const JointMaxima maxima = jointPermutationMaxima(state, clusters, threads, progress);
+        const JointMaxima maxima = jointPermutationMaxima(state, clusters, threads, progress, carriers);
         std::vector<double> regional;
         for (size_t s = 0; s < observed.size(); ++s) {
             regional.push_back(observed[s]->regional);
@@ -174,13 +175,16 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, R
     if (state.qtlMode) {
         TraitSummary summary;
         step = "scanning the markers";
+        // The joint test scores every marker's carriers under each replicate: the scan keeps them.
+        std::vector<std::vector<int32_t>> carriers;
+        const bool keepCarriers = joint && state.nPermutations > 0;
         const std::vector<WindowClusters> clusters =
-            scanTrait(state, threads, report, results, summary, counts, progress);
+            scanTrait(state, threads, report, results, summary, counts, progress, keepCarriers ? &carriers : nullptr);
         warnAboutClusters(state, counts, progress, record.warnings);
         if (state.nPermutations > 0) {
             step = "running the permutation test";
-            outcome = runPermutationTest(state, clusters, {&summary.score, &summary.t, &summary.z}, joint,
-                                         threads, permutationProgress);
+            outcome = runPermutationTest(state, clusters, keepCarriers ? &carriers : nullptr,
+                                         {&summary.score, &summary.t, &summary.z}, joint, threads, permutationProgress);
             summary.permutationScore = *outcome.p[kTraitCluster];
             summary.permutationT = *outcome.p[kTraitT];
             summary.permutationZ = *outcome.p[kTraitZ];
@@ -199,8 +203,8 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, R
         warnAboutClusters(state, counts, progress, record.warnings);
         if (state.nPermutations > 0) {
             step = "running the permutation test";
-            outcome = runPermutationTest(state, clusters, {&summary.score, &summary.chiSquare}, joint, threads,
-                                         permutationProgress);
+            outcome = runPermutationTest(state, clusters, nullptr, {&summary.score, &summary.chiSquare}, joint,
+                                         threads, permutationProgress);
             summary.permutationP = *outcome.p[kCaseControlCluster];
         }
         const SummaryTails tails = results.caseControlSummary(summary);

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "cluster/window_distances.h"
 #include "model/progress.h"
@@ -233,8 +234,10 @@ std::vector<WindowClusters> scanCaseControl(AnalysisState& state, int threads, O
 
 std::vector<WindowClusters> scanTrait(AnalysisState& state, int threads, OutputFile& report,
                                       ResultFile& results, TraitSummary& summary,
-                                      ScanCounts& counts, ProgressLine& progress) {
+                                      ScanCounts& counts, ProgressLine& progress,
+                                      std::vector<std::vector<int32_t>>* carriers) {
     std::vector<WindowClusters> clusters(static_cast<size_t>(state.nMarkers));
+    if (carriers) carriers->assign(static_cast<size_t>(state.nMarkers), {});
     const RadiusRule rule = radiusRuleFor(state);
     // The totals are the same at every marker: the trait values do not move in the scan.
     prepareTraitStatistics(state);
@@ -250,10 +253,11 @@ std::vector<WindowClusters> scanTrait(AnalysisState& state, int threads, OutputF
             out.blockComplete = true;
             out.scored = out.score != kNoClusterTraitScore;
             out.scoreMinusLogP = traitScoreMinusLog10P(out.score, state.nHaplotypes);
-            std::vector<int32_t> carriers;
-            carriersOf(state, i, carriers);
+            std::vector<int32_t> own;
+            carriersOf(state, i, own);
             std::vector<int64_t> scratch(static_cast<size_t>(state.nHaplotypes), 0);
-            out.tests = rankedTraitTests(state, ranks, index.data(), carriers, scratch);
+            out.tests = rankedTraitTests(state, ranks, index.data(), own, scratch);
+            if (carriers) (*carriers)[static_cast<size_t>(i)] = std::move(own);
         },
         [&](int32_t i, MarkerOutcome& out) {
             countWindow(out, counts);

@@ -18,12 +18,14 @@ namespace orvane {
 
 class ProgressLine;
 
-// The clusters of every marker, kept for the permutation test.
+// The clusters of every marker, kept for the permutation test; in trait mode
+// also every marker's allele-1 records (ascending) when `carriers` is given.
 std::vector<WindowClusters> scanCaseControl(AnalysisState& state, int threads, OutputFile& report,
                                             ResultFile& results, CaseControlSummary& summary,
                                             ScanCounts& counts, ProgressLine& progress);
 std::vector<WindowClusters> scanTrait(AnalysisState& state, int threads, OutputFile& report,
                                       ResultFile& results, TraitSummary& summary,
-                                      ScanCounts& counts, ProgressLine& progress);
+                                      ScanCounts& counts, ProgressLine& progress,
+                                      std::vector<std::vector<int32_t>>* carriers = nullptr);
 
 }  // namespace orvane
