@@ -22,7 +22,8 @@ half (seeds S + 100000 ..; the second history adds 300000 to both):
    each setting of the first history with B replicates.
 
 A study's interval covers the truth when it includes one of the two typed
-markers around the causal locus. Prints the chosen scale and one table row
+markers around the causal locus; a study given no interval (a row of NA) does
+not cover it and has no width. Prints the chosen scale and one table row
 per setting and construction: coverage, median width in markers and in cM.
 Runs J studies at once (each orvane-locate on one thread). Seeded: the same
 command gives the same table.
@@ -164,6 +165,9 @@ def summarise(records, key, truth_key="truth"):
     covered, widths, cms = [], [], []
     for r in records:
         if key not in r["rows"]:
+            continue
+        if r["rows"][key] is None:  # no interval: the truth is not covered
+            covered.append(False)
             continue
         first, last = r["rows"][key]
         covered.append(covers((first, last), r[truth_key]))

@@ -86,7 +86,8 @@ def orvane_scores(orvane, outdir, mode):
 
 
 def locate_rows(locate, outdir, mode, extra=(), threads=1):
-    """orvane-locate's interval rows: {(statistic, construction): (first, last)}."""
+    """orvane-locate's interval rows: {(statistic, construction): (first, last)},
+    None for a row of NA (no interval: the statistic has no value anywhere)."""
     env = dict(os.environ, ORVANE_THREADS=str(threads))
     subprocess.run([locate, "-" + mode, "data.txt", "params.txt", "dist.txt"] + list(extra),
                    cwd=outdir, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
@@ -96,7 +97,7 @@ def locate_rows(locate, outdir, mode, extra=(), threads=1):
         f.readline()
         for line in f:
             s, c, _, first, last = line.split("\t")[:5]
-            rows["%s/%s" % (s, c)] = (int(first), int(last))
+            rows["%s/%s" % (s, c)] = None if "NA" in (first, last) else (int(first), int(last))
     return rows
 
 
