@@ -177,14 +177,14 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, R
         step = "scanning the markers";
         // The joint test scores every marker's carriers under each replicate: the scan keeps them.
         std::vector<std::vector<int32_t>> carriers;
-        const bool keepCarriers = joint && state.nPermutations > 0;
+        std::vector<std::vector<int32_t>>* kept = joint && state.nPermutations > 0 ? &carriers : nullptr;
         const std::vector<WindowClusters> clusters =
-            scanTrait(state, threads, report, results, summary, counts, progress, keepCarriers ? &carriers : nullptr);
+            scanTrait(state, threads, report, results, summary, counts, progress, kept);
         warnAboutClusters(state, counts, progress, record.warnings);
         if (state.nPermutations > 0) {
             step = "running the permutation test";
-            outcome = runPermutationTest(state, clusters, keepCarriers ? &carriers : nullptr,
-                                         {&summary.score, &summary.t, &summary.z}, joint, threads, permutationProgress);
+            outcome = runPermutationTest(state, clusters, kept, {&summary.score, &summary.t, &summary.z}, joint,
+                                         threads, permutationProgress);
             summary.permutationScore = *outcome.p[kTraitCluster];
             summary.permutationT = *outcome.p[kTraitT];
             summary.permutationZ = *outcome.p[kTraitZ];

@@ -14,4 +14,10 @@ inline bool haveAvx512() {
     return __builtin_cpu_supports("avx512f");
 }
 
+// AVX-512 with its byte and word instructions.
+inline bool haveAvx512Bytes() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+}
+
 }  // namespace orvane

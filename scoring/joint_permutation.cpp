@@ -212,19 +212,21 @@ JointMaxima scoreGivenLabels(const AnalysisState& state, Scorer& scorer,
 
 }  // namespace
 
+void joint::collectCarriers(const AnalysisState& state, int32_t from, int32_t to, std::vector<int32_t>* lists) {
+    for (int32_t h = 0; h < state.nHaplotypes; ++h) {
+        const int32_t* row = &state.alleles[static_cast<size_t>(h) * static_cast<size_t>(state.nMarkers)];
+        for (int32_t m = from; m < to; ++m) {
+            if (row[m] == 1) lists[m - from].push_back(h);
+        }
+    }
+}
+
 std::vector<std::vector<int32_t>> joint::markerCarriers(const AnalysisState& state, int threads) {
-    // A few markers at a time, from one pass over the records' rows of alleles.
     constexpr int32_t kMarkersAtOnce = 16;
     std::vector<std::vector<int32_t>> carriers(static_cast<size_t>(state.nMarkers));
     forEachItem((state.nMarkers + kMarkersAtOnce - 1) / kMarkersAtOnce, threads, [&](int32_t block, int) {
         const int32_t from = block * kMarkersAtOnce;
-        const int32_t to = std::min(state.nMarkers, from + kMarkersAtOnce);
-        for (int32_t h = 0; h < state.nHaplotypes; ++h) {
-            const int32_t* row = &state.alleles[static_cast<size_t>(h) * static_cast<size_t>(state.nMarkers)];
-            for (int32_t m = from; m < to; ++m) {
-                if (row[m] == 1) carriers[static_cast<size_t>(m)].push_back(h);
-            }
-        }
+        collectCarriers(state, from, std::min(state.nMarkers, from + kMarkersAtOnce), &carriers[static_cast<size_t>(from)]);
     });
     return carriers;
 }

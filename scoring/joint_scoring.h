@@ -15,6 +15,7 @@
 #include "model/analysis_state.h"
 #include "model/worker_threads.h"
 #include "scoring/joint_permutation.h"
+#include "scoring/member_sets.h"
 
 namespace orvane {
 namespace joint {
@@ -76,12 +77,9 @@ void forEachItem(int32_t count, int threads, const Work& work) {
     if (failure) std::rethrow_exception(failure);
 }
 
-// A member list's hash, for finding lists kept already.
-inline uint64_t listHash(const int32_t* items, size_t size) {
-    uint64_t hash = 1469598103934665603ull ^ static_cast<uint64_t>(size);
-    for (size_t k = 0; k < size; ++k) hash = (hash ^ static_cast<uint64_t>(items[k])) * 1099511628211ull;
-    return hash;
-}
+// The records carrying allele 1 at markers from .. to - 1, ascending, into
+// lists[m - from], from one pass over the records' rows of alleles.
+void collectCarriers(const AnalysisState& state, int32_t from, int32_t to, std::vector<int32_t>* lists);
 
 // The records carrying allele 1 at each marker, ascending; `threads` share
 // the markers.
@@ -95,32 +93,19 @@ struct ScoredSets {
     std::vector<int32_t> clusterSet;    // per cluster of every marker, in marker and cluster order
     std::vector<int32_t> carrierSet;    // per marker
 
-    // The carriers of a few markers at a time, from one pass over the records'
-    // rows of alleles: little memory beside the clusters, but each carrier
-    // list is overwritten once interned.
+    // The carriers of a few markers at a time: little memory beside the
+    // clusters, but each carrier list is overwritten once interned.
     template <typename Intern>
     ScoredSets(const AnalysisState& state, const std::vector<WindowClusters>& clusters, const Intern& intern) {
         constexpr int32_t kMarkersAtOnce = 64;
         std::vector<std::vector<int32_t>> carriers(kMarkersAtOnce);
+        const auto hashOf = [](int32_t, const int32_t* members, size_t size) { return listHash(members, size); };
         for (int32_t from = 0; from < state.nMarkers; from += kMarkersAtOnce) {
             const int32_t to = std::min(state.nMarkers, from + kMarkersAtOnce);
             for (auto& list : carriers) list.clear();
-            for (int32_t h = 0; h < state.nHaplotypes; ++h) {
-                const int32_t* row = &state.alleles[static_cast<size_t>(h) * static_cast<size_t>(state.nMarkers)];
-                for (int32_t m = from; m < to; ++m) {
-                    if (row[m] == 1) carriers[static_cast<size_t>(m - from)].push_back(h);
-                }
-            }
+            collectCarriers(state, from, to, carriers.data());
             for (int32_t m = from; m < to; ++m) {
-                const WindowClusters& window = clusters[static_cast<size_t>(m)];
-                clusterFirst.push_back(static_cast<int32_t>(clusterSet.size()));
-                for (int32_t c = 0; c < window.count(); ++c) {
-                    const int32_t* members = window.members.data() + window.begin(c);
-                    const size_t size = static_cast<size_t>(window.end(c) - window.begin(c));
-                    clusterSet.push_back(intern(members, size, listHash(members, size)));
-                }
-                const std::vector<int32_t>& own = carriers[static_cast<size_t>(m - from)];
-                carrierSet.push_back(intern(own.data(), own.size(), listHash(own.data(), own.size())));
+                addMarker(clusters[static_cast<size_t>(m)], carriers[static_cast<size_t>(m - from)], intern, hashOf);
             }
         }
         clusterFirst.push_back(static_cast<int32_t>(clusterSet.size()));
@@ -145,16 +130,25 @@ struct ScoredSets {
             *out = listHash(carriers[m].data(), carriers[m].size());
         });
         for (size_t m = 0; m < markers; ++m) {
-            const WindowClusters& window = clusters[m];
             const uint64_t* hash = &hashes[static_cast<size_t>(firstHash[m])];
-            clusterFirst.push_back(static_cast<int32_t>(clusterSet.size()));
-            for (int32_t c = 0; c < window.count(); ++c) {
-                clusterSet.push_back(intern(window.members.data() + window.begin(c),
-                                            static_cast<size_t>(window.end(c) - window.begin(c)), *hash++));
-            }
-            carrierSet.push_back(intern(carriers[m].data(), carriers[m].size(), *hash));
+            addMarker(clusters[m], carriers[m], intern, [hash](int32_t list, const int32_t*, size_t) { return hash[list]; });
         }
         clusterFirst.push_back(static_cast<int32_t>(clusterSet.size()));
+    }
+
+private:
+    // A marker's clusters, then its carriers (list number `count()` of the
+    // marker for `hashOf`).
+    template <typename Intern, typename HashOf>
+    void addMarker(const WindowClusters& window, const std::vector<int32_t>& carriers, const Intern& intern,
+                   const HashOf& hashOf) {
+        clusterFirst.push_back(static_cast<int32_t>(clusterSet.size()));
+        for (int32_t c = 0; c < window.count(); ++c) {
+            const int32_t* members = window.members.data() + window.begin(c);
+            const size_t size = static_cast<size_t>(window.end(c) - window.begin(c));
+            clusterSet.push_back(intern(members, size, hashOf(c, members, size)));
+        }
+        carrierSet.push_back(intern(carriers.data(), carriers.size(), hashOf(window.count(), carriers.data(), carriers.size())));
     }
 };
 

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "scoring/member_sets.h"
+
 namespace orvane {
 
 // What a set's sum starts from.
@@ -16,13 +18,6 @@ struct SetBase {
     enum Kind : uint8_t { kNothing, kEveryRecord, kSet, kComplementOfSet };
     Kind kind = kNothing;
     int32_t set = -1;  // the earlier set, with kSet and kComplementOfSet
-};
-
-// Ascending record indices.
-struct RecordSpan {
-    const int32_t* begin = nullptr;
-    const int32_t* end = nullptr;
-    int64_t size() const { return end - begin; }
 };
 
 class SetDeltas {

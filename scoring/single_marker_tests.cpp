@@ -164,9 +164,7 @@ CarrierSums sumCarriers(const TraitRanks& ranks, const uint32_t* index,
 
 // Pairs (carrier, anyone larger), less the pairs of two carriers in which the
 // second is larger: half of the carrier pairs whose values differ.
-int64_t uFromSums(const CarrierSums& sums, int64_t n1) {
-    return sums.above - (n1 * n1 - sums.sameValue) / 2;
-}
+int64_t uFromCounts(int64_t above, int64_t sameValue, int64_t n1) { return above - (n1 * n1 - sameValue) / 2; }
 
 }  // namespace
 
@@ -174,19 +172,13 @@ TraitTests traitTestsFromCarrierSums(const AnalysisState& state, int64_t n1, dou
                                      int64_t above, int64_t sameValue) {
     TraitTests result;
     traitMoments(state, n1, s1, q1, result);
-    CarrierSums sums;
-    sums.above = above;
-    sums.sameValue = sameValue;
-    result.u = uFromSums(sums, n1);
+    result.u = uFromCounts(above, sameValue, n1);
     result.z = mannWhitneyZ(result.u, n1, state.nHaplotypes - n1);
     return result;
 }
 
 double rankTestZ(int32_t records, int64_t n1, int64_t above, int64_t sameValue) {
-    CarrierSums sums;
-    sums.above = above;
-    sums.sameValue = sameValue;
-    return mannWhitneyZ(uFromSums(sums, n1), n1, records - n1);
+    return mannWhitneyZ(uFromCounts(above, sameValue, n1), n1, records - n1);
 }
 
 TraitTests rankedTraitTests(const AnalysisState& state, const TraitRanks& ranks,

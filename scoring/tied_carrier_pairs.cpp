@@ -133,11 +133,6 @@ __attribute__((target("avx512f,avx512bw"))) void countRunsAvx512(
 #pragma GCC diagnostic pop
 #endif
 
-bool haveAvx512Bytes() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
-}
-
 }  // namespace
 
 bool TiedCarrierPairs::available(PairKernel kernel) {

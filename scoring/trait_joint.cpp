@@ -34,8 +34,8 @@ TraitJoint::TraitJoint(const AnalysisState& state, const std::vector<WindowClust
                        const std::vector<std::vector<int32_t>>& carriers, const TraitRanks& ranks, int threads)
     : state_(state), ranks_(ranks),
       scored_(state, clusters, carriers, threads,
-              [this](const int32_t* members, size_t size, uint64_t hash) { return intern(members, size, hash); }),
-      bounds_(ranks.sorted), n_(static_cast<size_t>(state.nHaplotypes)), index_(static_cast<size_t>(kBlock) * n_, 0),
+              [this](const int32_t* members, size_t size, uint64_t hash) { return distinct_.add(members, size, hash); }),
+      spans_(distinct_.spans()), bounds_(ranks.sorted), n_(static_cast<size_t>(state.nHaplotypes)), index_(static_cast<size_t>(kBlock) * n_, 0),
       filling_(index_) {
     const size_t sets = spans_.size();
     std::vector<uint8_t> isCluster(sets, 0);
@@ -89,18 +89,6 @@ TraitJoint::TraitJoint(const AnalysisState& state, const std::vector<WindowClust
 }
 
 TraitJoint::~TraitJoint() = default;
-
-int32_t TraitJoint::intern(const int32_t* members, size_t size, uint64_t hash) {
-    const auto [first, last] = byHash_.equal_range(hash);
-    for (auto it = first; it != last; ++it) {
-        const RecordSpan& known = spans_[static_cast<size_t>(it->second)];
-        if (static_cast<size_t>(known.size()) == size && std::equal(members, members + size, known.begin)) return it->second;
-    }
-    const int32_t id = static_cast<int32_t>(spans_.size());
-    spans_.push_back({members, members + size});
-    byHash_.emplace(hash, id);
-    return id;
-}
 
 // Each set's base among the sets of the markers just before the one it is
 // first found at, and the lists the replicates sum.

@@ -12,7 +12,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <unordered_map>
 #include <vector>
 
 #include "cluster/pattern_clustering.h"
@@ -55,7 +54,6 @@ private:
         bool above;  // its counts of greater values are summed too
     };
 
-    int32_t intern(const int32_t* members, size_t size, uint64_t hash);
     void chooseBases();
     void boundErrors();
     void scoreLanes(int32_t b, int lanes, int32_t first, Work& work, RegionalMaxima& maxima) const;
@@ -70,9 +68,9 @@ private:
     const AnalysisState& state_;
     const TraitRanks& ranks_;
     // The distinct member lists, where the caller keeps them.
-    std::vector<RecordSpan> spans_;
-    std::unordered_multimap<uint64_t, int32_t> byHash_;
+    DistinctSpans distinct_;
     ScoredSets scored_;
+    const std::vector<RecordSpan>& spans_;
 
     std::vector<int32_t> clusterSets_;  // distinct sets that are some marker's cluster
     std::vector<int32_t> carrierSets_;  // distinct sets that are some marker's carriers
