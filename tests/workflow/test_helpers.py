@@ -214,6 +214,8 @@ class Summary(unittest.TestCase):
                                              "Z": (0, -3, 2.2, 0.5)}, 0.0198)
         folder = self.region_files("q", [older, current])
         row = summary.region_row("r", "5", 99, 102, folder, "q", 4)
+        # The numbers to report come first.
+        self.assertEqual(summary.columns("q")[:3], ["region", "omnibus_p", "bonferroni_p"])
         self.assertEqual(dict(zip(summary.columns("q"), row)), {
             "region": "r", "chrom": "5", "start": "99", "end": "102", "samples": "2",
             "haplotypes": "3", "markers": "3", "predicted_id": "m2", "predicted_pos": "102",
@@ -226,7 +228,8 @@ class Summary(unittest.TestCase):
 
     def test_chained_rows_use_the_cluster_p_and_a_region_without_a_cluster_is_found(self):
         # The chained scheme has no omnibus p: bonferroni_p comes from the cluster
-        # score's p, a 0 taken as 1/(P+1). A null -log10 p (p = 0) reads inf.
+        # score's p, a 0 taken as 1/(P+1). A null -log10 p beside a finite
+        # statistic (its p underflowed to 0) reads inf.
         chained = self.record("s", "chained", {"cluster": (1, 4, None, 0), "chisq": (0, 9, 2.1, None)},
                               None, warnings=["no window formed a cluster that could be scored, ..."])
         folder = self.region_files("s", [chained])
@@ -239,6 +242,24 @@ class Summary(unittest.TestCase):
         joint = self.record("s", "joint", {"cluster": (1, 4, 3, 0.2), "chisq": (0, 9, 2.1, 0.01)}, 0.02)
         folder = self.region_files("s", [chained, joint])
         self.assertEqual(summary.without_cluster([region], {"r": folder}, "s"), [])
+
+    def test_values_that_are_missing_or_not_numbers_read_na(self):
+        # (value, -log10 p, permutation p) as recorded -> (score, minus_log10_p,
+        # permutation_p) as written: null is NA, except a -log10 p whose
+        # statistic is finite, which is +inf (its p underflowed to 0).
+        cases = [((4, 3.5, 0.2), ("4", "3.5", "0.2")),
+                 ((4, None, 0.01), ("4", "inf", "0.01")),
+                 ((None, None, None), ("NA", "NA", "NA")),
+                 ((None, 2.5, 0.5), ("NA", "2.5", "0.5"))]
+        for (value, logp, p), expected in cases:
+            record = self.record("s", "joint", {"cluster": (1, value, logp, p),
+                                                "chisq": (0, value, logp, p)}, p)
+            folder = self.region_files("s", [record])
+            row = dict(zip(summary.columns("s"), summary.region_row("r", "5", 99, 102, folder, "s", 1)))
+            self.assertEqual((row["score"], row["minus_log10_p"], row["permutation_p"]), expected)
+            self.assertEqual(row["single_minus_log10_p"], expected[1])
+            self.assertEqual(row["omnibus_p"], expected[2])
+            self.assertNotIn("nan", row.values())
 
     def test_a_record_of_another_mode_or_none_is_an_error(self):
         folder = self.region_files("s", [self.record("s", "joint", {"cluster": (1, 4, 3, 0.2),
@@ -342,8 +363,12 @@ class PhasingMaps(unittest.TestCase):
 class Report(unittest.TestCase):
     def test_a_region_without_a_cluster_is_named_and_never_shaded(self):
         header = "\t".join(summary.columns("s"))
-        rows = ["\t".join(["r%d" % k, "1", "100", "200", "10", "20", "5", "m1", "150", "0.1", "3",
-                           "2", "0", "100", "0.0198", "m1", "150", "2"]) for k in (1, 2)]
+        columns = summary.columns("s")
+        values = {"omnibus_p": "0.0066", "bonferroni_p": "0.0198", "chrom": "1", "start": "100",
+                  "end": "200", "permutation_p": "0", "permutations": "100",
+                  "permutation_scheme": "chained", "warnings": "0"}
+        rows = ["\t".join({"region": "r%d" % k, **values}.get(c, "1") for c in columns)
+                for k in (1, 2)]
         path = write("summary.tsv", header + "\n" + "\n".join(rows) + "\n")
         versions = write("versions.tsv", "program\tversion\norvane\t0.1.0\n")
         params = write("params.txt", "epsilon 2 0.1\n")
