@@ -34,9 +34,10 @@ TRAIT_COLUMNS = ["single_permutation_p", "mw_id", "mw_pos", "mw_minus_log10_p",
 # region, their count and the first one.
 SCHEME_COLUMNS = ["permutation_scheme"]
 WARNINGS_COLUMN = "warnings"
-# The logs of a region whose warning lines are gathered, in the order they ran.
-WARNING_LOGS = ("convert.log", "orvane.log", "locate.log")
-WARNING_PROGRAMS = ("orvane-vcf", "orvane", "orvane-locate")
+# The logs of a region whose warning lines are gathered, in the order they ran
+# (alleles.log: the workflow's own check that REF and ALT are not swapped).
+WARNING_LOGS = ("convert.log", "alleles.log", "orvane.log", "locate.log")
+WARNING_PROGRAMS = ("orvane-vcf", "orvane-workflow", "orvane", "orvane-locate")
 
 
 class SummaryError(Exception):
@@ -48,8 +49,8 @@ def columns(mode):
 
 
 def region_warnings(directory):
-    """The warning lines that orvane-vcf, orvane and orvane-locate wrote to the
-    region's logs, as written ("PROGRAM: warning: ..."), in the order they ran."""
+    """The warning lines that orvane-vcf, the workflow's allele check, orvane
+    and orvane-locate wrote to the region's logs, as written ("PROGRAM: warning: ..."), in the order they ran."""
     found = []
     for name in WARNING_LOGS:
         path = os.path.join(directory, "logs", name)
