@@ -1,4 +1,5 @@
-"""The coalescent study sets of shared/data/coalescent (see their README).
+"""The coalescent study sets that bench/make_coalescent.py makes with scrm
+(see its description), by default in build/coalescent.
 
 Each setting (`cc_*` case/control, `qt_*` trait) holds studies `seedN/` with
 the tool's data, distance and parameter files, the typed markers' positions
@@ -7,11 +8,27 @@ and the truth (the untyped causal SNP and the typed markers around it).
 import json
 import os
 import re
+import shutil
+import sys
 
 import generate
 
-DEFAULT_ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "shared",
-                            "data", "coalescent")
+DEFAULT_ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "build",
+                            "coalescent")
+
+
+def ensure_sets(root, jobs):
+    """The sets' folder, made first (seeded, a few minutes) when it does not
+    exist; None when it cannot be made (scrm not installed)."""
+    if os.path.isdir(root):
+        return root
+    if shutil.which("scrm") is None:
+        return None
+    import make_coalescent
+    print("making the coalescent study sets in %s (python3 bench/make_coalescent.py %s)"
+          % (root, root), file=sys.stderr)
+    make_coalescent.main([root, "--jobs", str(jobs)])
+    return root
 
 
 def mode_of(setting):

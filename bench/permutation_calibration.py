@@ -4,7 +4,7 @@
 Null studies (600 haplotypes x 100 markers): regions with real linkage
 disequilibrium whose labels are shuffled, so that nothing is associated. Every
 other study is 600 haplotypes drawn from a coalescent study of the mode
-(shared/data/coalescent, a setting and seed drawn at random) with their own
+(made by bench/make_coalescent.py, a setting and seed drawn at random) with their own
 labels shuffled among them; the others are founder-population studies of
 bench/locate_study.py (the causal marker untyped) whose labels are shuffled.
 For each mode, scheme and statistic: the rate of p <= 0.05 and <= 0.01 with
@@ -251,10 +251,11 @@ def main():
     coalescent.add_study_options(ap, permutations=500, seed=20261208)
     args = ap.parse_args()
     counts = coalescent.study_counts(args, QUICK, FULL)
-    root = args.coalescent if os.path.isdir(args.coalescent) else None
+    root = coalescent.ensure_sets(args.coalescent, args.jobs)
     if root is None:
         print("permutation_calibration.py: warning: no coalescent sets at %s: null studies "
-              "from founder populations only, no plink comparison; give --coalescent DIR"
+              "from founder populations only, no plink comparison; install scrm or give "
+              "--coalescent DIR"
               % args.coalescent, file=sys.stderr)
     plink = shutil.which("plink1.9")
     if plink is None and counts["plink"]:

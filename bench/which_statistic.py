@@ -12,7 +12,7 @@ untyped causal variant (0 when the peak is one of them), and in kb
 (coalescent sets) or cM (founder populations) from the causal variant itself,
 beside always guessing the middle marker.
 
-Settings: every setting of the coalescent study sets (shared/data/coalescent,
+Settings: every setting of the coalescent study sets (made by bench/make_coalescent.py,
 1,200 haplotypes x 100 markers, each study as simulated), and founder-population
 studies of bench/locate_study.py (600 haplotypes x 100 typed markers, the
 causal marker untyped; one population per seed and map serves every effect
@@ -202,10 +202,10 @@ def main():
     coalescent.add_study_options(ap, permutations=1000, seed=20261209)
     args = ap.parse_args()
     counts = coalescent.study_counts(args, QUICK, FULL)
-    root = args.coalescent if os.path.isdir(args.coalescent) else None
+    root = coalescent.ensure_sets(args.coalescent, args.jobs)
     if root is None:
         print("which_statistic.py: warning: no coalescent sets at %s: founder populations only; "
-              "give --coalescent DIR" % args.coalescent, file=sys.stderr)
+              "install scrm or give --coalescent DIR" % args.coalescent, file=sys.stderr)
     orvane = os.path.abspath(args.orvane)
     named = orvane_run.has_schemes(orvane)
     work = tempfile.mkdtemp(prefix="which-statistic-", dir=args.work)

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """The benchmark scripts' machinery: usage: helpers_test.py BENCH_DIR."""
+import filecmp
 import json
 import os
+import shutil
 import sys
 import tempfile
 import unittest
@@ -10,6 +12,7 @@ sys.path.insert(0, sys.argv.pop(1) if len(sys.argv) > 1 else
                 os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "bench"))
 import benchstats as bs  # noqa: E402
 import coalescent  # noqa: E402
+import make_coalescent  # noqa: E402
 import orvane_run  # noqa: E402
 import plink_maxt  # noqa: E402
 import which_statistic  # noqa: E402
@@ -199,6 +202,55 @@ class Studies(unittest.TestCase):
             self.assertEqual(coalescent.settings(d),
                              ["cc_null", "cc_rare_grr6", "qt_null", "qt_common_h2_0.03"])
         self.assertEqual([coalescent.mode_of(s) for s in ("cc_null", "qt_null")], ["s", "q"])
+
+
+@unittest.skipIf(shutil.which("scrm") is None, "scrm is not installed (Debian package scrm)")
+class CoalescentSets(unittest.TestCase):
+    SETTINGS = ["cc_null", "cc_common_grr2", "qt_common_h2_0.03"]
+
+    def make(self, folder):
+        make_coalescent.main([folder, "--seeds", "7", "7", "--settings", *self.SETTINGS,
+                              "--jobs", "1", "--population", "1200", "--people", "100",
+                              "--markers", "30"])
+
+    def test_sets_are_seeded_and_read_back(self):
+        with tempfile.TemporaryDirectory() as d:
+            first, again = os.path.join(d, "a"), os.path.join(d, "b")
+            self.make(first)
+            self.make(again)
+            self.assertEqual(coalescent.settings(first), self.SETTINGS)
+            causal = set()
+            for setting in self.SETTINGS:
+                folder = os.path.join(first, setting, "seed7")
+                same = filecmp.cmpfiles(folder, os.path.join(again, setting, "seed7"),
+                                        sorted(os.listdir(folder)), shallow=False)
+                self.assertEqual(same[1:], ([], []), setting)
+                study = coalescent.read_study(first, setting, "seed7")
+                truth, haplotypes = study["truth"], study["haplotypes"]
+                self.assertEqual((len(haplotypes), len(study["pos_bp"])), (200, 30))
+                self.assertEqual(truth["scrm"], "scrm 1200 1 -t 150 -r 120 300000 -SC abs -p 12 "
+                                                "-seed 701")
+                if setting.startswith("cc_"):
+                    self.assertEqual(study["labels"], ["a"] * 100 + ["u"] * 100)
+                else:
+                    self.assertEqual(len(set(study["labels"][0::2])), 100)
+                    self.assertEqual(study["labels"][0::2], study["labels"][1::2])
+                for m in range(30):
+                    freq = sum(h[m] == "1" for h in haplotypes) / 200
+                    self.assertGreaterEqual(min(freq, 1 - freq), 0.05)
+                # The causal SNP is untyped, in the middle third, between its markers.
+                pos = study["pos_bp"]
+                self.assertNotIn(truth["causal_pos_bp"], pos)
+                self.assertTrue(100000 <= truth["causal_pos_bp"] < 200000)
+                self.assertLess(pos[truth["left_marker"]], truth["causal_pos_bp"])
+                self.assertGreater(pos[truth["right_marker"]], truth["causal_pos_bp"])
+                self.assertEqual(truth["right_marker"], truth["left_marker"] + 1)
+                gaps = [float(g) for g in study["dist"].split()]
+                self.assertEqual(len(gaps), 29)
+                self.assertAlmostEqual(sum(gaps), (pos[-1] - pos[0]) * 1e-6, places=6)
+                causal.add(truth["causal_pos_bp"])
+            # One population and one causal SNP for the settings of one frequency range.
+            self.assertEqual(len(causal), 1)
 
 
 if __name__ == "__main__":

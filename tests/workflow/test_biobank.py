@@ -6,12 +6,18 @@ and every region's converted files and results must be the same bytes.
 usage: test_biobank.py CASE ORVANE ORVANE_VCF ORVANE_PLOT SOURCE_DIR WORK_DIR
   CASE phased:   every sample phased, phasing none; the VCF against a PGEN
                  (plink2 --make-pgen), a BGEN exported by plink2 (REF last,
-                 the default bgen_ref) and a BGEN written here to the
-                 format's layout (REF first, bgen_ref: first)
+                 bgen_ref: last), BGEN files written here to the format's
+                 layout, one per chromosome as UK Biobank ships them (REF
+                 first, the default bgen_ref, whose warning prints once; the
+                 sample file named by bgen_sample), and one VCF and one PGEN
+                 per chromosome ({chrom} in the path). Then plink2's BGEN read
+                 the wrong way round (bgen_ref: first): every region warns in
+                 summary.tsv and report.html that REF and ALT look swapped.
   CASE unphased: the study as bundled (a third unphased), phased by Beagle;
                  the VCF against a PGEN
 Exits 77 (skipped) when snakemake, plink2 or (unphased) beagle is missing.
 """
+import html
 import json
 import os
 import shutil
@@ -51,6 +57,25 @@ def write_bgen(vcf, path):
     bgen_writer.write(path, samples, variants)
 
 
+def per_chromosome(vcf):
+    """The study's VCF, one PGEN and one layout BGEN per chromosome, named as
+    UK Biobank names its files: (VCF, PGEN prefix, BGEN, sample file) paths
+    with {chrom}. The BGENs share one sample file of a name of its own."""
+    chromosomes = sh("bcftools", "index", "-s", vcf).split()[::3]
+    paths = [os.path.join(WORK, "chrom", name) for name in
+             ("study_c{chrom}.vcf.gz", "study_c{chrom}", "ukb_c{chrom}.bgen")]
+    os.makedirs(os.path.join(WORK, "chrom"))
+    for chrom in chromosomes:
+        vcf_chrom, prefix, bgen = (path.replace("{chrom}", chrom) for path in paths)
+        sh("bcftools", "view", "-r", chrom, "-Oz", "-o", vcf_chrom, vcf)
+        sh("bcftools", "index", vcf_chrom)
+        sh("plink2", "--vcf", vcf_chrom, "--make-pgen", "--out", prefix)
+        write_bgen(vcf_chrom, bgen)
+        sample = bgen[:-len(".bgen")] + ".sample"
+        os.replace(sample, os.path.join(WORK, "chrom", "ukb_s160.sample"))
+    return paths + [os.path.join(WORK, "chrom", "ukb_s160.sample")]
+
+
 def sources(folder):
     """Config keys of each input of the study's genotypes."""
     vcf = os.path.join(folder, "study.vcf.gz")
@@ -61,11 +86,34 @@ def sources(folder):
         # plink2 writes phased BGEN 1.2, REF last unless told otherwise.
         exported = os.path.join(WORK, "study-plink2")
         sh("plink2", "--pfile", prefix, "--export", "bgen-1.2", "--out", exported)
-        inputs["bgen-plink2"] = {"bgen": exported + ".bgen"}
-        written = os.path.join(WORK, "study-layout.bgen")
-        write_bgen(vcf, written)
-        inputs["bgen-layout"] = {"bgen": written, "bgen_ref": "first"}
+        inputs["bgen-plink2"] = {"bgen": exported + ".bgen", "bgen_ref": "last"}
+        vcf_chrom, pgen_chrom, bgen_chrom, sample = per_chromosome(vcf)
+        inputs["bgen-layout"] = {"bgen": bgen_chrom, "bgen_sample": sample}
+        inputs["vcf-chrom"] = {"vcf": vcf_chrom}
+        inputs["pgen-chrom"] = {"pgen": pgen_chrom}
+        inputs["bgen-swapped"] = {"bgen": exported + ".bgen", "bgen_ref": "first"}
     return inputs
+
+
+SWAPPED = "orvane-workflow: warning: REF is the minor allele at "
+
+
+def check_swap_warnings(name, outdir):
+    """The swapped run warns about every region in summary.tsv and the
+    report; the others about none."""
+    with open(os.path.join(outdir, "summary.tsv")) as f:
+        lines = f.read().splitlines()
+    column = lines[0].split("\t").index("warnings")
+    cells = [line.split("\t")[column] for line in lines[1:]]
+    with open(os.path.join(outdir, "report.html")) as f:
+        page = html.unescape(f.read())
+    swapped = name == "bgen-swapped"
+    for region, cell in zip(REGIONS, cells):
+        warned = SWAPPED.replace(": warning: ", ": ", 1) in cell
+        check(warned == swapped, f"{name}: {region}: warnings cell {cell!r}")
+        section = page.split(f'id="warnings-{region}"')[1].split("</ul>")[0] \
+            if f'id="warnings-{region}"' in page else ""
+        check((SWAPPED in section) == swapped, f"{name}: {region}: report's warnings {section!r}")
 
 
 def write_config(name, genotypes, folder):
@@ -104,9 +152,12 @@ def main():
                               "--cores", "2", "--configfile", write_config(name, genotypes, folder)],
                              cwd=WORK, capture_output=True, text=True)
         check(run.returncode == 0, f"{name}: snakemake status {run.returncode}\n{run.stderr[-3000:]}")
-        check(("bgen_ref is not set" in run.stderr) == (name == "bgen-plink2"),
-              f"{name}: a warning when, and only when, bgen_ref is left to its default")
-        if name == "vcf" or run.returncode != 0:
+        check(run.stderr.count("bgen_ref is not set") == (name == "bgen-layout"),
+              f"{name}: one warning when, and only when, bgen_ref is left to its default")
+        if run.returncode != 0:
+            continue
+        check_swap_warnings(name, os.path.join(WORK, name))
+        if name in ("vcf", "bgen-swapped"):
             continue
         for path in ["summary.tsv"] + [f"regions/{r}/{f}" for r in REGIONS for f in REGION_FILES]:
             mine, reference = (os.path.join(WORK, out, path) for out in (name, "vcf"))

@@ -18,6 +18,7 @@ import checks  # noqa: E402
 import study  # noqa: E402
 import summary  # noqa: E402
 import report  # noqa: E402
+import allele_check  # noqa: E402
 import swap_alleles  # noqa: E402
 
 SCHEMA = checks.load_schema(os.path.join(SCRIPTS, "..", "config.schema.yaml"))
@@ -132,9 +133,12 @@ class Regions(unittest.TestCase):
         cases = [({"bgen": "d/b.bgen", "bgen_ref": "first"}, 0,
                   ["--bgen", "d/b.bgen", "ref-last", "--sample", "d/b.sample", "--chr", "chr2",
                    "--from-bp", "1001", "--to-bp", "2000", "--output-chr", "chrM"], True),
-                 ({"bgen": "b.bgen"}, 500,
+                 ({"bgen": "b.bgen"}, 500,  # bgen_ref first by default
                   ["--bgen", "b.bgen", "ref-last", "--sample", "b.sample", "--chr", "chr2",
-                   "--from-bp", "501", "--to-bp", "2500", "--output-chr", "chrM"], False),
+                   "--from-bp", "501", "--to-bp", "2500", "--output-chr", "chrM"], True),
+                 ({"bgen": "b.bgen", "bgen_ref": "last"}, 0,
+                  ["--bgen", "b.bgen", "ref-last", "--sample", "b.sample", "--chr", "chr2",
+                   "--from-bp", "1001", "--to-bp", "2000", "--output-chr", "chrM"], False),
                  ({"pgen": "p"}, 5000, ["--pfile", "p", "--chr", "chr2", "--from-bp", "1",
                                         "--to-bp", "7000", "--output-chr", "chrM"], False)]
         for config, flank, expected, turned in cases:
@@ -142,10 +146,45 @@ class Regions(unittest.TestCase):
             self.assertEqual(study.turns_alleles(config), turned)
         self.assertNotIn("--output-chr", study.plink2_arguments(
             {"pgen": "p"}, study.Region("r", "2", 1, 2), 0))
-        # Left to its default, bgen_ref is named in a warning; set, it is not.
-        self.assertIn("bgen_ref is not set: b.bgen is read with REF as each variant's last",
+        # Left to its default (first, as biobanks ship BGEN), bgen_ref is named
+        # in a warning; set, it is not.
+        self.assertIn("bgen_ref is not set: b.bgen is read with REF as each variant's first",
                       study.config_warnings({"bgen": "b.bgen"})[0])
-        self.assertEqual(study.config_warnings({"bgen": "b.bgen", "bgen_ref": "last"}), [])
+        self.assertEqual(study.config_warnings({"bgen": "b.bgen", "bgen_ref": "first"}), [])
+
+    def test_files_per_chromosome_and_the_sample_file(self):
+        # {chrom} picks the region's chromosome's files; bgen_sample names the
+        # sample file (which may hold {chrom} too), else it is FILE.sample.
+        region = study.Region("r", "7", 1000, 2000)
+        cases = [({"vcf": "v/c{chrom}.vcf.gz"}, ["v/c7.vcf.gz"], None),
+                 ({"bgen": "ukb_c{chrom}.bgen", "bgen_sample": "ukb_s487160.sample"},
+                  ["ukb_c7.bgen", "ukb_s487160.sample"],
+                  ["--bgen", "ukb_c7.bgen", "ref-last", "--sample", "ukb_s487160.sample"]),
+                 ({"bgen": "b{chrom}.bgen", "bgen_sample": "s{chrom}.sample"},
+                  ["b7.bgen", "s7.sample"], ["--bgen", "b7.bgen", "ref-last", "--sample", "s7.sample"]),
+                 ({"bgen": "d/b.bgen", "bgen_sample": "e/s.sample"}, ["d/b.bgen", "e/s.sample"],
+                  ["--bgen", "d/b.bgen", "ref-last", "--sample", "e/s.sample"]),
+                 ({"pgen": "p/chr{chrom}"}, ["p/chr7.pgen", "p/chr7.pvar", "p/chr7.psam"],
+                  ["--pfile", "p/chr7"])]
+        for config, files, arguments in cases:
+            self.assertEqual(study.source_files(config, "7"), files)
+            self.assertEqual(study.per_chromosome(config), "{chrom}" in str(list(config.values())[0]))
+            if arguments:
+                self.assertEqual(study.plink2_arguments(config, region, 0)[:len(arguments)], arguments)
+        self.assertEqual(study.vcf_path({"vcf": "c{chrom}.vcf.gz"}, "X"), "cX.vcf.gz")
+        # Each chromosome's files must be there; the message names the chromosome.
+        base = {"pheno": __file__, "params": __file__, "outdir": "x", "regions": __file__}
+        write("ukb_c1.bgen", "")
+        write("ukb.sample", "")
+        config = {**base, "bgen": os.path.join(WORK, "ukb_c{chrom}.bgen"),
+                  "bgen_sample": os.path.join(WORK, "ukb.sample")}
+        study.check_config(config)  # not checked before the regions are known
+        study.check_source_files(config, ["1"])
+        with self.assertRaises(study.ConfigError) as caught:
+            study.check_source_files(config, ["1", "2"])
+        self.assertIn("ukb_c2.bgen: no such file (chromosome '2', from ", str(caught.exception))
+        with self.assertRaisesRegex(study.ConfigError, "bgen_sample: names the sample file"):
+            study.check_config({**base, "vcf": __file__, "bgen_sample": "s.sample"})
 
     def test_swap_alleles(self):
         lines = ["##fileformat=VCFv4.3\n", "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\ta\tb\n",
@@ -174,6 +213,43 @@ class Regions(unittest.TestCase):
         self.assertEqual(study.converter_arguments(config, region, "m2.txt")[6:],
                          ["--pheno-col", "BMI", "--map", "m2.txt", "--covar", "c.txt",
                           "--covar-cols", "age,sex"])
+
+
+class AlleleCheck(unittest.TestCase):
+    def test_a_minor_ref_at_most_markers_warns(self):
+        # (ALT count, called alleles) of each marker -> whether it warns.
+        cases = [([(10, 100), (20, 100), (90, 100)], False),
+                 ([(60, 100), (70, 100), (10, 100)], True),
+                 ([(60, 100), (50, 100), (10, 100), (80, 100)], False),  # 2 of 4: not most
+                 ([(99, 100)], True), ([], False), ([(5, 0)], False)]
+        for counts, warns in cases:
+            markers = [("1", str(k), "A", "G") for k in range(len(counts))]
+            found = allele_check.swap_warning(markers, dict(zip(markers, counts)))
+            self.assertEqual(found is not None, warns, counts)
+        found = allele_check.swap_warning([("1", "5", "A", "G"), ("1", "6", "C", "T")],
+                                          {("1", "5", "A", "G"): (9, 10),
+                                           ("1", "6", "C", "T"): (8, 10),
+                                           ("1", "7", "C", "T"): (1, 10)})
+        self.assertTrue(found.startswith("orvane-workflow: warning: REF is the minor allele at 2 "
+                                         "of the region's 2 markers: REF and ALT are probably "
+                                         "swapped"))
+
+    def test_counts_from_a_vcf(self):
+        text = ("##fileformat=VCFv4.2\n##contig=<ID=1>\n"
+                '##FORMAT=<ID=GT,Number=1,Type=String,Description="Genotype">\n'
+                "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\ta\tb\n"
+                "1\t10\tx\tA\tG\t.\t.\t.\tGT\t1|1\t0|1\n"
+                "1\t11\ty\tC\tT,G\t.\t.\t.\tGT\t0|1\t.|2\n")
+        vcf = write("counts.vcf", text)
+        subprocess.run(["bgzip", "-f", vcf], check=True)
+        counts = allele_check.allele_counts(vcf + ".gz")
+        self.assertEqual(counts, {("1", "10", "A", "G"): (3, 4)})
+        markers = write("markers.tsv", "index\tchrom\tpos\tid\tref\talt\tcm\n0\t1\t10\tx\tA\tG\t0\n")
+        out = os.path.join(WORK, "alleles.log")
+        subprocess.run([sys.executable, os.path.join(SCRIPTS, "allele_check.py"), vcf + ".gz",
+                        markers, out], check=True)
+        with open(out) as f:
+            self.assertIn("REF is the minor allele at 1 of the region's 1 markers", f.read())
 
 
 class Summary(unittest.TestCase):
@@ -214,6 +290,8 @@ class Summary(unittest.TestCase):
                                              "Z": (0, -3, 2.2, 0.5)}, 0.0198)
         folder = self.region_files("q", [older, current])
         row = summary.region_row("r", "5", 99, 102, folder, "q", 4)
+        # The numbers to report come first.
+        self.assertEqual(summary.columns("q")[:3], ["region", "omnibus_p", "bonferroni_p"])
         self.assertEqual(dict(zip(summary.columns("q"), row)), {
             "region": "r", "chrom": "5", "start": "99", "end": "102", "samples": "2",
             "haplotypes": "3", "markers": "3", "predicted_id": "m2", "predicted_pos": "102",
@@ -226,7 +304,8 @@ class Summary(unittest.TestCase):
 
     def test_chained_rows_use_the_cluster_p_and_a_region_without_a_cluster_is_found(self):
         # The chained scheme has no omnibus p: bonferroni_p comes from the cluster
-        # score's p, a 0 taken as 1/(P+1). A null -log10 p (p = 0) reads inf.
+        # score's p, a 0 taken as 1/(P+1). A null -log10 p beside a finite
+        # statistic (its p underflowed to 0) reads inf.
         chained = self.record("s", "chained", {"cluster": (1, 4, None, 0), "chisq": (0, 9, 2.1, None)},
                               None, warnings=["no window formed a cluster that could be scored, ..."])
         folder = self.region_files("s", [chained])
@@ -239,6 +318,24 @@ class Summary(unittest.TestCase):
         joint = self.record("s", "joint", {"cluster": (1, 4, 3, 0.2), "chisq": (0, 9, 2.1, 0.01)}, 0.02)
         folder = self.region_files("s", [chained, joint])
         self.assertEqual(summary.without_cluster([region], {"r": folder}, "s"), [])
+
+    def test_values_that_are_missing_or_not_numbers_read_na(self):
+        # (value, -log10 p, permutation p) as recorded -> (score, minus_log10_p,
+        # permutation_p) as written: null is NA, except a -log10 p whose
+        # statistic is finite, which is +inf (its p underflowed to 0).
+        cases = [((4, 3.5, 0.2), ("4", "3.5", "0.2")),
+                 ((4, None, 0.01), ("4", "inf", "0.01")),
+                 ((None, None, None), ("NA", "NA", "NA")),
+                 ((None, 2.5, 0.5), ("NA", "2.5", "0.5"))]
+        for (value, logp, p), expected in cases:
+            record = self.record("s", "joint", {"cluster": (1, value, logp, p),
+                                                "chisq": (0, value, logp, p)}, p)
+            folder = self.region_files("s", [record])
+            row = dict(zip(summary.columns("s"), summary.region_row("r", "5", 99, 102, folder, "s", 1)))
+            self.assertEqual((row["score"], row["minus_log10_p"], row["permutation_p"]), expected)
+            self.assertEqual(row["single_minus_log10_p"], expected[1])
+            self.assertEqual(row["omnibus_p"], expected[2])
+            self.assertNotIn("nan", row.values())
 
     def test_a_record_of_another_mode_or_none_is_an_error(self):
         folder = self.region_files("s", [self.record("s", "joint", {"cluster": (1, 4, 3, 0.2),
@@ -283,7 +380,7 @@ class ConfigChecks(unittest.TestCase):
                  ({"minmaf": 0.05}, "unknown key 'minmaf' (did you mean 'min_maf'?)"),
                  ({"tile": {"chromosomes": [1], "size": 2}},
                   "config: tile: unknown key 'size' (did you mean 'size_mb'?)"),
-                 ({"zzz": 1}, "unknown key 'zzz'; the known keys: bgen, bgen_ref, bin,")]
+                 ({"zzz": 1}, "unknown key 'zzz'; the known keys: bgen, bgen_ref, bgen_sample, bin,")]
         for change, message in cases:
             with self.assertRaises(study.ConfigError) as caught:
                 checks.check_keys({**base, **change}, SCHEMA)
@@ -342,8 +439,12 @@ class PhasingMaps(unittest.TestCase):
 class Report(unittest.TestCase):
     def test_a_region_without_a_cluster_is_named_and_never_shaded(self):
         header = "\t".join(summary.columns("s"))
-        rows = ["\t".join(["r%d" % k, "1", "100", "200", "10", "20", "5", "m1", "150", "0.1", "3",
-                           "2", "0", "100", "0.0198", "m1", "150", "2"]) for k in (1, 2)]
+        columns = summary.columns("s")
+        values = {"omnibus_p": "0.0066", "bonferroni_p": "0.0198", "chrom": "1", "start": "100",
+                  "end": "200", "permutation_p": "0", "permutations": "100",
+                  "permutation_scheme": "chained", "warnings": "0"}
+        rows = ["\t".join({"region": "r%d" % k, **values}.get(c, "1") for c in columns)
+                for k in (1, 2)]
         path = write("summary.tsv", header + "\n" + "\n".join(rows) + "\n")
         versions = write("versions.tsv", "program\tversion\norvane\t0.1.0\n")
         params = write("params.txt", "epsilon 2 0.1\n")

@@ -1,9 +1,11 @@
 #!/usr/bin/python3
 """The study report in a real browser: headless Chromium, driven by Selenium,
 loads a report.html made by the workflow's report code at a 1280-pixel wide
-window and checks that the page does not scroll sideways, that every region's
-plot has loaded, that the Warnings section lists a region's warning and that
-the overview's colour bar is readable with one chromosome. A screenshot is
+window and checks that the page does not scroll sideways, that the summary's
+first numeric columns are omnibus_p and bonferroni_p and in view without
+scrolling, that every region's plot has loaded, that the Warnings section
+lists a region's warning and that the overview's colour bar is readable with
+one chromosome. A screenshot is
 kept as WORK_DIR/report-1280.png.
 
 usage: test_report_browser.py SCRIPTS_DIR WORK_DIR
@@ -52,13 +54,18 @@ def make_report():
     header = summary.columns("q")
     rows = []
     for k, (name, found) in enumerate(regions.items()):
-        values = [name, "1", str(8000000 + k * 9000000), str(8300000 + k * 9000000), "160",
-                  "320", "48", "rs_very_long_marker_identifier_%d" % k, "8150000", "12.345678",
-                  "4.56789", "3.21", "0.004", "1000", "0.008", "rs_another_long_identifier",
-                  "8160000", "2.5", "0.01", "rs_third_long_identifier", "8170000", "2.2", "0.02",
-                  "joint", "0.006",
-                  summary.warnings_cell(found)]
-        rows.append("\t".join(values))
+        values = {"region": name, "omnibus_p": "0.006", "bonferroni_p": "0.012", "chrom": "1",
+                  "start": str(8000000 + k * 9000000), "end": str(8300000 + k * 9000000),
+                  "samples": "160", "haplotypes": "320", "markers": "48",
+                  "predicted_id": "rs_very_long_marker_identifier_%d" % k,
+                  "predicted_pos": "8150000", "predicted_cm": "12.345678", "score": "4.56789",
+                  "minus_log10_p": "3.21", "permutation_p": "0.004", "permutations": "1000",
+                  "single_id": "rs_another_long_identifier", "single_pos": "8160000",
+                  "single_minus_log10_p": "2.5", "single_permutation_p": "0.01",
+                  "mw_id": "rs_third_long_identifier", "mw_pos": "8170000",
+                  "mw_minus_log10_p": "2.2", "mw_permutation_p": "0.02",
+                  "permutation_scheme": "joint", "warnings": summary.warnings_cell(found)}
+        rows.append("\t".join(values[c] for c in header))
     path = write("summary.tsv", "\t".join(header) + "\n" + "\n".join(rows) + "\n")
     versions = write("versions.tsv", "orvane\t/a/long/path/to/the/installed/bin/orvane\t0.2.0\n")
     params = write("params.txt", "epsilon 2 0.1\nwindowSize 21\npermutations 1000\n")
@@ -74,6 +81,14 @@ def make_report():
                  "(in /data/studies)\nsnakemake -s workflow/Snakefile --cores 2 --configfile "
                  "study.yaml", {"1": 249000000}, plots, [], regions)
     return out, regions
+
+
+def is_number(text):
+    try:
+        float(text)
+        return True
+    except ValueError:
+        return False
 
 
 def browser():
@@ -104,6 +119,8 @@ def main():
     shutil.rmtree(WORK, ignore_errors=True)
     os.makedirs(WORK)
     page, regions = make_report()
+    with open(os.path.join(WORK, "summary.tsv")) as f:
+        rows = f.read().splitlines()
 
     driver = browser()
     try:
@@ -112,6 +129,24 @@ def main():
         check(width == WIDTH, f"the window is {width} pixels wide, not {WIDTH}")
         scroll, client = driver.execute_script(OVERFLOW)
         check(scroll <= client, f"the page scrolls sideways: {scroll} pixels in {client}")
+
+        # The numbers to report are the table's first numeric columns, in view
+        # without scrolling the table sideways.
+        cells = driver.execute_script(
+            "const box = document.querySelector('#summary').parentElement;"
+            "const right = Math.min(window.innerWidth, box.getBoundingClientRect().right);"
+            "return [box.scrollLeft, right, Array.from(document.querySelectorAll('#summary th'))"
+            ".map(h => [h.textContent, h.getBoundingClientRect().left, "
+            "h.getBoundingClientRect().right])];")
+        scrolled, right, headers = cells
+        names = [name for name, _, _ in headers]
+        first = next(k for k, name in enumerate(names)
+                     if all(is_number(r.split("\t")[k]) for r in rows[1:]))
+        check(names[first:first + 2] == ["omnibus_p", "bonferroni_p"],
+              f"the first numeric columns are {names[first:first + 2]}")
+        for name, left, edge in headers[first:first + 2]:
+            check(scrolled == 0 and 0 <= left and edge <= right,
+                  f"{name} spans {left:.0f}-{edge:.0f} px, out of view (right edge {right:.0f})")
 
         # A long warning is cut short in its cell: every row stays one line high.
         heights = driver.execute_script(

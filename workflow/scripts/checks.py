@@ -10,7 +10,7 @@ import subprocess
 
 import yaml
 
-from study import PROGRAM, ConfigError, has_sites
+from study import PROGRAM, ConfigError, has_sites, vcf_path
 
 COMMAND_FILE = "command.txt"
 
@@ -72,10 +72,13 @@ def region_problems(config, regions, chromosome_map, against_vcf=True):
     not exist."""
     problems = []
     missing = set()  # contigs already named: their maps are not looked for
-    vcf = config.get("vcf")
-    if vcf and against_vcf:
-        contigs = vcf_contigs(vcf)
+    contigs_of = {}  # a VCF's contigs, by path (one VCF per chromosome with {chrom})
+    if config.get("vcf") and against_vcf:
         for region in regions:
+            vcf = vcf_path(config, region.chrom)
+            if vcf not in contigs_of:
+                contigs_of[vcf] = vcf_contigs(vcf)
+            contigs = contigs_of[vcf]
             where = getattr(region, "line", f"region {region.name}")
             if region.chrom not in contigs:
                 missing.add(region.chrom)

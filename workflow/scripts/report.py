@@ -158,10 +158,11 @@ def write(out, summary, versions, params, config, command, lengths, plots, witho
              "<h1>orvane study report</h1>",
              f"<p>{len(records)} regions; mode {html.escape(str(config.get('mode', 's')))}; "
              f"phasing {html.escape(str(config.get('phasing', 'none')))}. Rows whose "
-             "bonferroni_p is below 0.05 are shaded. bonferroni_p is the omnibus p (the "
-             "region's test over the cluster score and the single-marker statistics) times "
-             "the number of regions, at most 1; with the chained permutation scheme it is "
-             "the cluster score's permutation p instead, a p of 0 taken as 1/(P+1).</p>",
+             "bonferroni_p is below 0.05 are shaded. Report omnibus_p, the region's p (its "
+             "test over the cluster score and the single-marker statistics together), and, "
+             "for the study, bonferroni_p: omnibus_p times the number of regions, at most 1; "
+             "with the chained permutation scheme bonferroni_p rests on the cluster score's "
+             "permutation p instead, a p of 0 taken as 1/(P+1).</p>",
              "<h2>Summary</h2>", table(header, rows, significant, "summary")]
     if without_cluster:
         parts.append('<p class="warning">No window formed a cluster in ' +

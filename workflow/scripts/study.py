@@ -11,9 +11,12 @@ PHASERS = ("none", "beagle", "shapeit4")
 # biobank's BGEN 1.2 or PLINK 2 fileset, read through plink2.
 SOURCES = ("vcf", "bgen", "pgen")
 # Which allele of each BGEN variant is REF: BGEN itself does not say. The
-# default is how plink2 exports BGEN (the one writer Debian ships).
+# default is the layout biobanks ship (UK Biobank lists REF first); plink2
+# exports BGEN ref-last.
 BGEN_REF = ("first", "last")
-BGEN_REF_DEFAULT = "last"
+BGEN_REF_DEFAULT = "first"
+# The placeholder that makes a genotype path one file per chromosome.
+CHROM = "{chrom}"
 # Characters a region's directory name and Snakemake wildcard value may hold.
 UNSAFE = re.compile(r"[^A-Za-z0-9_.+-]")
 
@@ -193,16 +196,35 @@ def check_config(config):
         raise ConfigError("config", "'covar' and 'covar_cols' go together")
     if float(config.get("flank_mb", 0)) < 0:
         raise ConfigError("config: flank_mb", "must not be negative")
-    for key in ("vcf", "pheno", "params", "regions"):
+    for key in ("pheno", "params", "regions"):
         if config.get(key) and not os.path.exists(config[key]):
             raise ConfigError(f"config: {key}", f"{config[key]}: no such file")
+    if config.get("bgen_sample") and not config.get("bgen"):
+        raise ConfigError("config: bgen_sample", "names the sample file of a 'bgen' input")
+    if not per_chromosome(config):
+        check_source_files(config, [None])
+
+
+def per_chromosome(config):
+    """Whether the genotypes are one file per chromosome ({chrom} in the path)."""
+    return CHROM in str(config[genotype_source(config)])
+
+
+def check_source_files(config, chromosomes):
+    """Every file of the genotype source, for each chromosome (None: the
+    path holds no {chrom})."""
     source = genotype_source(config)
-    for path in source_files(config):
-        if not os.path.exists(path):
+    for chrom in chromosomes:
+        files = source_files(config, chrom)
+        for path in files:
+            if os.path.exists(path):
+                continue
+            notes = [] if chrom is None else [f"chromosome '{chrom}', from {config[source]}"]
+            if source != "vcf":
+                notes.append(f"the {source} input needs "
+                             + ", ".join(os.path.basename(f) for f in files))
             raise ConfigError(f"config: {source}", f"{path}: no such file"
-                              + ("" if source == "vcf" else f" (the {source} input needs "
-                                 + ", ".join(os.path.basename(f) for f in source_files(config))
-                                 + ")"))
+                              + (f" ({'; '.join(notes)})" if notes else ""))
 
 
 def has_sites(vcf, region):
@@ -222,12 +244,19 @@ def cached_tiles(config):
     the tile settings or the VCF change."""
     cache = os.path.join(config["outdir"], "tiles.bed")
     settings = f"# tiles {config['tile']!r} of {os.path.abspath(config['vcf'])}"
-    if os.path.exists(cache) and os.path.getmtime(cache) >= os.path.getmtime(config["vcf"]):
+    vcfs = [vcf_path(config, c) for c in tile_chromosomes(config)] \
+        if per_chromosome(config) else [config["vcf"]]
+    if os.path.exists(cache) and all(os.path.exists(v) and os.path.getmtime(cache) >=
+                                     os.path.getmtime(v) for v in vcfs):
         lines = read_text(cache).splitlines()
         if lines and lines[0] == settings:
             return read_bed(cache)
-    found = [t for t in tiles(config["tile"], chromosome_lengths(config["vcf"]))
-             if has_sites(config["vcf"], t)]
+    if per_chromosome(config):
+        check_source_files(config, tile_chromosomes(config))
+    lengths = {}
+    for vcf in vcfs:
+        lengths.update(chromosome_lengths(vcf))
+    found = [t for t in tiles(config["tile"], lengths) if has_sites(vcf_path(config, t.chrom), t)]
     unique(found, "config: tile")
     os.makedirs(config["outdir"], exist_ok=True)
     with open(cache + ".tmp", "w") as f:
@@ -235,6 +264,22 @@ def cached_tiles(config):
         f.writelines(f"{t.chrom}\t{t.start}\t{t.end}\t{t.name}\n" for t in found)
     os.replace(cache + ".tmp", cache)
     return found
+
+
+def report_lengths(config, chromosomes):
+    """The chromosomes' lengths from the VCF headers (none for BGEN or PLINK 2
+    input): chromosomes without one end at their last region."""
+    if genotype_source(config) != "vcf":
+        return {}
+    lengths = {}
+    for vcf in sorted({vcf_path(config, chrom) for chrom in chromosomes}):
+        lengths.update(chromosome_lengths(vcf, scan=False))
+    return lengths
+
+
+def tile_chromosomes(config):
+    chromosomes = config["tile"].get("chromosomes")
+    return [str(c) for c in (chromosomes if isinstance(chromosomes, list) else [chromosomes])]
 
 
 def study_regions(config):
@@ -272,13 +317,26 @@ def genotype_source(config):
     return next(key for key in SOURCES if config.get(key))
 
 
-def source_files(config):
-    """The files the genotype source is made of: a BGEN with the sample file
-    beside it (FILE.bgen, FILE.sample); a PLINK 2 prefix's .pgen, .pvar and .psam."""
+def with_chrom(path, chrom):
+    """The path of one chromosome's file: {chrom} replaced (when chrom is given)."""
+    return str(path) if chrom is None else str(path).replace(CHROM, str(chrom))
+
+
+def vcf_path(config, chrom):
+    """The VCF that holds chromosome `chrom`."""
+    return with_chrom(config["vcf"], chrom)
+
+
+def source_files(config, chrom=None):
+    """The files the genotype source is made of, for chromosome `chrom` when
+    the paths hold {chrom}: a BGEN and its sample file (bgen_sample, else
+    FILE.sample beside FILE.bgen); a PLINK 2 prefix's .pgen, .pvar and .psam."""
     source = genotype_source(config)
-    path = str(config[source])
+    path = with_chrom(config[source], chrom)
     if source == "bgen":
-        return [path, os.path.splitext(path)[0] + ".sample"]
+        sample = with_chrom(config["bgen_sample"], chrom) if config.get("bgen_sample") \
+            else os.path.splitext(path)[0] + ".sample"
+        return [path, sample]
     if source == "pgen":
         return [path + suffix for suffix in (".pgen", ".pvar", ".psam")]
     return [path]
@@ -300,27 +358,26 @@ def config_warnings(config):
     warnings = []
     if config.get("bgen") and not config.get("bgen_ref"):
         warnings.append(f"{PROGRAM}: warning: config: bgen_ref is not set: {config['bgen']} is "
-                        "read with REF as each variant's last allele, as plink2 exports BGEN; "
-                        "set bgen_ref: first for files that list REF first (raw UK Biobank "
-                        "files), or REF and ALT swap at every site")
+                        "read with REF as each variant's first allele, as biobanks ship BGEN "
+                        "(UK Biobank); set bgen_ref: last for files that plink2 exported, or "
+                        "REF and ALT swap at every site")
     return warnings
 
 
 def plink2_arguments(config, region, flank_bp):
     """plink2's input and the region (with its flank) out of a BGEN or PLINK 2
-    fileset. BGEN names no REF allele: bgen_ref says which one it is (BGEN
-    files that plink2 exports are ref-last, the default; raw UK Biobank files
-    ref-first);
-    read the wrong way, every REF and ALT swap, and with them the allele codes
+    fileset. BGEN names no REF allele: bgen_ref says which one it is (raw UK
+    Biobank files are ref-first, the default; BGEN files that plink2 exports
+    ref-last); read the wrong way, every REF and ALT swap, and with them the allele codes
     and the sign of a trait's T. A BGEN is always read ref-last, as plink2
     keeps its haplotypes in order only so (see swap_alleles.py), and turned
     afterwards when REF comes first. Chromosome codes keep a 'chr' prefix when
     the regions have one."""
-    files = source_files(config)
+    files = source_files(config, region.chrom)
     if genotype_source(config) == "bgen":
         args = ["--bgen", files[0], "ref-last", "--sample", files[1]]
     else:
-        args = ["--pfile", str(config["pgen"])]
+        args = ["--pfile", files[0][:-len(".pgen")]]
     chrom, first, last = region.bounds(flank_bp)
     args += ["--chr", chrom, "--from-bp", str(first), "--to-bp", str(last)]
     if chrom.startswith("chr"):

@@ -5,12 +5,14 @@ orvane.haplotypes.tsv).
 Values are written as orvane writes them (six significant digits), so that a
 row reads the same as the result file. omnibus_p is orvane's regional test
 over all its statistics (joint permutation scheme); bonferroni_p is omnibus_p
-times the number of regions, at most 1. With the chained scheme there is no
-omnibus p: bonferroni_p is then the cluster score's permutation p times the
-number of regions, a p of 0 (no replicate reached the observed score) taken as
-1/(P+1). A p-value that was not computed is NA. A region in which no window
-formed a cluster has no cluster test at all: the row keeps the values as
-written, and the workflow warns and the report marks the region instead.
+times the number of regions, at most 1: the two come first, as the numbers to
+report. With the chained scheme there is no omnibus p: bonferroni_p is then
+the cluster score's permutation p times the number of regions, a p of 0 (no
+replicate reached the observed score) taken as 1/(P+1). A value that was not
+computed, or is not a number, is NA; a -log10 p whose p underflowed to 0 is
+inf. A region in which no window formed a cluster has no cluster test at all:
+the row keeps the values as written, and the workflow warns and the report
+marks the region instead.
 """
 import json
 import sys
@@ -18,20 +20,24 @@ import os
 
 from study import read_text
 
-COLUMNS = ["region", "chrom", "start", "end", "samples", "haplotypes", "markers",
-           "predicted_id", "predicted_pos", "predicted_cm", "score", "minus_log10_p",
-           "permutation_p", "permutations", "bonferroni_p", "single_id", "single_pos",
+# The numbers to report come first, beside the region's name: omnibus_p, the
+# region's p, and bonferroni_p, the study's; then where the region lies and
+# what the statistics found.
+COLUMNS = ["region", "omnibus_p", "bonferroni_p", "chrom", "start", "end", "samples",
+           "haplotypes", "markers", "predicted_id", "predicted_pos", "predicted_cm", "score",
+           "minus_log10_p", "permutation_p", "permutations", "single_id", "single_pos",
            "single_minus_log10_p"]
 # Trait mode: single_* is the pooled T; then its permutation p and the Mann-Whitney Z.
 TRAIT_COLUMNS = ["single_permutation_p", "mw_id", "mw_pos", "mw_minus_log10_p",
                  "mw_permutation_p"]
-# Then the permutation scheme and the omnibus p, and last the programs'
-# warnings for the region, their count and the first one.
-SCHEME_COLUMNS = ["permutation_scheme", "omnibus_p"]
+# Then the permutation scheme, and last the programs' warnings for the
+# region, their count and the first one.
+SCHEME_COLUMNS = ["permutation_scheme"]
 WARNINGS_COLUMN = "warnings"
-# The logs of a region whose warning lines are gathered, in the order they ran.
-WARNING_LOGS = ("convert.log", "orvane.log", "locate.log")
-WARNING_PROGRAMS = ("orvane-vcf", "orvane", "orvane-locate")
+# The logs of a region whose warning lines are gathered, in the order they ran
+# (alleles.log: the workflow's own check that REF and ALT are not swapped).
+WARNING_LOGS = ("convert.log", "alleles.log", "orvane.log", "locate.log")
+WARNING_PROGRAMS = ("orvane-vcf", "orvane-workflow", "orvane", "orvane-locate")
 
 
 class SummaryError(Exception):
@@ -43,8 +49,8 @@ def columns(mode):
 
 
 def region_warnings(directory):
-    """The warning lines that orvane-vcf, orvane and orvane-locate wrote to the
-    region's logs, as written ("PROGRAM: warning: ..."), in the order they ran."""
+    """The warning lines that orvane-vcf, the workflow's allele check, orvane
+    and orvane-locate wrote to the region's logs, as written ("PROGRAM: warning: ..."), in the order they ran."""
     found = []
     for name in WARNING_LOGS:
         path = os.path.join(directory, "logs", name)
@@ -108,12 +114,22 @@ def read_record(path):
         raise SummaryError(f"{path}: the last line is not JSON ({e})")
 
 
-def number(value, missing):
-    """A recorded number as orvane writes it; `missing` for null (a value that
-    was not finite, or not computed)."""
+def number(value):
+    """A recorded number as orvane writes it; NA for null (a value that was
+    missing, or not a number)."""
     if value is None:
-        return missing
+        return "NA"
     return "%g" % value
+
+
+def minus_log10_p(stat):
+    """A statistic's -log10 p. The record writes null for any value that is
+    not finite: beside a finite statistic that is a p that underflowed to 0,
+    whose -log10 is +inf, written inf; beside a statistic that is itself
+    missing or not a number, the p is missing too: NA."""
+    if stat.get("minus_log10_p") is None and stat.get("value") is not None:
+        return "inf"
+    return number(stat.get("minus_log10_p"))
 
 
 def no_cluster(record):
@@ -149,21 +165,21 @@ def region_row(name, chrom, start, end, directory, mode, n_regions):
         return [m["id"], m["pos"]]
 
     def p(stat):
-        return number(stat["permutation_p"], "NA")
+        return number(stat["permutation_p"])
 
     cluster = stats[0]
-    row = [name, chrom, str(start), str(end), str(len({h["sample"] for h in haplotypes})),
-           str(len(haplotypes)), str(len(markers))]
     predicted = markers[int(cluster["peak"])]
-    omnibus = number(record.get("omnibus_p"), "NA")
+    omnibus = number(record.get("omnibus_p"))
     regional = omnibus if scheme == "joint" else p(cluster)
-    row += [predicted["id"], predicted["pos"], predicted["cm"], number(cluster["value"], "nan"),
-            number(cluster["minus_log10_p"], "inf"), p(cluster), str(permutations),
-            bonferroni(regional, permutations, n_regions)]
-    row += marker(stats[1]) + [number(stats[1]["minus_log10_p"], "inf")]
+    row = [name, omnibus, bonferroni(regional, permutations, n_regions), chrom, str(start),
+           str(end), str(len({h["sample"] for h in haplotypes})), str(len(haplotypes)),
+           str(len(markers))]
+    row += [predicted["id"], predicted["pos"], predicted["cm"], number(cluster["value"]),
+            minus_log10_p(cluster), p(cluster), str(permutations)]
+    row += marker(stats[1]) + [minus_log10_p(stats[1])]
     if mode == "q":
-        row += [p(stats[1])] + marker(stats[2]) + [number(stats[2]["minus_log10_p"], "inf"), p(stats[2])]
-    row += [scheme, omnibus]
+        row += [p(stats[1])] + marker(stats[2]) + [minus_log10_p(stats[2]), p(stats[2])]
+    row += [scheme]
     return row + [warnings_cell(region_warnings(directory))]
 
 
