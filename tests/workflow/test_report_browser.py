@@ -4,8 +4,9 @@ loads a report.html made by the workflow's report code at a 1280-pixel wide
 window and checks that the page does not scroll sideways, that the summary's
 first numeric columns are omnibus_p and bonferroni_p and in view without
 scrolling, that every region's plot has loaded, that the Warnings section
-lists a region's warning and that the overview's colour bar is readable with
-one chromosome. A screenshot is
+lists a region's warning, that the overview's colour bar is readable with one
+chromosome, and that the page opens on the genome-wide overview whose points
+lead to their regions. A screenshot is
 kept as WORK_DIR/report-1280.png.
 
 usage: test_report_browser.py SCRIPTS_DIR WORK_DIR
@@ -106,6 +107,35 @@ OVERFLOW = ("return [document.documentElement.scrollWidth, "
             "document.documentElement.clientWidth];")
 
 
+def check_overview(driver):
+    """The page opens on the genome-wide overview: its heading is the first
+    of the page and both plots are in the first screen; a point of the
+    Manhattan plot takes the reader to its region's section."""
+    driver.execute_script("window.scrollTo(0, 0);")
+    first = driver.execute_script("return document.querySelector('h2').textContent;")
+    check(first == "Genome-wide overview", f"the page opens on {first!r}")
+    height = driver.execute_script("return window.innerHeight;")
+    for selector in ("#overview div.manhattan svg", "#overview div.qq svg"):
+        box = driver.execute_script(
+            f"const e = document.querySelector('{selector}');"
+            "if (!e) return null; const b = e.getBoundingClientRect();"
+            "return [b.top, b.bottom, b.width];")
+        check(box is not None and box[2] > 100 and box[1] <= height,
+              f"{selector} is not whole in the first screen of {height} pixels: {box}")
+    links = driver.find_elements("css selector", "#overview div.manhattan svg a")
+    check(len(links) == 2, f"{len(links)} linked points in the Manhattan plot, not 2")
+    if links:
+        target = driver.execute_script("return arguments[0].href.baseVal;", links[-1])[1:]
+        links[-1].find_element("css selector", "use").click()
+        where = driver.execute_script(
+            "return [location.hash, document.getElementById(location.hash.slice(1))"
+            ".getBoundingClientRect().top];")
+        check(where[0] == "#" + target and abs(where[1]) < 5,
+              f"a click on the point of {target} leads to {where}")
+        driver.execute_script("history.replaceState(null, '', location.pathname);"
+                              "window.scrollTo(0, 0);")
+
+
 def main():
     try:
         import selenium  # noqa: F401
@@ -171,6 +201,8 @@ def main():
             "const b = document.getElementById('colour-bar').getBoundingClientRect();"
             "return [b.width, b.height];")
         check(bar[1] >= 100, f"the colour bar is {bar[1]:.0f} pixels high with one chromosome")
+
+        check_overview(driver)
 
         # The page is wider than the window once the tables may not scroll in
         # their box: the check above can fail.

@@ -1,5 +1,6 @@
 """The study's report: one HTML page that needs no network (its pictures are
-embedded), with the summary table, a genome overview, each region's plot, the
+embedded), opening on the genome-wide overview (overview.py), with the summary
+table, a map of the regions, each region's plot, the
 parameters, the programs' versions and the command that made it."""
 import base64
 import html
@@ -7,6 +8,7 @@ import io
 import math
 import os
 
+import overview
 from study import path_key, read_text
 
 import matplotlib
@@ -31,6 +33,8 @@ tr.significant td { background: #fde0dc; }
 p.warning { color: #a00; }
 pre { background: #f6f6f6; padding: 0.6em; overflow-x: auto; }
 section.region img { max-width: 100%; }
+div.overview-plots { display: flex; flex-wrap: wrap; gap: 1em; align-items: flex-start; }
+div.overview-plots svg { max-width: 100%; height: auto; }
 """
 
 
@@ -163,6 +167,7 @@ def write(out, summary, versions, params, config, command, lengths, plots, witho
              "for the study, bonferroni_p: omnibus_p times the number of regions, at most 1; "
              "with the chained permutation scheme bonferroni_p rests on the cluster score's "
              "permutation p instead, a p of 0 taken as 1/(P+1).</p>",
+             overview.section(records, [effective_p(r) for r in records], lengths),
              "<h2>Summary</h2>", table(header, rows, significant, "summary")]
     if without_cluster:
         parts.append('<p class="warning">No window formed a cluster in ' +
