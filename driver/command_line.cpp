@@ -1,7 +1,10 @@
 #include "driver/command_line.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
+#include "driver/thread_count.h"
 #include "orvane_version.h"
 
 namespace orvane {
@@ -17,6 +20,32 @@ void writeUsage(std::FILE* out, bool optionNotRecognised) {
     std::fflush(out);
 }
 
+// --help: the usage text, then what the usage text does not say.
+void writeHelp(std::FILE* out) {
+    writeUsage(out, false);
+    std::fputs(
+        "\n"
+        "Long options, anywhere after the program name:\n"
+        "  --permutation joint|chained  how the permutation test shuffles (default joint)\n"
+        "  --strict           input warnings are errors: exit 2, no file touched\n"
+        "  --check PARAMFILE  print the settings a run would read from PARAMFILE, and stop\n"
+        "  --threads N        at most N threads (default: the processors the run may use)\n"
+        "  --seed S           start the random stream at S, 0 to 4294967295 (default 1)\n"
+        "  --out PREFIX       write PREFIX-results, PREFIX-results.jsonl and PREFIX.output\n"
+        "  --help, -h         this text\n"
+        "  --version          the version\n"
+        "Environment: ORVANE_THREADS=N as --threads N (--threads wins when both are set).\n"
+        "A run writes (with --out PREFIX: PREFIX.output, PREFIX-results and PREFIX-results.jsonl):\n"
+        "  output                  the cluster report, in the working directory, emptied first\n"
+        "  DATAFILE-results        the result file, one block appended per run\n"
+        "  DATAFILE-results.jsonl  the run record, one line appended per run\n"
+        "The data and distance files may be gzip- or bgzip-compressed.\n"
+        "Exit status: 0 success, 1 wrong command line, 2 input error (nothing written),\n"
+        "3 output or resource error.\n",
+        out);
+    std::fflush(out);
+}
+
 // A wrong command line: what is wrong on standard error, the usage text on
 // standard output, status 1 (a pipeline must not read it as success).
 ParsedCommandLine wrong(std::FILE* out, std::FILE* err, bool optionNotRecognised, const std::string& what) {
@@ -24,6 +53,33 @@ ParsedCommandLine wrong(std::FILE* out, std::FILE* err, bool optionNotRecognised
     std::fflush(err);
     writeUsage(out, optionNotRecognised);
     return {std::nullopt, 1};
+}
+
+// The value of a long option NAME given as "NAME=VALUE" or "NAME VALUE";
+// false when the argument is another option or the value is missing.
+bool optionValue(const std::string& argument, const char* name, int& k, int argc, const char* const* argv,
+                 std::string& value, bool& missing) {
+    const size_t length = std::strlen(name);
+    if (argument.compare(0, length, name) != 0) return false;
+    if (argument.size() > length) {
+        if (argument[length] != '=') return false;
+        value = argument.substr(length + 1);
+    } else if (k + 1 < argc) {
+        value = argv[++k];
+    } else {
+        missing = true;
+    }
+    return true;
+}
+
+bool parseSeed(const std::string& text, uint32_t& seed) {
+    if (text.empty() || text[0] < '0' || text[0] > '9') return false;
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(text.c_str(), &end, 10);
+    if (*end != '\0' || errno == ERANGE || value > 4294967295ull) return false;
+    seed = static_cast<uint32_t>(value);
+    return true;
 }
 
 bool parseScheme(const std::string& name, PermutationScheme& scheme) {
@@ -39,6 +95,14 @@ const char* schemeName(PermutationScheme scheme) {
     return scheme == PermutationScheme::Joint ? "joint" : "chained";
 }
 
+std::string resultFilePath(const CommandLine& commandLine) {
+    return commandLine.outPrefix.value_or(commandLine.dataFile) + "-results";
+}
+
+std::string clusterReportPath(const CommandLine& commandLine) {
+    return commandLine.outPrefix ? *commandLine.outPrefix + ".output" : std::string("output");
+}
+
 ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
     if (argc < 2) {
         writeUsage(out, false);
@@ -50,7 +114,7 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::FILE*
     for (int k = 1; k < argc; ++k) {
         const std::string argument = argv[k];
         if (argument == "--help" || argument == "-h") {
-            writeUsage(out, false);
+            writeHelp(out);
             return {std::nullopt, 0};
         }
         if (argument == "--version") {
@@ -62,7 +126,27 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::FILE*
             positional.push_back(argument);
             continue;
         }
-        if (argument == "--strict") {
+        std::string value;
+        bool missing = false;
+        if (optionValue(argument, "--threads", k, argc, argv, value, missing)) {
+            if (missing) return wrong(out, err, true, "--threads needs a number of threads");
+            if (!isThreadCount(value.c_str())) {
+                return wrong(out, err, true, "--threads is '" + value + "', not a positive whole number");
+            }
+            line.threads = value;
+        } else if (optionValue(argument, "--seed", k, argc, argv, value, missing)) {
+            if (missing) return wrong(out, err, true, "--seed needs a number");
+            uint32_t seed = 0;
+            if (!parseSeed(value, seed)) {
+                return wrong(out, err, true, "--seed is '" + value + "', not a whole number from 0 to 4294967295");
+            }
+            line.seed = seed;
+        } else if (optionValue(argument, "--out", k, argc, argv, value, missing)) {
+            if (missing || value.empty() || value.compare(0, 2, "--") == 0) {
+                return wrong(out, err, true, "--out needs a prefix for the output files");
+            }
+            line.outPrefix = value;
+        } else if (argument == "--strict") {
             line.strict = true;
         } else if (argument == "--check") {
             line.check = true;

@@ -2,6 +2,7 @@
 // the long options anywhere after the program name.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -28,6 +29,13 @@ struct CommandLine {
     PermutationScheme permutation = PermutationScheme::Joint;
     bool strict = false;  // input warnings are input errors
     bool check = false;   // only read the parameter file and say what it sets
+    // --threads N: as ORVANE_THREADS, and in its place when both are given.
+    std::optional<std::string> threads;
+    // --seed S: the random stream's starting state (without it, 1).
+    std::optional<uint32_t> seed;
+    // --out PREFIX: the outputs are PREFIX-results, PREFIX-results.jsonl and
+    // PREFIX.output instead of DATAFILE-results, DATAFILE-results.jsonl and output.
+    std::optional<std::string> outPrefix;
     // Every argument as given, the program name first (for the run record).
     std::vector<std::string> arguments;
 };
@@ -38,6 +46,11 @@ struct ParsedCommandLine {
     std::optional<CommandLine> run;
     int exitStatus = 0;
 };
+
+// The result file (the run record is its name with ".jsonl" appended) and the
+// cluster report of a run.
+std::string resultFilePath(const CommandLine& commandLine);
+std::string clusterReportPath(const CommandLine& commandLine);
 
 // Usage text and version go to `out`; what is wrong with a command line, to `err`.
 ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::FILE* out, std::FILE* err);

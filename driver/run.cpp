@@ -136,20 +136,38 @@ PermutationOutcome runPermutationTest(AnalysisState& state, const std::vector<Wi
     return outcome;
 }
 
+// The line that ends a run on a terminal. The number to report comes first: the
+// omnibus p of the joint scheme, the region's p over every statistic; the
+// chained scheme has none and gives the cluster score's permutation p.
+std::string closingLine(int64_t block, const std::string& resultPath, double predicted, double score,
+                        double permutationP, const std::optional<double>& omnibus, int32_t permutations,
+                        PermutationScheme scheme) {
+    std::string line = "wrote block " + std::to_string(block) + " of " + resultPath + ": ";
+    if (omnibus) {
+        line += "the region's p (omnibus, the one to report) " + formatReal(*omnibus) + "; ";
+    } else if (permutations > 0) {
+        line += std::string("cluster score permutation p ") +
+                (permutationP > 0.0 ? formatReal(permutationP) : "< 1/" + std::to_string(permutations)) + " (" +
+                schemeName(scheme) + ", no region's p); ";
+    }
+    return line + "predicted position marker " + formatReal(predicted) + ", score " + formatReal(score);
+}
+
 // The run's steps after the inputs are checked; `step` names the one under way,
 // so that memory the run cannot get is reported with what it was needed for.
 int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, RunRecord& record,
             const char*& step) {
     ProgressLine progress;
     // Only a terminal hears which block of the result file this run writes.
-    const int64_t block = progress.enabled() ? countBlocks(commandLine.dataFile + "-results") + 1 : 0;
+    const std::string resultPath = resultFilePath(commandLine);
+    const int64_t block = progress.enabled() ? countBlocks(resultPath) + 1 : 0;
     step = "opening the outputs";
-    OutputFile report("output", OutputFile::Mode::Truncate);
+    OutputFile report(clusterReportPath(commandLine), OutputFile::Mode::Truncate);
     std::optional<ResultFile> opened;
     {
         // An interrupt from here on puts the result file back as it was.
         std::lock_guard<std::mutex> held(interrupts::outputLock());
-        const std::string path = commandLine.dataFile + "-results";
+        const std::string& path = resultPath;
         interrupts::watchResultFile(path);
         interrupts::watchFile(path + ".jsonl");
         opened.emplace(path, commandLine.traitMode);
@@ -224,18 +242,11 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, R
     record.markers = state.nMarkers;
     {
         std::lock_guard<std::mutex> held(interrupts::outputLock());
-        appendRecord(commandLine.dataFile + "-results.jsonl", recordLine(record));
+        appendRecord(resultPath + ".jsonl", recordLine(record));
     }
     interrupts::finish();
-    std::string closing = "wrote block " + std::to_string(block) + " of " + commandLine.dataFile +
-                          "-results: predicted position marker " + formatReal(predicted) + ", score " +
-                          formatReal(predictedScore);
-    if (state.nPermutations > 0) {
-        closing += permutationP > 0.0 ? ", permutation p " + formatReal(permutationP)
-                                      : ", permutation p < 1/" + std::to_string(state.nPermutations);
-        closing += std::string(" (") + schemeName(commandLine.permutation) + ")";
-    }
-    progress.conclude(closing);
+    progress.conclude(closingLine(block, resultPath, predicted, predictedScore, permutationP, outcome.omnibus,
+                                  state.nPermutations, commandLine.permutation));
     return 0;
 }
 
@@ -246,7 +257,8 @@ int runAnalysis(const CommandLine& commandLine) {
     try {
         AnalysisState state;
         state.qtlMode = commandLine.traitMode ? 1 : 0;
-        interrupts::nameResultFile(commandLine.dataFile + "-results");
+        interrupts::nameResultFile(resultFilePath(commandLine));
+        if (commandLine.seed) state.random.resume(*commandLine.seed);
         RunRecord record;
         record.command = commandLine.arguments;
         // The program as users call it, not the path this copy was run from.
@@ -262,8 +274,8 @@ int runAnalysis(const CommandLine& commandLine) {
             warnings.print(stderr, "orvane", "error");
             return 2;
         }
-        const ThreadCount threads =
-            chooseThreadCount(affinityProcessors(), std::getenv("ORVANE_THREADS"));
+        const ThreadCount threads = chooseThreadCount(
+            affinityProcessors(), commandLine.threads ? commandLine.threads->c_str() : std::getenv("ORVANE_THREADS"));
         if (threads.warning) warnings.add("", 0, *threads.warning);
         warnings.print(stderr);
         record.warnings = warnings.messages();

@@ -8,20 +8,25 @@
 
 namespace orvane {
 
+bool isThreadCount(const char* text) {
+    if (text == nullptr || *text == '\0' || text[0] == '-' || text[0] == '+' || text[0] == ' ') return false;
+    errno = 0;
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    return *end == '\0' && errno != ERANGE && value >= 1;
+}
+
 ThreadCount chooseThreadCount(int affinityProcessors, const char* requested) {
     ThreadCount count;
     count.threads = std::max(1, affinityProcessors);
     if (requested == nullptr || *requested == '\0') return count;
-    errno = 0;
-    char* end = nullptr;
-    const long value = std::strtol(requested, &end, 10);
-    if (*end != '\0' || errno == ERANGE || value < 1 || requested[0] == '-' ||
-        requested[0] == '+' || requested[0] == ' ') {
+    if (!isThreadCount(requested)) {
         count.warning = std::string("ORVANE_THREADS is '") + requested +
                         "', not a positive whole number; it is ignored and the run uses " +
                         std::to_string(count.threads) + " thread(s), its processors";
         return count;
     }
+    const long value = std::strtol(requested, nullptr, 10);
     // More threads than processors would only oversubscribe them.
     count.threads = static_cast<int>(std::min<long>(value, count.threads));
     return count;

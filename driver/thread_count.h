@@ -15,8 +15,13 @@ struct ThreadCount {
     std::optional<std::string> warning;
 };
 
-// `requested` is the value of ORVANE_THREADS, or null when it is not set.
+// `requested` is the value of ORVANE_THREADS (or of --threads, which takes its
+// place), or null when it is not set.
 ThreadCount chooseThreadCount(int affinityProcessors, const char* requested);
+
+// True when `text` is a thread count the run takes: a positive whole number
+// in plain digits (no sign, no blank).
+bool isThreadCount(const char* text);
 
 // The processors of the process's affinity mask (1 when it cannot be read).
 int affinityProcessors();

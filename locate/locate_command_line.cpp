@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/thread_count.h"
 #include "orvane_version.h"
 
 namespace orvane {
@@ -14,6 +15,7 @@ namespace {
 const char kUsage[] =
     "usage: orvane-locate -s|-q DATAFILE PARAMFILE [DISTFILE] [--replicates B] [--level L]\n"
     "                     [--seed N] [--out PREFIX] [--construction support|bootstrap|both]\n"
+    "                     [--threads N]\n"
     "\n"
     "Runs orvane's scan (the same data, parameter and distance files, no permutation\n"
     "test) and builds, per statistic, a stretch of markers that holds the trait locus\n"
@@ -22,10 +24,20 @@ const char kUsage[] =
     "  bootstrap  the shortest run holding L of B haplotype-bootstrap peaks (default B 200)\n"
     "  credible   (single-marker tests, always) the credible set of Wakefield factors\n"
     "Writes PREFIX.location.tsv (weight of each marker) and PREFIX.interval.tsv (one row\n"
-    "per statistic and construction); PREFIX defaults to DATAFILE. Threads: the\n"
-    "processors of the affinity mask, fewer with ORVANE_THREADS.\n"
-    "Options: -s single-gene (case/control) mode, -q trait mode, --seed N the\n"
-    "bootstrap's seed (default 1), --help, --version.\n";
+    "per statistic and construction); PREFIX defaults to DATAFILE. The data and\n"
+    "distance files may be gzip- or bgzip-compressed.\n"
+    "Options:\n"
+    "  -s, -q               single-gene (case/control) mode, trait mode\n"
+    "  --replicates B       bootstrap replicates, 1 to 1000000 (default 200)\n"
+    "  --level L            the intervals' probability, between 0 and 1 (default 0.95)\n"
+    "  --seed N             the bootstrap's seed (default 1)\n"
+    "  --out PREFIX         the outputs' prefix (default DATAFILE)\n"
+    "  --construction C     support, bootstrap or both (default support)\n"
+    "  --threads N          at most N threads (default: the processors of the affinity\n"
+    "                       mask; ORVANE_THREADS=N does the same, --threads wins)\n"
+    "  --help, --version\n"
+    "Exit status: 0 success, 1 wrong command line, 2 input error (nothing written),\n"
+    "3 output or resource error.\n";
 
 bool parseWhole(const std::string& text, long long low, long long high, long long& value) {
     if (text.empty() || text[0] == '+' || text[0] == ' ') return false;
@@ -77,7 +89,7 @@ std::optional<LocateOptions> parseLocateCommandLine(int argc, const char* const*
         }
         if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
             if (a != "--replicates" && a != "--level" && a != "--seed" && a != "--out" &&
-                a != "--construction") {
+                a != "--construction" && a != "--threads") {
                 return fail("unknown option " + a);
             }
             if (k + 1 == args.size()) return fail(a + " needs a value");
@@ -100,6 +112,11 @@ std::optional<LocateOptions> parseLocateCommandLine(int argc, const char* const*
             } else if (a == "--out") {
                 if (value.empty()) return fail("--out needs a non-empty prefix");
                 options.prefix = value;
+            } else if (a == "--threads") {
+                if (!isThreadCount(value.c_str())) {
+                    return fail("--threads is '" + value + "', not a positive whole number");
+                }
+                options.threads = value;
             } else if (a == "--construction") {
                 if (value != "support" && value != "bootstrap" && value != "both") {
                     return fail("--construction is '" + value + "'; use support, bootstrap or both");

@@ -19,6 +19,8 @@ struct LocateOptions {
     std::string prefix;  // default: the data file's name
     bool support = true;
     bool bootstrap = false;
+    // --threads N: as ORVANE_THREADS, and in its place when both are given.
+    std::optional<std::string> threads;
 };
 
 // The options, or nothing with `status` set: 0 after --help or --version went

@@ -37,7 +37,8 @@ int run(const orvane::LocateOptions& options) {
     state.windowSize = std::min(state.windowSize, state.nMarkers);
 
     const orvane::ThreadCount threads =
-        orvane::chooseThreadCount(orvane::affinityProcessors(), std::getenv("ORVANE_THREADS"));
+        orvane::chooseThreadCount(orvane::affinityProcessors(),
+                                  options.threads ? options.threads->c_str() : std::getenv("ORVANE_THREADS"));
     if (threads.warning) warnings.add("", 0, *threads.warning);
     warnings.print(stderr, "orvane-locate");
     const orvane::Localisation result = orvane::locate(state, options, threads.threads);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "model/input_error.h"
+#include "model/input_file.h"
 #include "model/data_warnings.h"
 #include "model/number_syntax.h"
 
@@ -33,8 +34,14 @@ public:
     bool next(std::string_view& line) {
         errno = 0;
         const ssize_t length = ::getline(&buffer_, &capacity_, file_);
-        if (length < 0) {
+        // A line that a failed read cut short is no line.
+        if (length < 0 || std::ferror(file_)) {
             if (std::ferror(file_)) {
+                if (errno == EBADMSG) {
+                    throw InputError(fileName_, 0,
+                                     "cannot read: the compressed data are damaged or cut short; "
+                                     "check the file with gzip -t");
+                }
                 throw InputError(fileName_, 0, std::string("cannot read (") + std::strerror(errno) + ")");
             }
             return false;
@@ -62,14 +69,8 @@ std::string quoted(std::string_view token) {
     return "'" + std::string(token.substr(0, kShown)) + "...'";
 }
 
-std::FILE* openForReading(const std::string& path, const char* what) {
-    std::FILE* file = std::fopen(path.c_str(), "r");
-    if (file == nullptr) {
-        throw InputError(path, 0, std::string("cannot open the ") + what + " (" +
-                                      std::strerror(errno) + ")");
-    }
-    return file;
-}
+// Plain or gzip-compressed alike.
+std::FILE* openForReading(const std::string& path, const char* what) { return openInputFile(path, what); }
 
 struct FileCloser {
     std::FILE* file;

@@ -6,11 +6,14 @@
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
+#include "model/haplotype_file.h"
 #include "model/input_error.h"
 #include "model/number_syntax.h"
 #include "model/parameter_warnings.h"
 #include "model/text_output.h"
+#include "model/warnings.h"
 
 namespace orvane {
 
@@ -163,7 +166,16 @@ public:
     }
 
 private:
-    bool label(const char* setting) { return check(in_.label(), setting); }
+    bool label(const char* setting) {
+        if (!check(in_.label(), setting)) return false;
+        const std::string token = in_.tokenAtLastRead();
+        if (notes_.firstLabel.empty() && notes_.settingsRead.empty()) notes_.firstLabel = token;
+        if (notes_.equalsLabel.empty() && token.find('=') != std::string::npos) {
+            notes_.equalsLabel = token;
+            notes_.equalsLabelLine = in_.line();
+        }
+        return true;
+    }
     bool integer(const char* setting, int32_t& value) {
         return check(in_.integer(value), setting) && whole(setting, true);
     }
@@ -250,7 +262,81 @@ bool holdsNoLabel(std::string_view text) {
     return true;
 }
 
+bool holdsContent(std::string_view text) {
+    for (const char c : text) {
+        if (!isSpace(c)) return true;
+    }
+    return false;
+}
+
+bool looksLikeComment(const std::string& token) {
+    return !token.empty() && (token[0] == '#' || token[0] == ';' || token[0] == '%' || token[0] == '!' ||
+                              token.compare(0, 2, "//") == 0 || token.compare(0, 2, "/*") == 0);
+}
+
+// A file with content from which not even the epsilon mode can be read would
+// run every setting at its default: it is refused, saying why.
+[[noreturn]] void refuseUnreadable(const ReadNotes& notes, std::string_view text, const std::string& fileName) {
+    const std::string& first = notes.firstLabel;
+    const std::string& stop = notes.stopToken;
+    const std::string where = " on line " + std::to_string(notes.stopLine);
+    std::string why;
+    if (looksLikeComment(first)) {
+        why = "it starts with a comment, " + quoteToken(first) + ", and the file takes no comments";
+    } else if (first.find('=') != std::string::npos) {
+        why = quoteToken(first) + " holds '=': labels and values are separated by blanks, not '='";
+    } else if (stop.find('=') != std::string::npos) {
+        why = quoteToken(stop) + where +
+              " stands where the epsilon mode, 1 or 2, is expected: labels and values are separated by blanks, "
+              "not '='";
+    } else if (notes.endedEarly) {
+        why = "it holds the label " + quoteToken(first) + " and no number after it";
+    } else {
+        why = quoteToken(stop) + where + " stands where the epsilon mode, 1 or 2, is expected";
+    }
+    std::string hint;
+    if (looksLikeDataFile(text)) {
+        hint = "; is this the data file? the order is -option DATAFILE PARAMFILE [DISTFILE]";
+    } else if (holdsNoLabel(text)) {
+        hint = "; is this the distance file? the order is -option DATAFILE PARAMFILE [DISTFILE]";
+    }
+    throw InputError(fileName, 0,
+                     "not even the epsilon mode can be read, so every setting would keep its default: " + why +
+                         "; give labels and values separated by blanks, in the order epsilon, minPtsQuantile, "
+                         "windowSize, distanceType, permutations, reportThreshold, as in 'epsilon 2 0.3'" +
+                         hint);
+}
+
 }  // namespace
+
+bool looksLikeDataFile(std::string_view text) {
+    constexpr int kLinesLooked = 50;
+    size_t lineStart = text.find('\n');
+    if (lineStart == std::string_view::npos) return false;
+    ++lineStart;
+    std::vector<std::string_view> fields;
+    size_t alleles = 0;
+    int lines = 0;
+    while (lineStart < text.size() && lines < kLinesLooked) {
+        size_t lineEnd = text.find('\n', lineStart);
+        if (lineEnd == std::string_view::npos) lineEnd = text.size();
+        std::string_view line = text.substr(lineStart, lineEnd - lineStart);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        lineStart = lineEnd + 1;
+        if (line.empty()) break;
+        splitFields(line, fields);
+        int32_t code = 0;
+        bool fits = false;
+        if (fields.size() < 3 || scanInteger(fields[0], code, fits) == 0) return false;
+        if (lines > 0 && fields.size() - 2 != alleles) return false;
+        alleles = fields.size() - 2;
+        for (size_t k = 2; k < fields.size(); ++k) {
+            if (!parseWholeInteger(fields[k], code)) return false;
+        }
+        ++lines;
+    }
+    return lines > 0;
+}
 
 void readParameterFile(AnalysisState& state, std::string_view text, const std::string& fileName,
                        Warnings* warnings, ReadNotes* notesOut) {
@@ -258,6 +344,7 @@ void readParameterFile(AnalysisState& state, std::string_view text, const std::s
     SettingLines lines;
     ReadNotes notes;
     SettingsReader(state, in, lines, notes).read();
+    if (!notes.epsilonModeRead && holdsContent(text)) refuseUnreadable(notes, text, fileName);
     try {
         checkSettings(state, lines, fileName);
     } catch (const InputError& error) {

@@ -17,9 +17,15 @@ namespace orvane {
 // With `warnings`, also notes what was read but probably not meant: where
 // reading stopped, values taken from part of a token, settings out of range;
 // with `notes`, what was read where. A file of numbers only that fails the
-// checks is probably the distance file: the error says so.
+// checks is probably the distance file: the error says so. A file with content
+// from which not even the epsilon mode can be read is an InputError as well (an
+// empty or blank file gives every default).
 void readParameterFile(AnalysisState& state, std::string_view text, const std::string& fileName,
                        Warnings* warnings = nullptr, ReadNotes* notes = nullptr);
+
+// True when the text has the shape of a data file: a first line, then lines of
+// an identifier, a second field and integer allele codes, as many on each.
+bool looksLikeDataFile(std::string_view text);
 
 // Opens and reads the parameter file; InputError when it cannot be read.
 void loadParameterFile(AnalysisState& state, const std::string& path,

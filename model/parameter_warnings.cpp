@@ -49,10 +49,12 @@ void warnAboutStop(const AnalysisState& state, const ReadNotes& notes, const std
                          kept + "; give every setting, one label and its value(s) each");
         return;
     }
+    const bool equals = notes.stopToken.find('=') != std::string::npos;
     warnings.add(fileName, notes.stopLine,
                  "reading stopped at " + quoteToken(notes.stopToken) + ", where " + notes.stoppedAt +
                      " needs a number, so these keep their defaults: " + kept +
-                     "; the file takes no comments: keep only the labels and their values");
+                     (equals ? "; labels and values are separated by blanks, not '='"
+                             : "; the file takes no comments: keep only the labels and their values"));
 }
 
 void warnAboutPartialTokens(const ReadNotes& notes, const std::string& fileName,
@@ -145,6 +147,13 @@ std::string describeSettings(const AnalysisState& state, const ReadNotes& notes)
 
 void warnAboutSettings(const AnalysisState& state, const ReadNotes& notes,
                        const std::string& fileName, Warnings& warnings) {
+    if (!notes.equalsLabel.empty()) {
+        warnings.add(fileName, notes.equalsLabelLine,
+                     "the label " + quoteToken(notes.equalsLabel) +
+                         " holds '=', so what follows '=' is read as part of the label, not as a value, "
+                         "and the values after it shift; separate labels and values by blanks, as in "
+                         "'epsilon 2 0.3'");
+    }
     warnAboutPartialTokens(notes, fileName, warnings);
     if (notes.stoppedAt != nullptr) warnAboutStop(state, notes, fileName, warnings);
     if (notes.complete && !notes.trailingToken.empty()) {

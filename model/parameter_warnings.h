@@ -25,6 +25,9 @@ struct ReadNotes {
     long windowSizeLine = 0;
     long distanceTypeLine = 0;
     long permutationsLine = 0;
+    std::string firstLabel;     // the file's first token, read as the first label
+    std::string equalsLabel;    // the first label holding '=' (key=value written)
+    long equalsLabelLine = 0;
     bool complete = false;      // every setting was read
     std::string trailingToken;  // first token after the last setting
     long trailingLine = 0;

@@ -10,6 +10,7 @@ between sites 24 and 25 (1-based) that is not itself typed; samples with more
 risk copies are more often cases. The picture therefore shows a peak where
 founder 0's background is shared, around the middle of the region.
 """
+import argparse
 import math
 import os
 import random
@@ -50,8 +51,11 @@ def cm_at(points, pos):
 
 
 def main():
-    outdir = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
-        os.path.dirname(os.path.abspath(__file__)), "..", "examples", "vcf")
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0].replace("\n", " "))
+    parser.add_argument("outdir", nargs="?", metavar="OUTDIR",
+                        default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "examples", "vcf"),
+                        help="where to write the files (default: examples/vcf beside tools/)")
+    outdir = parser.parse_args().outdir
     rng = random.Random(SEED)
     points = genetic_map(rng)
     positions = sorted(rng.sample(range(FIRST_POS, LAST_POS), N_SITES))

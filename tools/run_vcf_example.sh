@@ -2,7 +2,7 @@
 # The worked example from VCF to picture: converts examples/vcf/example.vcf,
 # runs orvane in single-gene mode in a scratch directory and draws the picture.
 #
-# Usage: tools/run_vcf_example.sh [-o PICTURE] ORVANE [ORVANE_VCF]
+# Usage: tools/run_vcf_example.sh [-h|--help] [-o PICTURE] ORVANE [ORVANE_VCF]
 #   -o PICTURE  the picture to write, .png or .svg (default: association.png
 #               in the current directory)
 #   ORVANE      the built orvane binary
@@ -16,6 +16,9 @@ usage() {
     sed -n '5,10s/^# \{0,1\}//p' "$0" >&2
     exit 1
 }
+case "${1:-}" in
+    -h|--help) sed -n '5,12s/^# \{0,1\}//p' "$0"; exit 0 ;;
+esac
 picture=association.png
 if [ $# -ge 1 ] && [ "$1" = "-o" ]; then
     [ $# -ge 2 ] || usage

@@ -17,6 +17,7 @@ written unphased (`0/1`), with a few missing genotypes.
 Outputs: study.vcf.gz (+ .csi), pheno.txt, chr1.map, chr2.map (orvane-vcf's
 map format), loci.bed. Needs bgzip and bcftools on PATH.
 """
+import argparse
 import math
 import os
 import random
@@ -93,9 +94,14 @@ def simulate_locus(rng, points, start, end):
 
 
 def main():
-    args = [a for a in sys.argv[1:] if a != "--all-phased"]
-    all_phased = len(args) < len(sys.argv) - 1
-    outdir = args[0] if args else os.path.dirname(os.path.abspath(__file__))
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0].replace("\n", " "))
+    parser.add_argument("outdir", nargs="?", metavar="OUTDIR", default=os.path.dirname(os.path.abspath(__file__)),
+                        help="where to write the files (default: the directory of this script)")
+    parser.add_argument("--all-phased", action="store_true",
+                        help="write every sample phased (the true haplotypes), for a run with `phasing: none`")
+    options = parser.parse_args()
+    all_phased = options.all_phased
+    outdir = options.outdir
     rng = random.Random(SEED)
     maps = {chrom: genetic_map(rng, length) for chrom, length in CHROM_LENGTHS.items()}
     samples = [f"S{i + 1:03d}" for i in range(N_SAMPLES)]

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -55,6 +56,20 @@ TEST(CommandLine, WrongCommandLinesExitOneWithAReason) {
         {{"--permutation", "sideways", "-s", "d", "p"}, "unknown permutation scheme 'sideways'"},
         {{"-s", "d", "p", "--permutation"}, "--permutation needs a scheme"},
         {{"--check", "a", "b"}, "--check takes one parameter file"},
+        {{"-s", "d", "p", "--threads", "0"}, "--threads is '0', not a positive whole number"},
+        {{"-s", "d", "p", "--threads=-2"}, "--threads is '-2'"},
+        {{"-s", "d", "p", "--threads", "+2"}, "--threads is '+2'"},
+        {{"-s", "d", "p", "--threads", "2x"}, "--threads is '2x'"},
+        {{"-s", "d", "p", "--threads"}, "--threads needs a number of threads"},
+        {{"--seed", "4294967296", "-s", "d", "p"}, "--seed is '4294967296', not a whole number from 0 to 4294967295"},
+        {{"--seed", "-1", "-s", "d", "p"}, "--seed is '-1'"},
+        {{"--seed=1.5", "-s", "d", "p"}, "--seed is '1.5'"},
+        {{"--seed=", "-s", "d", "p"}, "--seed is ''"},
+        {{"-s", "d", "p", "--seed"}, "--seed needs a number"},
+        {{"-s", "d", "p", "--out"}, "--out needs a prefix"},
+        {{"-s", "d", "p", "--out="}, "--out needs a prefix"},
+        {{"--out", "--strict", "-s", "d", "p"}, "--out needs a prefix"},
+        {{"--threadsx", "2", "-s", "d", "p"}, "unknown option '--threadsx'"},
     };
     for (const auto& c : cases) {
         const Parsed parsed = parse(c.arguments);
@@ -63,6 +78,61 @@ TEST(CommandLine, WrongCommandLinesExitOneWithAReason) {
         EXPECT_NE(parsed.err.find(c.reason), std::string::npos) << parsed.err;
         EXPECT_EQ(parsed.out.rfind("USAGE: Orvane.exe", 0), 0u) << c.reason;
     }
+}
+
+TEST(CommandLine, ThreadsSeedAndOutTakeTheirValueEitherWay) {
+    const struct {
+        std::vector<const char*> arguments;
+        const char* threads;  // null: not given
+        int64_t seed;         // -1: not given
+        const char* out;      // null: not given
+    } cases[] = {
+        {{"-s", "d", "p"}, nullptr, -1, nullptr},
+        {{"--threads", "3", "-s", "d", "p"}, "3", -1, nullptr},
+        {{"-s", "d", "--threads=12", "p"}, "12", -1, nullptr},
+        {{"-s", "d", "p", "--seed", "0"}, nullptr, 0, nullptr},
+        {{"--seed=4294967295", "-s", "d", "p"}, nullptr, 4294967295LL, nullptr},
+        {{"-s", "--out", "runs/a", "d", "p"}, nullptr, -1, "runs/a"},
+        {{"-s", "d", "p", "--out=b", "--seed", "7", "--threads", "1"}, "1", 7, "b"},
+    };
+    for (const auto& c : cases) {
+        const Parsed parsed = parse(c.arguments);
+        ASSERT_TRUE(parsed.parsed.run) << parsed.err;
+        const CommandLine& line = *parsed.parsed.run;
+        EXPECT_EQ(line.dataFile, "d");
+        EXPECT_EQ(line.parameterFile, "p");
+        EXPECT_FALSE(line.distanceFile) << "the options' values are not positional arguments";
+        EXPECT_EQ(line.threads.value_or("none"), c.threads ? c.threads : "none");
+        EXPECT_EQ(line.seed ? static_cast<int64_t>(*line.seed) : -1, c.seed);
+        EXPECT_EQ(line.outPrefix.value_or("none"), c.out ? c.out : "none");
+    }
+}
+
+TEST(CommandLine, OutNamesEveryOutputFile) {
+    CommandLine line;
+    line.dataFile = "in/data.txt";
+    EXPECT_EQ(resultFilePath(line), "in/data.txt-results");
+    EXPECT_EQ(clusterReportPath(line), "output");
+    line.outPrefix = "runs/a";
+    EXPECT_EQ(resultFilePath(line), "runs/a-results");
+    EXPECT_EQ(clusterReportPath(line), "runs/a.output");
+}
+
+// --help: the usage text as the tool has always printed it, then the long
+// options, ORVANE_THREADS and the files a run writes. A wrong command line
+// prints the usage text alone.
+TEST(CommandLine, HelpAddsTheOptionsToTheUsageText) {
+    const std::string usage = parse({}).out;
+    ASSERT_EQ(usage.rfind("USAGE: Orvane.exe -option datafile parameterfile [interDistFile]\n\n", 0), 0u);
+    const std::string help = parse({"--help"}).out;
+    EXPECT_EQ(help.rfind(usage, 0), 0u) << help;
+    for (const char* piece : {"--permutation joint|chained", "--strict", "--check PARAMFILE", "--threads N",
+                              "--seed S", "--out PREFIX", "--version", "ORVANE_THREADS", "output ",
+                              "DATAFILE-results ", "DATAFILE-results.jsonl", "gzip"}) {
+        EXPECT_NE(help.find(piece, usage.size()), std::string::npos) << piece;
+    }
+    EXPECT_EQ(parse({"-s", "-h", "d", "p"}).out, help);
+    EXPECT_EQ(parse({"-s", "d"}).out, usage) << "a wrong command line prints the usage text alone";
 }
 
 TEST(CommandLine, HelpVersionAndNoArgumentsExitZero) {

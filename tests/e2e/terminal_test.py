@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """On a terminal: a progress line with the elapsed time, replaced at the end by
-one line naming the result file, the block written and the predicted position.
+one line naming the result file, the block written, the region's p and the
+predicted position.
 Standard error is a pseudo-terminal here; the result file must be the same as
 from a run whose standard error is a pipe (which must print nothing).
 
@@ -56,8 +57,9 @@ check(results == piped_results * 2, "the result file does not depend on the term
 check(re.search(rb"orvane: scanning markers \d+/\d+, \d+:\d\d elapsed", shown) is not None,
       "the progress line names the step, the count and the elapsed time")
 for block in (1, 2):
-    pattern = (rb"\r\x1b\[Korvane: wrote block %d of data.txt-results: predicted position marker \d+, "
-               rb"score [-0-9.e+]+, permutation p" % block)
+    # The region's p (the omnibus p of the joint scheme) first: the number to report.
+    pattern = (rb"\r\x1b\[Korvane: wrote block %d of data.txt-results: the region's p \(omnibus, the one "
+               rb"to report\) [0-9.e-]+; predicted position marker \d+, score [-0-9.e+]+\r?\n" % block)
     check(re.search(pattern, shown) is not None, "closing line of block %d" % block)
 print("terminal: %d passed, %d failed" % (5 - len(failures), len(failures)))
 sys.exit(1 if failures else 0)

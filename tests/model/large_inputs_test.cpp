@@ -131,8 +131,8 @@ TEST(LargeInputs, MegabyteParameterFiles) {
         double epsilon;
         int32_t windowSize, permutations;
     } cases[] = {
-        // Junk with no number in it: the first value fails, every setting keeps its default.
-        {"junk", "epsilon " + std::string(kMegabyte, '#'), 0.2, 21, 1000},
+        // Junk with no number in it after the epsilon mode: every later setting keeps its default.
+        {"junk", "epsilon 1 " + std::string(kMegabyte, '#'), 0.2, 21, 1000},
         {"space before", std::string(kMegabyte, '\n') + settings, 0.25, 9, 7},
         {"long label", std::string(kMegabyte, 'e') + settings.substr(1), 0.25, 9, 7},
         {"junk after", settings + " " + std::string(kMegabyte, '9'), 0.25, 9, 7},
@@ -148,6 +148,16 @@ TEST(LargeInputs, MegabyteParameterFiles) {
         EXPECT_EQ(state.windowSize, c.windowSize) << c.name;
         EXPECT_EQ(state.nPermutations, c.permutations) << c.name;
     }
+    // Junk where the epsilon mode belongs is refused, quickly and in one short line.
+    AnalysisState state;
+    const Stopwatch watch;
+    try {
+        readParameterFile(state, "epsilon " + std::string(kMegabyte, '#'), "params.txt");
+        ADD_FAILURE() << "a file without an epsilon mode was accepted";
+    } catch (const InputError& error) {
+        EXPECT_LT(std::string(error.what()).size(), 1000u);
+    }
+    EXPECT_LT(watch.seconds(), kBudgetSeconds);
 }
 
 TEST(LargeInputs, MegabyteDistanceLine) {

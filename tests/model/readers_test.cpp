@@ -136,6 +136,75 @@ TEST(ParameterFile, RejectsSettingsThatMakeNoAnalysis) {
     }
 }
 
+// A file with content from which not even the epsilon mode can be read would
+// run every setting at its default: it is refused, naming why. A blank file
+// gives every default; a file read past the mode only warns (warnings_test).
+TEST(ParameterFile, RefusesAFileWhoseEpsilonModeCannotBeRead) {
+    const struct {
+        const char* text;
+        const char* why;
+    } cases[] = {
+        {"# settings\nepsilon 2 0.1\n", "it starts with a comment, '#', and the file takes no comments"},
+        {"// settings\nepsilon 2 0.1\n", "it starts with a comment, '//'"},
+        {"epsilon = 2 0.3\nminPtsQuantile = 0.5\n",
+         "'=' on line 1 stands where the epsilon mode, 1 or 2, is expected: labels and values are separated by "
+         "blanks, not '='"},
+        {"epsilon=2\nminPtsQuantile=0.5\n", "'epsilon=2' holds '=': labels and values are separated by blanks"},
+        {"\n\nepsilon\n", "it holds the label 'epsilon' and no number after it"},
+        {"epsilon two 0.3\n", "'two' on line 1 stands where the epsilon mode, 1 or 2, is expected"},
+        {"\nepsilon\n\tx2", "'x2' on line 3 stands where the epsilon mode"},
+        {"epsilon 99999999999 0.3\n", "'99999999999' on line 1 stands where the epsilon mode"},
+        {"0.5\n", "it holds the label '0.5' and no number after it; give labels and values separated by blanks, "
+                  "in the order epsilon, minPtsQuantile, windowSize, distanceType, permutations, reportThreshold, "
+                  "as in 'epsilon 2 0.3'; is this the distance file?"},
+        {"id status m1 m2\n1 a 1 2\n2 c 2 2\n", "'status' on line 1 stands where the epsilon mode, 1 or 2, is "
+                                                 "expected; give labels and values separated by blanks, in the "
+                                                 "order epsilon, minPtsQuantile, windowSize, distanceType, "
+                                                 "permutations, reportThreshold, as in 'epsilon 2 0.3'; is this "
+                                                 "the data file?"},
+    };
+    for (const auto& c : cases) {
+        AnalysisState state;
+        try {
+            readParameterFile(state, c.text, "params.txt");
+            ADD_FAILURE() << "accepted: " << c.text;
+        } catch (const InputError& error) {
+            EXPECT_EQ(error.describe().rfind("params.txt: not even the epsilon mode can be read, so every setting "
+                                             "would keep its default: ",
+                                             0),
+                      0u)
+                << error.describe();
+            EXPECT_NE(std::string(error.what()).find(c.why), std::string::npos) << error.describe();
+        }
+    }
+    for (const char* blank : {"", " ", "\n\t\r\n\v\f "}) {
+        EXPECT_EQ(readParams(blank).windowSize, 21) << "a blank file gives every default";
+    }
+    // Read up to the mode, or past it, the file is taken: warnings tell the rest.
+    EXPECT_EQ(readParams("epsilon 2").epsilonFraction, 0.0);
+    EXPECT_EQ(readParams("epsilon 2 0.3 # radius\n").epsilonFraction, 0.3);
+    EXPECT_EQ(readParams("e=1 2 0.3").epsilonFraction, 0.3);
+}
+
+TEST(ParameterFile, TellsADataFileByItsShape) {
+    const struct {
+        const char* text;
+        bool dataFile;
+    } cases[] = {
+        {"id status m1 m2\n1 a 1 2\n2 c 2 2\n", true},
+        {"header\r\n1,a,1,2\r\n2,c,0,2\r\n\nanything\n", true},
+        {"id trait a b c\n7\t0.25\t1\t2\t3\n", true},
+        {"epsilon 2 0.3\nminPtsQuantile 0.5\nwindowSize 21\n", false},
+        {"epsilon 2 0.3 minPtsQuantile 0.5 windowSize 21\n", false},
+        {"id status m1 m2\n", false},                    // a header alone
+        {"id status m1 m2\n1 a 1 2\n2 c 2\n", false},   // alleles differ in number
+        {"id status m1\nx a 1\n", false},                // no identifier
+        {"id status m1\n1 a 1.5\n", false},              // no allele code
+        {"0.1 0.2 0.3\n", false},                         // a distance file
+    };
+    for (const auto& c : cases) EXPECT_EQ(looksLikeDataFile(c.text), c.dataFile) << c.text;
+}
+
 TEST(ParameterFile, AcceptsNegativeDecayAndClampedLinearWeights) {
     EXPECT_NO_THROW(readParams("e 2 0.1 q 0 w 5 d 1 -254 1"));
     EXPECT_NO_THROW(readParams("e 2 0.1 q 0 w 5 d 2 -5 -1"));

@@ -54,9 +54,17 @@ INSTANTIATE_TEST_SUITE_P(
                     {"p.txt:1: reading stopped at 'mode', where minPtsQuantile needs a number, so "
                      "these keep their defaults: minPtsQuantile 0, windowSize 21, distanceType 0, "
                      "permutations 1000, reportThreshold 1"}},
-        WarningCase{"CommentOnTheFirstLine", "# settings\nepsilon 2 0.1\n",
-                    {"p.txt:1: reading stopped at 'settings', where epsilon mode needs a number, so "
-                     "these keep their defaults: epsilon 0.2, minPtsQuantile 0"}},
+        // A file whose epsilon mode cannot be read is refused (readers_test); one with
+        // "=" where a value belongs later on reads up to there and names the "=".
+        WarningCase{"EqualsWhereAValueBelongs", "epsilon 2 0.1\nminPtsQuantile = 0.5\n",
+                    {"p.txt:2: reading stopped at '=', where minPtsQuantile needs a number, so these keep "
+                     "their defaults: minPtsQuantile 0, windowSize 21, distanceType 0, permutations 1000, "
+                     "reportThreshold 1; labels and values are separated by blanks, not '='"}},
+        WarningCase{"EqualsInALabel", "epsilon=2 0.3\nminPtsQuantile 0.5\n",
+                    {"p.txt:1: the label 'epsilon=2' holds '=', so what follows '=' is read as part of the label",
+                     "p.txt:1: epsilon mode is read as 0 from '0.3'",
+                     "p.txt:2: reading stopped at 'minPtsQuantile'",
+                     "epsilon mode 0 is neither 1 (a fixed radius) nor 2"}},
         WarningCase{"StopInsideDistanceParameters", "e 2 0.1 q 0 w 7 d 4 -1 2 p 5 r 1.5",
                     {"reading stopped at 'p', where distanceType p3 needs a number, so these keep "
                      "their defaults: distanceType p3 0, distanceType p4 0, permutations 1000"}},

@@ -343,10 +343,13 @@ class Settings:
         self.p = [0.0, 0.0, 0.0, 0.0]
         self.n_permutations = 1000
         self.report_threshold = f32(1.0)
+        self.text = text
         s = ParameterStream(text)
+        self.mode_read = False
         try:    # the first unreadable value leaves it and all later ones at their defaults
             s.label()
             mode = s.integer()
+            self.mode_read = True
             if mode == 1:
                 self.epsilon = s.real()
             elif mode == 2:
@@ -373,6 +376,10 @@ def read_settings(path):
             st = Settings(f.read().decode('latin-1'))
     except OSError:
         raise InputError(path, 0, "cannot open the parameter file")
+    # A file with content but not even an epsilon mode would run on defaults
+    # alone: refused. A blank file gives every default.
+    if not st.mode_read and st.text.strip(' \t\n\r\v\f'):
+        raise InputError(path, 0, "not even the epsilon mode can be read")
     p1, p2, p3, p4 = st.p
     t = st.distance_type
     if st.window_size < 1:

@@ -33,13 +33,13 @@ def run(*args):
 
 
 def convert(prefix, *args, vcf="basic.vcf", pheno="pheno_cc.txt"):
-    """Runs a conversion that must succeed; returns the four outputs as text."""
+    """Runs a conversion that must succeed; returns the outputs as text."""
     out = os.path.join(WORK, prefix)
     vcf_path = vcf if os.path.isabs(vcf) else data(vcf)
     rc, err = run("--vcf", vcf_path, "--pheno", data(pheno), "--out", out, *args)
     check(rc == 0, f"{prefix}: status {rc}: {err.strip()}")
     files = {}
-    for ext in ("dat", "dist", "markers.tsv", "haplotypes.tsv"):
+    for ext in ("dat", "dist", "markers.tsv", "haplotypes.tsv", "left-out.tsv"):
         path = f"{out}.{ext}"
         files[ext] = open(path).read() if os.path.exists(path) else ""
     files["stderr"] = err
@@ -86,16 +86,34 @@ check(column(basic["haplotypes.tsv"], "sample") == ["S1", "S1", "S2", "S2", "S3"
       "basic: haplotype table")
 # Missing alleles: chr1:2000 (1 of 7), rs5 (1 of 7), rs6 (2 of 7): 4 of 35.
 summary = basic["stderr"].splitlines()
-check(len(summary) == 3 and "kept 4 of 5 samples" in summary[2]
-      and "left out 1 without a phenotype and 1 phenotyped but absent" in summary[2]
-      and "dropped 1 monomorphic" in summary[2]
-      and summary[2].endswith("; 11.43 % of the written alleles missing"),
+check(len(summary) == 4 and "kept 4 of 5 samples" in summary[3]
+      and "left out 1 without a phenotype and 1 phenotyped but absent" in summary[3]
+      and "dropped 1 monomorphic" in summary[3]
+      and summary[3].endswith("; 11.43 % of the written alleles missing"),
       "basic: summary line " + basic["stderr"])
 check(summary[0] == "orvane-vcf: warning: kept 4 of the VCF's 5 samples (fewer than 20): check "
       "that the phenotype file's sample IDs match the VCF's and that its values are not mostly "
       "missing", "basic: few samples kept " + basic["stderr"])
-check(summary[1].startswith("orvane-vcf: warning: 3 of 5 written sites have more than 5 % of")
-      and "phase and impute" in summary[1], "basic: missingness warning " + basic["stderr"])
+# The samples left out, by name on the terminal and all of them in a file.
+check(summary[1] == "orvane-vcf: warning: left out 2 samples: S5 (phenotype missing), S6 (phenotyped "
+      "but not in the VCF); they are listed in " + os.path.join(WORK, "basic.left-out.tsv"),
+      "basic: left-out samples " + basic["stderr"])
+check(basic["left-out.tsv"] == "sample\treason\nS5\tphenotype missing\nS6\tphenotyped but not in the VCF\n",
+      "basic: left-out file " + basic["left-out.tsv"])
+check(summary[2].startswith("orvane-vcf: warning: 3 of 5 written sites have more than 5 % of")
+      and "phase and impute" in summary[2], "basic: missingness warning " + basic["stderr"])
+
+# More than five left out: five named on the terminal, every one in the file.
+with open(os.path.join(WORK, "pheno_many.txt"), "w") as f:
+    f.write(open(data("pheno_cc.txt")).read() + "".join(f"G{k} X{k} 2\n" for k in range(1, 7)))
+many = convert("many", vcf="basic.vcf", pheno=os.path.join(WORK, "pheno_many.txt"))
+check("orvane-vcf: warning: left out 8 samples: S5 (phenotype missing), S6 (phenotyped but not in the "
+      "VCF), X1 (phenotyped but not in the VCF), X2 (phenotyped but not in the VCF), X3 (phenotyped but "
+      "not in the VCF) and 3 more; all are listed in " + os.path.join(WORK, "many.left-out.tsv") + "\n"
+      in many["stderr"], "more than five left out: " + many["stderr"])
+check(column(many["left-out.tsv"], "sample") == ["S5", "S6", "X1", "X2", "X3", "X4", "X5", "X6"],
+      "more than five left out: file " + many["left-out.tsv"])
+check(many["dat"] == basic["dat"], "samples absent from the VCF change no output")
 
 # --- The same genotypes through bcftools: an independent route to the codes. ---
 with open(os.path.join(WORK, "basic.vcf.gz"), "wb") as gz:
@@ -203,6 +221,8 @@ check(column(adjusted["haplotypes.tsv"], "sample") == [s for s in kept for _ in 
       "covariates: kept samples " + adjusted["haplotypes.tsv"])
 check("; left out 2 missing a covariate" in adjusted["stderr"], "covariates: summary "
       + adjusted["stderr"])
+check([row.split("\t")[1] for row in adjusted["left-out.tsv"].splitlines()[1:]].count("covariate missing") == 2,
+      "covariates: left-out file " + adjusted["left-out.tsv"])
 # Every column but FID and IID by default: CONST is constant.
 rc, err = run("--vcf", data("covar.vcf"), "--pheno", data("covar_pheno.tsv"), "--mode", "q",
               "--covar", data("covar.txt"), "--out", os.path.join(WORK, "covar_all"))
@@ -306,7 +326,7 @@ rc, _ = run("--vcf", data("unphased.vcf"), "--pheno", data("pheno_u.txt"),
 after = {ext: open(os.path.join(WORK, "keep." + ext)).read()
          for ext in ("dat", "dist", "markers.tsv", "haplotypes.tsv")}
 check(rc == 2 and all(after[k] == before[k] for k in after)
-      and len(leftovers("keep")) == 4, "failed run over earlier outputs: " + str(leftovers("keep")))
+      and len(leftovers("keep")) == 5, "failed run over earlier outputs: " + str(leftovers("keep")))
 
 rc, _ = run("--help")
 check(rc == 0, "--help status")

@@ -115,7 +115,8 @@ int run(int argc, char** argv) {
     std::optional<std::string> twoValued;
     if (opt.mode == PhenotypeMode::Trait) twoValued = twoValuedTraitWarning(phenotypes);
     for (const auto& warning :
-         {twoValued, keptSamplesWarning(static_cast<long>(m.samples.size()), m.nVcfSamples)}) {
+         {twoValued, keptSamplesWarning(static_cast<long>(m.samples.size()), m.nVcfSamples),
+          leftOutWarning(m, opt.outPrefix + ".left-out.tsv")}) {
         if (warning) std::fprintf(stderr, "orvane-vcf: warning: %s\n", warning->c_str());
     }
     warnAboutMissingness(m, missing);

@@ -122,6 +122,12 @@ void writeHaplotypes(FILE* f, PhenotypeMode mode, const HaplotypeMatrix& m) {
     }
 }
 
+void writeLeftOut(FILE* f, const HaplotypeMatrix& m) {
+    std::fputs("sample\treason\n", f);
+    for (const LeftOutSample& sample : m.leftOut)
+        std::fprintf(f, "%s\t%s\n", sample.name.c_str(), sample.reason.c_str());
+}
+
 }  // namespace
 
 void writeConversion(const std::string& prefix, PhenotypeMode mode, const HaplotypeMatrix& m,
@@ -131,6 +137,7 @@ void writeConversion(const std::string& prefix, PhenotypeMode mode, const Haplot
     writeDistances(out.create(prefix + ".dist"), cm);
     writeMarkers(out.create(prefix + ".markers.tsv"), m, cm);
     writeHaplotypes(out.create(prefix + ".haplotypes.tsv"), mode, m);
+    writeLeftOut(out.create(prefix + ".left-out.tsv"), m);
     out.commit();
 }
 

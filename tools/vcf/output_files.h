@@ -1,4 +1,4 @@
-// The four output files of a conversion, which appear together or not at all.
+// The output files of a conversion, which appear together or not at all.
 #pragma once
 
 #include <cstdio>
@@ -36,7 +36,8 @@ private:
     bool committed_ = false;
 };
 
-// PREFIX.dat, PREFIX.dist, PREFIX.markers.tsv and PREFIX.haplotypes.tsv.
+// PREFIX.dat, PREFIX.dist, PREFIX.markers.tsv, PREFIX.haplotypes.tsv and
+// PREFIX.left-out.tsv (every sample left out and why; a header alone when none is).
 // cm holds the genetic position of every kept site.
 void writeConversion(const std::string& prefix, PhenotypeMode mode, const HaplotypeMatrix& m,
                      const std::vector<double>& cm);

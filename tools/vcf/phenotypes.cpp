@@ -81,7 +81,10 @@ void addSample(PhenotypeTable& table, std::unordered_set<std::string>& seen, Phe
     if (mode == PhenotypeMode::CaseControl) countCode(table, token);
     ++table.nRows;
     if (value) table.byId.emplace(id, *value);
-    else ++table.nMissing;
+    else {
+        ++table.nMissing;
+        table.missingIds.insert(id);
+    }
 }
 
 // PLINK .fam: FID IID father mother sex phenotype, no header.

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "options.h"
@@ -24,6 +25,7 @@ struct PhenotypeTable {
     std::vector<std::string> header;
     long nRows = 0;
     long nMissing = 0;
+    std::unordered_set<std::string> missingIds;  // the samples of those rows
     // Case/control codes as written, for the hint on 0/1-coded files.
     long nZeroCodes = 0;
     long nOneCodes = 0;

@@ -37,4 +37,16 @@ std::optional<std::string> keptSamplesWarning(long kept, long inVcf) {
            "values are not mostly missing";
 }
 
+std::optional<std::string> leftOutWarning(const HaplotypeMatrix& m, const std::string& listPath) {
+    if (m.leftOut.empty()) return std::nullopt;
+    const size_t count = m.leftOut.size();
+    std::string text = "left out " + std::to_string(count) + " sample" + (count == 1 ? "" : "s") + ": ";
+    for (size_t k = 0; k < count && k < kLeftOutNamed; ++k) {
+        if (k > 0) text += ", ";
+        text += m.leftOut[k].name + " (" + m.leftOut[k].reason + ")";
+    }
+    if (count > kLeftOutNamed) text += " and " + std::to_string(count - kLeftOutNamed) + " more";
+    return text + "; " + (count > kLeftOutNamed ? "all are" : "they are") + " listed in " + listPath;
+}
+
 }  // namespace orvane

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "phenotypes.h"
+#include "vcf_haplotypes.h"
 
 namespace orvane {
 
@@ -18,5 +19,10 @@ std::optional<std::string> twoValuedTraitWarning(const PhenotypeTable& phenotype
 
 // Fewer than half of the VCF's samples, or fewer than kFewKeptSamples, kept.
 std::optional<std::string> keptSamplesWarning(long kept, long inVcf);
+
+// Samples left out: up to kLeftOutNamed of them by name and reason, and where
+// the list of all of them is.
+constexpr size_t kLeftOutNamed = 5;
+std::optional<std::string> leftOutWarning(const HaplotypeMatrix& m, const std::string& listPath);
 
 }  // namespace orvane

@@ -97,10 +97,13 @@ void selectSamples(const bcf_hdr_t* hdr, const VcfReadSettings& s,
         const auto it = phenotypes.byId.find(name);
         if (it == phenotypes.byId.end()) {
             ++m.nWithoutPhenotype;
+            m.leftOut.push_back({name, phenotypes.missingIds.count(name) ? "phenotype missing"
+                                                                         : "not in the phenotype file"});
             continue;
         }
         if (s.covariates && !s.covariates->byId.count(name)) {
             ++m.nWithoutCovariate;
+            m.leftOut.push_back({name, "covariate missing"});
             continue;
         }
         KeptSample sample;
@@ -110,8 +113,13 @@ void selectSamples(const bcf_hdr_t* hdr, const VcfReadSettings& s,
         sample.ploidy = 0;  // known at the sample's first called allele
         m.samples.push_back(sample);
     }
+    std::vector<std::string> absent;
     for (const auto& entry : phenotypes.byId)
-        if (!inVcf.count(entry.first)) ++m.nPhenotypedNotInVcf;
+        if (!inVcf.count(entry.first)) absent.push_back(entry.first);
+    std::sort(absent.begin(), absent.end());
+    m.nPhenotypedNotInVcf = static_cast<long>(absent.size());
+    for (const std::string& name : absent)
+        m.leftOut.push_back({name, "phenotyped but not in the VCF"});
 }
 
 // A case/control analysis without cases or without controls has nothing to compare.

@@ -26,6 +26,12 @@ struct Site {
     std::string alt;  // comma-separated, "." when none
 };
 
+// A sample of the VCF or of the phenotype file that the conversion leaves out.
+struct LeftOutSample {
+    std::string name;
+    std::string reason;
+};
+
 struct VcfReadSettings {
     std::string path;
     PhenotypeMode mode = PhenotypeMode::CaseControl;
@@ -46,6 +52,9 @@ struct HaplotypeMatrix {
     long nWithoutPhenotype = 0;   // VCF samples left out
     long nPhenotypedNotInVcf = 0; // phenotype rows with a value but no VCF sample
     long nWithoutCovariate = 0;   // phenotyped VCF samples left out for a missing covariate
+    // Every sample counted above, by name: the VCF's in its order, then the
+    // phenotype file's absent from the VCF in name order.
+    std::vector<LeftOutSample> leftOut;
     long nSitesRead = 0;
     long nMonomorphic = 0;  // fewer than two observed alleles
     long nBelowMaf = 0;
