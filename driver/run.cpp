@@ -29,6 +29,8 @@
 #include "model/warnings.h"
 #include "scoring/joint_permutation.h"
 #include "scoring/permutation_test.h"
+#include "scoring/trait_scoring.h"
+#include "stats/log_tails.h"
 
 namespace orvane {
 
@@ -189,9 +191,16 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, R
             summary.permutationT = *outcome.p[kTraitT];
             summary.permutationZ = *outcome.p[kTraitZ];
         }
-        const SummaryTails tails = results.traitSummary(summary, state.nHaplotypes);
-        record.statistics = {recorded("cluster", summary.score, tails.score),
-                             recorded("T", summary.t, tails.second), recorded("Z", summary.z, tails.z)};
+        results.traitSummary(summary, state.nHaplotypes);
+        // The record's -log10 p are the summary line's, except that they stay
+        // finite where its tails underflow (log space).
+        const int df = state.nHaplotypes - 2;
+        const double scoreLogP = summary.score.value == kNoClusterTraitScore
+                                     ? traitScoreMinusLog10P(summary.score.value, state.nHaplotypes)
+                                     : tTwoSidedMinusLog10P(summary.score.value, df);
+        record.statistics = {recorded("cluster", summary.score, scoreLogP),
+                             recorded("T", summary.t, tTwoSidedMinusLog10P(summary.t.value, df)),
+                             recorded("Z", summary.z, normalMinusLog10P(summary.z.value))};
         predicted = summary.score.marker;
         predictedScore = summary.score.value;
         permutationP = summary.permutationScore;
@@ -207,9 +216,10 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, R
                                          threads, permutationProgress);
             summary.permutationP = *outcome.p[kCaseControlCluster];
         }
-        const SummaryTails tails = results.caseControlSummary(summary);
-        record.statistics = {recorded("cluster", summary.score, tails.score),
-                             recorded("chisq", summary.chiSquare, tails.second)};
+        results.caseControlSummary(summary);
+        record.statistics = {
+            recorded("cluster", summary.score, chiSquareMinusLog10P(summary.score.value * summary.score.value)),
+            recorded("chisq", summary.chiSquare, chiSquareMinusLog10P(summary.chiSquare.value))};
         predicted = summary.score.marker;
         predictedScore = summary.score.value;
         permutationP = summary.permutationP;
