@@ -1,6 +1,8 @@
 #include "driver/command_line.h"
 
+#include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "orvane_version.h"
 
@@ -29,14 +31,29 @@ ParsedCommandLine wrong(std::FILE* out, std::FILE* err, bool optionNotRecognised
 bool parseScheme(const std::string& name, PermutationScheme& scheme) {
     if (name == "joint") scheme = PermutationScheme::Joint;
     else if (name == "chained") scheme = PermutationScheme::Chained;
+    else if (name == "adaptive") scheme = PermutationScheme::Adaptive;
     else return false;
+    return true;
+}
+
+// A count of 1 to 2^31 - 1 written in decimal digits only.
+bool parseCount(const std::string& text, int32_t& count) {
+    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    const long long value = std::stoll(text);
+    if (value < 1 || value > INT32_MAX) return false;
+    count = static_cast<int32_t>(value);
     return true;
 }
 
 }  // namespace
 
 const char* schemeName(PermutationScheme scheme) {
-    return scheme == PermutationScheme::Joint ? "joint" : "chained";
+    switch (scheme) {
+        case PermutationScheme::Joint: return "joint";
+        case PermutationScheme::Chained: return "chained";
+        case PermutationScheme::Adaptive: return "adaptive";
+    }
+    return "joint";
 }
 
 ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
@@ -73,15 +90,34 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::FILE*
             } else if (k + 1 < argc) {
                 name = argv[++k];
             } else {
-                return wrong(out, err, true, "--permutation needs a scheme, joint or chained");
+                return wrong(out, err, true, "--permutation needs a scheme, joint, chained or adaptive");
             }
             if (!parseScheme(name, line.permutation)) {
                 return wrong(out, err, true,
-                             "unknown permutation scheme '" + name + "': give joint or chained");
+                             "unknown permutation scheme '" + name + "': give joint, chained or adaptive");
             }
+        } else if (argument == "--max-permutations" || argument.compare(0, 19, "--max-permutations=") == 0) {
+            std::string count;
+            if (argument.size() > 18) {
+                count = argument.substr(19);
+            } else if (k + 1 < argc) {
+                count = argv[++k];
+            } else {
+                return wrong(out, err, true, "--max-permutations needs a count");
+            }
+            int32_t parsed = 0;
+            if (!parseCount(count, parsed)) {
+                return wrong(out, err, true,
+                             "--max-permutations '" + count + "': give a whole number from 1 to 2147483647");
+            }
+            line.maxPermutations = parsed;
         } else {
             return wrong(out, err, true, "unknown option '" + argument + "'");
         }
+    }
+    if (line.maxPermutations && line.permutation != PermutationScheme::Adaptive) {
+        return wrong(out, err, true,
+                     "--max-permutations bounds the adaptive scheme only; add --permutation adaptive");
     }
     if (line.check) {
         if (positional.size() != 1) {

@@ -29,6 +29,7 @@
 #include "model/warnings.h"
 #include "scoring/joint_permutation.h"
 #include "scoring/permutation_test.h"
+#include "scoring/sequential_stop.h"
 #include "scoring/trait_scoring.h"
 #include "stats/log_tails.h"
 
@@ -102,24 +103,33 @@ RecordedStatistic recorded(const char* name, const ScanMaximum& maximum, double 
 
 // The permutation p-values of the mode's statistics, in the joint test's order
 // (the cluster score first; none where a scheme does not test a statistic),
-// and the omnibus p of the joint scheme.
+// the omnibus p of the joint scheme, and the replicates drawn.
 struct PermutationOutcome {
     std::vector<std::optional<double>> p;
     std::optional<double> omnibus;
+    int32_t drawn = 0;
 };
 
 PermutationOutcome runPermutationTest(AnalysisState& state, const std::vector<WindowClusters>& clusters,
                                       const std::vector<std::vector<int32_t>>* carriers,
-                                      const std::vector<const ScanMaximum*>& observed, bool joint, int threads,
-                                      const ProgressCallback& progress) {
+                                      const std::vector<const ScanMaximum*>& observed, PermutationScheme scheme,
+                                      int threads, const ProgressCallback& progress) {
     PermutationOutcome outcome;
     outcome.p.resize(observed.size());
-    if (joint) {
-        const JointMaxima maxima = jointPermutationMaxima(state, clusters, threads, progress, carriers);
+    outcome.drawn = state.nPermutations;
+    if (scheme != PermutationScheme::Chained) {
         std::vector<double> regional;
+        for (const ScanMaximum* maximum : observed) regional.push_back(maximum->regional);
+        const bool adaptive = scheme == PermutationScheme::Adaptive;
+        const JointMaxima maxima =
+            jointPermutationMaxima(state, clusters, threads, progress, carriers, adaptive ? &regional : nullptr);
+        outcome.drawn = static_cast<int32_t>(maxima.byStatistic[0].size());
+        // Stopped early: Besag and Clifford's hits over replicates drawn. Else
+        // the fixed run's p-values: an adaptive run that draws every replicate
+        // is the joint run.
         for (size_t s = 0; s < observed.size(); ++s) {
-            regional.push_back(observed[s]->regional);
-            outcome.p[s] = jointPValue(maxima.byStatistic[s], observed[s]->regional);
+            outcome.p[s] = maxima.stoppedEarly ? stoppedPValue(maxima.hits[s], outcome.drawn)
+                                               : jointPValue(maxima.byStatistic[s], regional[s]);
         }
         outcome.omnibus = omnibusPValue(maxima, regional);
         return outcome;
@@ -172,7 +182,7 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, R
     const ProgressCallback permutationProgress = [&](int64_t done, int64_t total) {
         progress.update("permutation test, shuffles", done, total);
     };
-    const bool joint = commandLine.permutation == PermutationScheme::Joint;
+    const bool joint = commandLine.permutation != PermutationScheme::Chained;
     PermutationOutcome outcome;
     if (state.qtlMode) {
         TraitSummary summary;
@@ -185,7 +195,8 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, R
         warnAboutClusters(state, counts, progress, record.warnings);
         if (state.nPermutations > 0) {
             step = "running the permutation test";
-            outcome = runPermutationTest(state, clusters, kept, {&summary.score, &summary.t, &summary.z}, joint,
+            outcome = runPermutationTest(state, clusters, kept, {&summary.score, &summary.t, &summary.z},
+                                         commandLine.permutation,
                                          threads, permutationProgress);
             summary.permutationScore = *outcome.p[kTraitCluster];
             summary.permutationT = *outcome.p[kTraitT];
@@ -212,7 +223,8 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, R
         warnAboutClusters(state, counts, progress, record.warnings);
         if (state.nPermutations > 0) {
             step = "running the permutation test";
-            outcome = runPermutationTest(state, clusters, nullptr, {&summary.score, &summary.chiSquare}, joint,
+            outcome = runPermutationTest(state, clusters, nullptr, {&summary.score, &summary.chiSquare},
+                                         commandLine.permutation,
                                          threads, permutationProgress);
             summary.permutationP = *outcome.p[kCaseControlCluster];
         }
@@ -230,6 +242,7 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, R
     report.close();
     record.scheme = schemeName(commandLine.permutation);
     record.permutations = state.nPermutations;
+    record.replicates = outcome.drawn;
     record.haplotypes = state.nHaplotypes;
     record.markers = state.nMarkers;
     {
@@ -243,7 +256,12 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, R
     if (state.nPermutations > 0) {
         closing += permutationP > 0.0 ? ", permutation p " + formatReal(permutationP)
                                       : ", permutation p < 1/" + std::to_string(state.nPermutations);
-        closing += std::string(" (") + schemeName(commandLine.permutation) + ")";
+        closing += std::string(" (") + schemeName(commandLine.permutation);
+        if (outcome.drawn < state.nPermutations) {
+            closing += ", stopped after " + std::to_string(outcome.drawn) + " of " +
+                       std::to_string(state.nPermutations) + " replicates";
+        }
+        closing += ")";
     }
     progress.conclude(closing);
     return 0;
@@ -266,6 +284,8 @@ int runAnalysis(const CommandLine& commandLine) {
         }
         record.traitMode = commandLine.traitMode;
         Warnings warnings = loadInputs(state, commandLine, record.parameters);
+        // The adaptive scheme's bound replaces the parameter file's count.
+        if (commandLine.maxPermutations) state.nPermutations = *commandLine.maxPermutations;
         if (commandLine.strict && !warnings.messages().empty()) {
             // Under --strict what the inputs hold that was probably not meant
             // stops the run before any output is touched.

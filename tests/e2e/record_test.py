@@ -79,6 +79,7 @@ for name in ("medium001", "medium024", "small005", "small050", "small100"):
                   "%s: mode and command" % name)
             check(record["permutation"]["scheme"] == scheme, "%s: scheme" % name)
             count = record["permutation"]["count"]
+            check(record["permutation"]["replicates"] == max(count, 0), "%s %s: replicates drawn" % (name, scheme))
             fields = summary_fields(os.path.join(here, args[1] + "-results"))
             check(sorted(record["statistics"]) == sorted(n for n, _ in FIELDS[mode]), "%s: statistics" % name)
             for statistic, at in FIELDS[mode]:

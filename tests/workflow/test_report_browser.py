@@ -57,7 +57,7 @@ def make_report():
                   "4.56789", "3.21", "0.004", "1000", "0.008", "rs_another_long_identifier",
                   "8160000", "2.5", "0.01", "rs_third_long_identifier", "8170000", "2.2", "0.02",
                   "joint", "0.006",
-                  summary.warnings_cell(found)]
+                  summary.warnings_cell(found), "1000"]
         rows.append("\t".join(values))
     path = write("summary.tsv", "\t".join(header) + "\n" + "\n".join(rows) + "\n")
     versions = write("versions.tsv", "orvane\t/a/long/path/to/the/installed/bin/orvane\t0.2.0\n")

@@ -4,7 +4,7 @@ orvane.haplotypes.tsv).
 
 Values are written as orvane writes them (six significant digits), so that a
 row reads the same as the result file. omnibus_p is orvane's regional test
-over all its statistics (joint permutation scheme); bonferroni_p is omnibus_p
+over all its statistics (joint and adaptive permutation schemes); bonferroni_p is omnibus_p
 times the number of regions, at most 1. With the chained scheme there is no
 omnibus p: bonferroni_p is then the cluster score's permutation p times the
 number of regions, a p of 0 (no replicate reached the observed score) taken as
@@ -25,10 +25,13 @@ COLUMNS = ["region", "chrom", "start", "end", "samples", "haplotypes", "markers"
 # Trait mode: single_* is the pooled T; then its permutation p and the Mann-Whitney Z.
 TRAIT_COLUMNS = ["single_permutation_p", "mw_id", "mw_pos", "mw_minus_log10_p",
                  "mw_permutation_p"]
-# Then the permutation scheme and the omnibus p, and last the programs'
-# warnings for the region, their count and the first one.
+# Then the permutation scheme and the omnibus p, the programs' warnings for
+# the region (their count and the first one), and last the replicates the
+# permutation test drew (fewer than permutations where the adaptive scheme
+# stopped early).
 SCHEME_COLUMNS = ["permutation_scheme", "omnibus_p"]
 WARNINGS_COLUMN = "warnings"
+REPLICATES_COLUMN = "replicates"
 # The logs of a region whose warning lines are gathered, in the order they ran.
 WARNING_LOGS = ("convert.log", "orvane.log", "locate.log")
 WARNING_PROGRAMS = ("orvane-vcf", "orvane", "orvane-locate")
@@ -39,7 +42,8 @@ class SummaryError(Exception):
 
 
 def columns(mode):
-    return COLUMNS + (TRAIT_COLUMNS if mode == "q" else []) + SCHEME_COLUMNS + [WARNINGS_COLUMN]
+    return (COLUMNS + (TRAIT_COLUMNS if mode == "q" else []) + SCHEME_COLUMNS + [WARNINGS_COLUMN]
+            + [REPLICATES_COLUMN])
 
 
 def region_warnings(directory):
@@ -141,6 +145,8 @@ def region_row(name, chrom, start, end, directory, mode, n_regions):
         stats = [record["statistics"][key] for key in STATISTICS[mode]]
         permutations = int(record["permutation"]["count"])
         scheme = record["permutation"]["scheme"]
+        # Records written before the adaptive scheme drew every replicate.
+        replicates = int(record["permutation"].get("replicates", max(permutations, 0)))
     except (KeyError, TypeError, ValueError) as e:
         raise SummaryError(f"{path}: the run record lacks {e}")
 
@@ -156,7 +162,7 @@ def region_row(name, chrom, start, end, directory, mode, n_regions):
            str(len(haplotypes)), str(len(markers))]
     predicted = markers[int(cluster["peak"])]
     omnibus = number(record.get("omnibus_p"), "NA")
-    regional = omnibus if scheme == "joint" else p(cluster)
+    regional = p(cluster) if scheme == "chained" else omnibus
     row += [predicted["id"], predicted["pos"], predicted["cm"], number(cluster["value"], "nan"),
             number(cluster["minus_log10_p"], "inf"), p(cluster), str(permutations),
             bonferroni(regional, permutations, n_regions)]
@@ -164,7 +170,7 @@ def region_row(name, chrom, start, end, directory, mode, n_regions):
     if mode == "q":
         row += [p(stats[1])] + marker(stats[2]) + [number(stats[2]["minus_log10_p"], "inf"), p(stats[2])]
     row += [scheme, omnibus]
-    return row + [warnings_cell(region_warnings(directory))]
+    return row + [warnings_cell(region_warnings(directory)), str(replicates)]
 
 
 def without_cluster(regions, directories, mode):
