@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "driver/thread_count.h"
 #include "orvane_version.h"
@@ -26,7 +28,9 @@ void writeHelp(std::FILE* out) {
     std::fputs(
         "\n"
         "Long options, anywhere after the program name:\n"
-        "  --permutation joint|chained  how the permutation test shuffles (default joint)\n"
+        "  --permutation joint|chained|adaptive  how the permutation test shuffles (default joint;\n"
+        "                     adaptive stops a clearly null region early)\n"
+        "  --max-permutations N  with adaptive: the most replicates (default: the file's permutations)\n"
         "  --strict           input warnings are errors: exit 2, no file touched\n"
         "  --check PARAMFILE  print the settings a run would read from PARAMFILE, and stop\n"
         "  --threads N        at most N threads (default: the processors the run may use)\n"
@@ -85,14 +89,29 @@ bool parseSeed(const std::string& text, uint32_t& seed) {
 bool parseScheme(const std::string& name, PermutationScheme& scheme) {
     if (name == "joint") scheme = PermutationScheme::Joint;
     else if (name == "chained") scheme = PermutationScheme::Chained;
+    else if (name == "adaptive") scheme = PermutationScheme::Adaptive;
     else return false;
+    return true;
+}
+
+// A count of 1 to 2^31 - 1 written in decimal digits only.
+bool parseCount(const std::string& text, int32_t& count) {
+    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    const long long value = std::stoll(text);
+    if (value < 1 || value > INT32_MAX) return false;
+    count = static_cast<int32_t>(value);
     return true;
 }
 
 }  // namespace
 
 const char* schemeName(PermutationScheme scheme) {
-    return scheme == PermutationScheme::Joint ? "joint" : "chained";
+    switch (scheme) {
+        case PermutationScheme::Joint: return "joint";
+        case PermutationScheme::Chained: return "chained";
+        case PermutationScheme::Adaptive: return "adaptive";
+    }
+    return "joint";
 }
 
 std::string resultFilePath(const CommandLine& commandLine) {
@@ -157,15 +176,34 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::FILE*
             } else if (k + 1 < argc) {
                 name = argv[++k];
             } else {
-                return wrong(out, err, true, "--permutation needs a scheme, joint or chained");
+                return wrong(out, err, true, "--permutation needs a scheme, joint, chained or adaptive");
             }
             if (!parseScheme(name, line.permutation)) {
                 return wrong(out, err, true,
-                             "unknown permutation scheme '" + name + "': give joint or chained");
+                             "unknown permutation scheme '" + name + "': give joint, chained or adaptive");
             }
+        } else if (argument == "--max-permutations" || argument.compare(0, 19, "--max-permutations=") == 0) {
+            std::string count;
+            if (argument.size() > 18) {
+                count = argument.substr(19);
+            } else if (k + 1 < argc) {
+                count = argv[++k];
+            } else {
+                return wrong(out, err, true, "--max-permutations needs a count");
+            }
+            int32_t parsed = 0;
+            if (!parseCount(count, parsed)) {
+                return wrong(out, err, true,
+                             "--max-permutations '" + count + "': give a whole number from 1 to 2147483647");
+            }
+            line.maxPermutations = parsed;
         } else {
             return wrong(out, err, true, "unknown option '" + argument + "'");
         }
+    }
+    if (line.maxPermutations && line.permutation != PermutationScheme::Adaptive) {
+        return wrong(out, err, true,
+                     "--max-permutations bounds the adaptive scheme only; add --permutation adaptive");
     }
     if (line.check) {
         if (positional.size() != 1) {

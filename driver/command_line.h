@@ -13,8 +13,9 @@ namespace orvane {
 // How the permutation test draws its replicates. `Joint`: one shuffle per
 // replicate, scored at every marker (family-wise over the region). `Chained`:
 // every marker's replicates under shuffles of their own, as result files made
-// before the joint scheme were.
-enum class PermutationScheme { Joint, Chained };
+// before the joint scheme were. `Adaptive`: the joint scheme's replicates in
+// the same order, stopped early by a sequential rule (scoring/sequential_stop.h).
+enum class PermutationScheme { Joint, Chained, Adaptive };
 
 const char* schemeName(PermutationScheme scheme);
 
@@ -27,6 +28,8 @@ struct CommandLine {
     // arguments from the fourth on, which the run warns about.
     std::vector<std::string> ignoredArguments;
     PermutationScheme permutation = PermutationScheme::Joint;
+    // Adaptive scheme: the most replicates drawn, in place of the parameter file's count.
+    std::optional<int32_t> maxPermutations;
     bool strict = false;  // input warnings are input errors
     bool check = false;   // only read the parameter file and say what it sets
     // --threads N: as ORVANE_THREADS, and in its place when both are given.

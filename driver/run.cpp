@@ -29,6 +29,9 @@
 #include "model/warnings.h"
 #include "scoring/joint_permutation.h"
 #include "scoring/permutation_test.h"
+#include "scoring/sequential_stop.h"
+#include "scoring/trait_scoring.h"
+#include "stats/log_tails.h"
 
 namespace orvane {
 
@@ -100,24 +103,33 @@ RecordedStatistic recorded(const char* name, const ScanMaximum& maximum, double 
 
 // The permutation p-values of the mode's statistics, in the joint test's order
 // (the cluster score first; none where a scheme does not test a statistic),
-// and the omnibus p of the joint scheme.
+// the omnibus p of the joint scheme, and the replicates drawn.
 struct PermutationOutcome {
     std::vector<std::optional<double>> p;
     std::optional<double> omnibus;
+    int32_t drawn = 0;
 };
 
 PermutationOutcome runPermutationTest(AnalysisState& state, const std::vector<WindowClusters>& clusters,
                                       const std::vector<std::vector<int32_t>>* carriers,
-                                      const std::vector<const ScanMaximum*>& observed, bool joint, int threads,
-                                      const ProgressCallback& progress) {
+                                      const std::vector<const ScanMaximum*>& observed, PermutationScheme scheme,
+                                      int threads, const ProgressCallback& progress) {
     PermutationOutcome outcome;
     outcome.p.resize(observed.size());
-    if (joint) {
-        const JointMaxima maxima = jointPermutationMaxima(state, clusters, threads, progress, carriers);
+    outcome.drawn = state.nPermutations;
+    if (scheme != PermutationScheme::Chained) {
         std::vector<double> regional;
+        for (const ScanMaximum* maximum : observed) regional.push_back(maximum->regional);
+        const bool adaptive = scheme == PermutationScheme::Adaptive;
+        const JointMaxima maxima =
+            jointPermutationMaxima(state, clusters, threads, progress, carriers, adaptive ? &regional : nullptr);
+        outcome.drawn = static_cast<int32_t>(maxima.byStatistic[0].size());
+        // Stopped early: Besag and Clifford's hits over replicates drawn. Else
+        // the fixed run's p-values: an adaptive run that draws every replicate
+        // is the joint run.
         for (size_t s = 0; s < observed.size(); ++s) {
-            regional.push_back(observed[s]->regional);
-            outcome.p[s] = jointPValue(maxima.byStatistic[s], observed[s]->regional);
+            outcome.p[s] = maxima.stoppedEarly ? stoppedPValue(maxima.hits[s], outcome.drawn)
+                                               : jointPValue(maxima.byStatistic[s], regional[s]);
         }
         outcome.omnibus = omnibusPValue(maxima, regional);
         return outcome;
@@ -141,10 +153,15 @@ PermutationOutcome runPermutationTest(AnalysisState& state, const std::vector<Wi
 // chained scheme has none and gives the cluster score's permutation p.
 std::string closingLine(int64_t block, const std::string& resultPath, double predicted, double score,
                         double permutationP, const std::optional<double>& omnibus, int32_t permutations,
-                        PermutationScheme scheme) {
+                        int32_t drawn, PermutationScheme scheme) {
     std::string line = "wrote block " + std::to_string(block) + " of " + resultPath + ": ";
     if (omnibus) {
-        line += "the region's p (omnibus, the one to report) " + formatReal(*omnibus) + "; ";
+        line += "the region's p (omnibus, the one to report) " + formatReal(*omnibus);
+        if (drawn < permutations) {
+            line += " (" + std::string(schemeName(scheme)) + ", stopped after " + std::to_string(drawn) + " of " +
+                    std::to_string(permutations) + " replicates)";
+        }
+        line += "; ";
     } else if (permutations > 0) {
         line += std::string("cluster score permutation p ") +
                 (permutationP > 0.0 ? formatReal(permutationP) : "< 1/" + std::to_string(permutations)) + " (" +
@@ -188,7 +205,7 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, R
     const ProgressCallback permutationProgress = [&](int64_t done, int64_t total) {
         progress.update("permutation test, shuffles", done, total);
     };
-    const bool joint = commandLine.permutation == PermutationScheme::Joint;
+    const bool joint = commandLine.permutation != PermutationScheme::Chained;
     PermutationOutcome outcome;
     if (state.qtlMode) {
         TraitSummary summary;
@@ -201,15 +218,23 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, R
         warnAboutClusters(state, counts, progress, record.warnings);
         if (state.nPermutations > 0) {
             step = "running the permutation test";
-            outcome = runPermutationTest(state, clusters, kept, {&summary.score, &summary.t, &summary.z}, joint,
+            outcome = runPermutationTest(state, clusters, kept, {&summary.score, &summary.t, &summary.z},
+                                         commandLine.permutation,
                                          threads, permutationProgress);
             summary.permutationScore = *outcome.p[kTraitCluster];
             summary.permutationT = *outcome.p[kTraitT];
             summary.permutationZ = *outcome.p[kTraitZ];
         }
-        const SummaryTails tails = results.traitSummary(summary, state.nHaplotypes);
-        record.statistics = {recorded("cluster", summary.score, tails.score),
-                             recorded("T", summary.t, tails.second), recorded("Z", summary.z, tails.z)};
+        results.traitSummary(summary, state.nHaplotypes);
+        // The record's -log10 p are the summary line's, except that they stay
+        // finite where its tails underflow (log space).
+        const int df = state.nHaplotypes - 2;
+        const double scoreLogP = summary.score.value == kNoClusterTraitScore
+                                     ? traitScoreMinusLog10P(summary.score.value, state.nHaplotypes)
+                                     : tTwoSidedMinusLog10P(summary.score.value, df);
+        record.statistics = {recorded("cluster", summary.score, scoreLogP),
+                             recorded("T", summary.t, tTwoSidedMinusLog10P(summary.t.value, df)),
+                             recorded("Z", summary.z, normalMinusLog10P(summary.z.value))};
         predicted = summary.score.marker;
         predictedScore = summary.score.value;
         permutationP = summary.permutationScore;
@@ -221,13 +246,15 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, R
         warnAboutClusters(state, counts, progress, record.warnings);
         if (state.nPermutations > 0) {
             step = "running the permutation test";
-            outcome = runPermutationTest(state, clusters, nullptr, {&summary.score, &summary.chiSquare}, joint,
+            outcome = runPermutationTest(state, clusters, nullptr, {&summary.score, &summary.chiSquare},
+                                         commandLine.permutation,
                                          threads, permutationProgress);
             summary.permutationP = *outcome.p[kCaseControlCluster];
         }
-        const SummaryTails tails = results.caseControlSummary(summary);
-        record.statistics = {recorded("cluster", summary.score, tails.score),
-                             recorded("chisq", summary.chiSquare, tails.second)};
+        results.caseControlSummary(summary);
+        record.statistics = {
+            recorded("cluster", summary.score, chiSquareMinusLog10P(summary.score.value * summary.score.value)),
+            recorded("chisq", summary.chiSquare, chiSquareMinusLog10P(summary.chiSquare.value))};
         predicted = summary.score.marker;
         predictedScore = summary.score.value;
         permutationP = summary.permutationP;
@@ -238,6 +265,7 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, R
     report.close();
     record.scheme = schemeName(commandLine.permutation);
     record.permutations = state.nPermutations;
+    record.replicates = outcome.drawn;
     record.haplotypes = state.nHaplotypes;
     record.markers = state.nMarkers;
     {
@@ -246,7 +274,7 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, R
     }
     interrupts::finish();
     progress.conclude(closingLine(block, resultPath, predicted, predictedScore, permutationP, outcome.omnibus,
-                                  state.nPermutations, commandLine.permutation));
+                                  state.nPermutations, outcome.drawn, commandLine.permutation));
     return 0;
 }
 
@@ -268,6 +296,8 @@ int runAnalysis(const CommandLine& commandLine) {
         }
         record.traitMode = commandLine.traitMode;
         Warnings warnings = loadInputs(state, commandLine, record.parameters);
+        // The adaptive scheme's bound replaces the parameter file's count.
+        if (commandLine.maxPermutations) state.nPermutations = *commandLine.maxPermutations;
         if (commandLine.strict && !warnings.messages().empty()) {
             // Under --strict what the inputs hold that was probably not meant
             // stops the run before any output is touched.

@@ -61,7 +61,8 @@ std::string recordLine(const RunRecord& record) {
     line += ", \"command\": " + list(record.command);
     line += std::string(", \"mode\": ") + (record.traitMode ? "\"q\"" : "\"s\"");
     line += ", \"permutation\": {\"scheme\": " + quoted(record.scheme) +
-            ", \"count\": " + std::to_string(record.permutations) + "}";
+            ", \"count\": " + std::to_string(record.permutations) +
+            ", \"replicates\": " + std::to_string(record.replicates) + "}";
     line += ", \"parameters\": {";
     for (size_t k = 0; k < record.parameters.size(); ++k) {
         line += (k ? ", " : "") + quoted(record.parameters[k].name) + ": " +

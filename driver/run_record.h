@@ -24,7 +24,8 @@ struct RunRecord {
     std::vector<std::string> command;
     bool traitMode = false;
     std::string scheme;
-    int32_t permutations = 0;
+    int32_t permutations = 0;  // the count, or the adaptive scheme's bound
+    int32_t replicates = 0;    // drawn: fewer than the count when the adaptive scheme stopped early
     std::vector<SettingValue> parameters;
     int32_t haplotypes = 0;
     int32_t markers = 0;

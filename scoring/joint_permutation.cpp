@@ -1,6 +1,7 @@
 #include "scoring/joint_permutation.h"
 
 #include <algorithm>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 
@@ -10,6 +11,7 @@
 #include "scoring/joint_scoring.h"
 #include "scoring/label_shuffle.h"
 #include "scoring/member_sets.h"
+#include "scoring/sequential_stop.h"
 #include "scoring/single_marker_tests.h"
 #include "scoring/trait_joint.h"
 
@@ -151,16 +153,37 @@ private:
     std::vector<int64_t> cases_;     // per slot and replicate of the block
 };
 
+// Offers the replicates of a scored block to the stopping rule; the replicates
+// drawn when it stops in the block, else 0.
+int32_t stopInBlock(SequentialStop& stop, const std::vector<RegionalMaxima>& partial, int statistics,
+                    int32_t first, int32_t count) {
+    std::vector<double> maxima(static_cast<size_t>(statistics));
+    for (int32_t b = 0; b < count; ++b) {
+        for (int s = 0; s < statistics; ++s) {
+            double best = joint::kNone;
+            for (const RegionalMaxima& part : partial) best = std::max(best, part.at(s, first + b));
+            maxima[static_cast<size_t>(s)] = best;
+        }
+        if (stop.offer(maxima)) return stop.drawn();
+    }
+    return 0;
+}
+
 // The chain, a block of replicates at a time: the labels run through the
 // block's shuffles on one thread (each shuffle permutes the previous one's
 // result), each shuffle's labels are kept, and the threads score them.
+// With `adaptive` a SequentialStop sees each replicate once its block is
+// scored; the blocks after the one it stops in are not scored.
 template <typename Scorer, typename Label>
 JointMaxima runJoint(AnalysisState& state, Scorer& scorer, std::vector<Label>& labels, int threads,
-                     const ProgressCallback& progress) {
+                     const ProgressCallback& progress, const std::vector<double>* adaptive) {
     const int32_t replicates = state.nPermutations;
     const int32_t n = state.nHaplotypes;
     threads = std::max(1, threads);
     std::vector<RegionalMaxima> partial(static_cast<size_t>(threads), RegionalMaxima(Scorer::kStatistics, replicates));
+    std::unique_ptr<SequentialStop> stop;
+    if (adaptive) stop = std::make_unique<SequentialStop>(*adaptive, kAdaptiveHits, replicates);
+    int32_t drawn = 0;  // set when the rule stops the run
     const auto chain = [&](int32_t first) {
         for (int32_t b = 0; b < std::min(kBlock, replicates - first); ++b) {
             shuffleLabelArray(state.random, n, labels.data());
@@ -168,7 +191,7 @@ JointMaxima runJoint(AnalysisState& state, Scorer& scorer, std::vector<Label>& l
         }
     };
     if (replicates > 0) chain(0);
-    for (int32_t first = 0; first < replicates; first += kBlock) {
+    for (int32_t first = 0; first < replicates && drawn == 0; first += kBlock) {
         const int32_t count = std::min(kBlock, replicates - first);
         scorer.swapBuffers();
         // With several threads the chain runs the next block meanwhile (on one
@@ -178,11 +201,18 @@ JointMaxima runJoint(AnalysisState& state, Scorer& scorer, std::vector<Label>& l
         if (threads > 1 && next < replicates) chainThread = startWorkers(1, [&](int) { chain(next); });
         scorer.score(first, count, threads, partial);
         for (std::thread& thread : chainThread) thread.join();
-        if (chainThread.empty() && next < replicates) chain(next);
-        if (progress) progress(first + count, replicates);
+        if (stop) drawn = stopInBlock(*stop, partial, Scorer::kStatistics, first, count);
+        if (chainThread.empty() && next < replicates && drawn == 0) chain(next);
+        if (progress) progress(drawn > 0 ? replicates : first + count, replicates);
     }
     for (size_t t = 1; t < partial.size(); ++t) partial[0].merge(partial[t]);
-    return partial[0].result(Scorer::kStatistics);
+    JointMaxima maxima = partial[0].result(Scorer::kStatistics);
+    if (drawn > 0) {
+        for (std::vector<double>& values : maxima.byStatistic) values.resize(static_cast<size_t>(drawn));
+        maxima.stoppedEarly = true;
+        maxima.hits = stop->hits();
+    }
+    return maxima;
 }
 
 // Given labels instead of the chain's, a block at a time.
@@ -233,7 +263,8 @@ std::vector<std::vector<int32_t>> joint::markerCarriers(const AnalysisState& sta
 
 JointMaxima jointPermutationMaxima(AnalysisState& state, const std::vector<WindowClusters>& clusters,
                                    int threads, const ProgressCallback& progress,
-                                   const std::vector<std::vector<int32_t>>* carriers) {
+                                   const std::vector<std::vector<int32_t>>* carriers,
+                                   const std::vector<double>* adaptive) {
     const size_t n = static_cast<size_t>(state.nHaplotypes);
     if (state.qtlMode) {
         std::vector<std::vector<int32_t>> found;
@@ -244,14 +275,14 @@ JointMaxima jointPermutationMaxima(AnalysisState& state, const std::vector<Windo
         std::vector<uint32_t> index;
         const TraitRanks ranks(state, index);
         TraitJoint scorer(state, clusters, *carriers, ranks, threads);
-        JointMaxima maxima = runJoint(state, scorer, index, threads, progress);
+        JointMaxima maxima = runJoint(state, scorer, index, threads, progress, adaptive);
         for (size_t h = 0; h < n; ++h) state.haplotypes[h].trait = ranks.sorted[index[h]];
         return maxima;
     }
     std::vector<uint8_t> status(n, 0);
     for (size_t h = 0; h < n; ++h) status[h] = state.haplotypes[h].status == 1;
     CaseControlJoint scorer(state, clusters);
-    JointMaxima maxima = runJoint(state, scorer, status, threads, progress);
+    JointMaxima maxima = runJoint(state, scorer, status, threads, progress, adaptive);
     for (size_t h = 0; h < n; ++h) state.haplotypes[h].status = status[h];
     return maxima;
 }

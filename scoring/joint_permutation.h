@@ -27,16 +27,24 @@ enum TraitStatistic { kTraitCluster = 0, kTraitT = 1, kTraitZ = 2, kTraitStatist
 // markers' values that are numbers, -inf when none is.
 struct JointMaxima {
     std::vector<std::vector<double>> byStatistic;
+    // An adaptive run that stopped early: byStatistic holds the replicates
+    // drawn, and `hits` each statistic's count of them at least its observed maximum.
+    bool stoppedEarly = false;
+    std::vector<int64_t> hits;
 };
 
 // Runs the P = state.nPermutations replicates; the records keep the labels of
 // the last shuffle and the run's stream moves past every draw. The same maxima
 // with any number of threads. In trait mode `carriers` may give every
 // marker's allele-1 records, ascending, as the scan found them; otherwise
-// they are found from the alleles.
+// they are found from the alleles. With `adaptive` (the observed regional
+// maxima, one per statistic) the run draws the same replicates in the same
+// order but stops by SequentialStop's rule; the stream then stands wherever
+// the chain had got to.
 JointMaxima jointPermutationMaxima(AnalysisState& state, const std::vector<WindowClusters>& clusters,
                                    int threads = 1, const ProgressCallback& progress = nullptr,
-                                   const std::vector<std::vector<int32_t>>* carriers = nullptr);
+                                   const std::vector<std::vector<int32_t>>* carriers = nullptr,
+                                   const std::vector<double>* adaptive = nullptr);
 
 // The maxima of replicates whose labels are given rather than drawn: labels[r]
 // holds replicate r's label of every record (its status, 0 or 1, in

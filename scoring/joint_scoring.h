@@ -36,6 +36,9 @@ public:
         double& best = best_[static_cast<size_t>(statistic) * replicates_ + static_cast<size_t>(replicate)];
         if (value > best) best = value;  // false for a value that is not a number
     }
+    double at(int statistic, int32_t replicate) const {
+        return best_[static_cast<size_t>(statistic) * replicates_ + static_cast<size_t>(replicate)];
+    }
     void merge(const RegionalMaxima& other) {
         for (size_t k = 0; k < best_.size(); ++k) best_[k] = std::max(best_[k], other.best_[k]);
     }

@@ -44,6 +44,21 @@ TEST(CommandLine, LongOptionsStandAnywhereAndPositionalsAreCountedWithoutThem) {
     EXPECT_FALSE(b.parsed.run->distanceFile);
 }
 
+TEST(CommandLine, AdaptiveSchemeTakesAnOptionalBound) {
+    const Parsed a = parse({"--permutation", "adaptive", "-s", "data.txt", "params.txt"});
+    ASSERT_TRUE(a.parsed.run);
+    EXPECT_EQ(a.parsed.run->permutation, PermutationScheme::Adaptive);
+    EXPECT_FALSE(a.parsed.run->maxPermutations);
+    EXPECT_STREQ(schemeName(a.parsed.run->permutation), "adaptive");
+
+    const Parsed b = parse({"-s", "--max-permutations=100000", "data.txt", "params.txt", "--permutation=adaptive"});
+    ASSERT_TRUE(b.parsed.run);
+    EXPECT_EQ(b.parsed.run->maxPermutations.value_or(0), 100000);
+    const Parsed c = parse({"--permutation=adaptive", "--max-permutations", "2147483647", "-q", "d", "p"});
+    ASSERT_TRUE(c.parsed.run);
+    EXPECT_EQ(c.parsed.run->maxPermutations.value_or(0), 2147483647);
+}
+
 TEST(CommandLine, WrongCommandLinesExitOneWithAReason) {
     const struct {
         std::vector<const char*> arguments;
@@ -70,6 +85,12 @@ TEST(CommandLine, WrongCommandLinesExitOneWithAReason) {
         {{"-s", "d", "p", "--out="}, "--out needs a prefix"},
         {{"--out", "--strict", "-s", "d", "p"}, "--out needs a prefix"},
         {{"--threadsx", "2", "-s", "d", "p"}, "unknown option '--threadsx'"},
+        {{"-s", "d", "p", "--max-permutations", "500"}, "--max-permutations bounds the adaptive scheme only"},
+        {{"--permutation", "adaptive", "-s", "d", "p", "--max-permutations"}, "--max-permutations needs a count"},
+        {{"--permutation=adaptive", "--max-permutations=0", "-s", "d", "p"}, "--max-permutations '0'"},
+        {{"--permutation=adaptive", "--max-permutations=1e6", "-s", "d", "p"}, "--max-permutations '1e6'"},
+        {{"--permutation=adaptive", "--max-permutations", "2147483648", "-s", "d", "p"},
+         "give a whole number from 1 to 2147483647"},
     };
     for (const auto& c : cases) {
         const Parsed parsed = parse(c.arguments);
@@ -126,7 +147,8 @@ TEST(CommandLine, HelpAddsTheOptionsToTheUsageText) {
     ASSERT_EQ(usage.rfind("USAGE: Orvane.exe -option datafile parameterfile [interDistFile]\n\n", 0), 0u);
     const std::string help = parse({"--help"}).out;
     EXPECT_EQ(help.rfind(usage, 0), 0u) << help;
-    for (const char* piece : {"--permutation joint|chained", "--strict", "--check PARAMFILE", "--threads N",
+    for (const char* piece : {"--permutation joint|chained|adaptive", "--max-permutations N", "--strict",
+                              "--check PARAMFILE", "--threads N",
                               "--seed S", "--out PREFIX", "--version", "ORVANE_THREADS", "output ",
                               "DATAFILE-results ", "DATAFILE-results.jsonl", "gzip"}) {
         EXPECT_NE(help.find(piece, usage.size()), std::string::npos) << piece;

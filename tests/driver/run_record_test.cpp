@@ -15,6 +15,7 @@ RunRecord smallRecord() {
     record.command = {"orvane", "-s", "my \"data\".txt", "params.txt"};
     record.scheme = "joint";
     record.permutations = 20;
+    record.replicates = 20;
     record.parameters = {{"epsilonMode", "2", true}, {"epsilonFraction", "0.3", true}, {"windowSize", "21", false}};
     record.haplotypes = 12;
     record.markers = 4;
@@ -30,7 +31,7 @@ TEST(RunRecord, OneLineWithTheResultFilesNumbersAndEscapedText) {
     const std::string expected =
         std::string("{\"version\": \"") + ORVANE_VERSION +
         "\", \"command\": [\"orvane\", \"-s\", \"my \\\"data\\\".txt\", \"params.txt\"], \"mode\": \"s\", "
-        "\"permutation\": {\"scheme\": \"joint\", \"count\": 20}, "
+        "\"permutation\": {\"scheme\": \"joint\", \"count\": 20, \"replicates\": 20}, "
         "\"parameters\": {\"epsilonMode\": 2, \"epsilonFraction\": 0.3, \"windowSize\": 21}, "
         "\"haplotypes\": 12, \"markers\": 4, \"statistics\": {"
         "\"cluster\": {\"peak\": 3, \"value\": 2.5, \"minus_log10_p\": null, \"permutation_p\": 0.047619}, "
@@ -51,6 +52,16 @@ TEST(RunRecord, WithoutPermutationsTheOmnibusIsNullAndControlCharactersAreEscape
     EXPECT_NE(line.find("[\"bell\\u0007\"]"), std::string::npos);
     EXPECT_NE(line.find("{\"windowSize\": \"abc\"}"), std::string::npos);
     EXPECT_EQ(line.find('\n'), line.size() - 1);
+}
+
+TEST(RunRecord, AdaptiveRunCarriesItsBoundAndTheReplicatesDrawn) {
+    RunRecord record = smallRecord();
+    record.scheme = "adaptive";
+    record.permutations = 100000;
+    record.replicates = 37;
+    EXPECT_NE(recordLine(record).find("\"permutation\": {\"scheme\": \"adaptive\", \"count\": 100000, "
+                                      "\"replicates\": 37}"),
+              std::string::npos);
 }
 
 }  // namespace

@@ -993,9 +993,9 @@ def main(argv):
             elif k < len(argv):
                 scheme, k = argv[k], k + 1
             else:
-                return wrong(USAGE_B, '--permutation needs a scheme, joint or chained')
+                return wrong(USAGE_B, '--permutation needs a scheme, joint, chained or adaptive')
             if scheme not in ('joint', 'chained'):
-                return wrong(USAGE_B, "unknown permutation scheme '%s': give joint or chained" % scheme)
+                return wrong(USAGE_B, "unknown permutation scheme '%s': give joint, chained or adaptive" % scheme)
         elif arg != '--strict':
             return wrong(USAGE_B, "unknown option '%s'" % arg)
     if len(args) < 3:

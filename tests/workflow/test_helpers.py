@@ -300,7 +300,21 @@ class Summary(unittest.TestCase):
             "single_id": "m1", "single_pos": "101", "single_minus_log10_p": "1.9",
             "single_permutation_p": "0.04", "mw_id": "m0", "mw_pos": "100",
             "mw_minus_log10_p": "2.2", "mw_permutation_p": "0.5",
-            "permutation_scheme": "joint", "omnibus_p": "0.0198", "warnings": "0"})
+            "permutation_scheme": "joint", "omnibus_p": "0.0198", "warnings": "0",
+            "replicates": "100"})
+
+    def test_adaptive_rows_use_the_omnibus_p_and_state_the_replicates_drawn(self):
+        # A -log10 p far past what a double's p can hold stays the record's number.
+        stopped = self.record("s", "adaptive", {"cluster": (1, 4, 3, 0.25), "chisq": (0, 20000, 4345.19, 0.5)},
+                              0.268293, count=100000)
+        stopped["permutation"]["replicates"] = 40
+        folder = self.region_files("s", [stopped])
+        row = dict(zip(summary.columns("s"), summary.region_row("r", "5", 99, 102, folder, "s", 4)))
+        self.assertEqual(summary.columns("s")[-1], "replicates")
+        self.assertEqual([row[k] for k in ("permutation_p", "permutations", "bonferroni_p",
+                                           "permutation_scheme", "omnibus_p", "replicates",
+                                           "single_minus_log10_p")],
+                         ["0.25", "100000", "1", "adaptive", "0.268293", "40", "4345.19"])
 
     def test_chained_rows_use_the_cluster_p_and_a_region_without_a_cluster_is_found(self):
         # The chained scheme has no omnibus p: bonferroni_p comes from the cluster

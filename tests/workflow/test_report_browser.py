@@ -65,7 +65,8 @@ def make_report():
                   "single_minus_log10_p": "2.5", "single_permutation_p": "0.01",
                   "mw_id": "rs_third_long_identifier", "mw_pos": "8170000",
                   "mw_minus_log10_p": "2.2", "mw_permutation_p": "0.02",
-                  "permutation_scheme": "joint", "warnings": summary.warnings_cell(found)}
+                  "permutation_scheme": "joint", "warnings": summary.warnings_cell(found),
+                  "replicates": "1000"}
         rows.append("\t".join(values[c] for c in header))
     path = write("summary.tsv", "\t".join(header) + "\n" + "\n".join(rows) + "\n")
     versions = write("versions.tsv", "orvane\t/a/long/path/to/the/installed/bin/orvane\t0.2.0\n")

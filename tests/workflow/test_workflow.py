@@ -252,6 +252,29 @@ def checks_case(bed):
     return 1 if failures else 0
 
 
+def check_tiled_adaptive(config):
+    """Tiles default to the adaptive scheme, bounded by max_permutations; the
+    summary states the replicates each region drew."""
+    tiled = {k: v for k, v in config.items() if k != "regions"}
+    tiled.update(tile={"chromosomes": ["2"], "size_mb": 5}, max_permutations=3000,
+                 outdir=os.path.join(WORK, "tiled"))
+    run = snakemake(rewrite_config(tiled, "tiled"))
+    check(run.returncode == 0, f"tiled study: snakemake status {run.returncode}:\n{run.stderr[-3000:]}")
+    if run.returncode != 0:
+        return
+    rows = read_tsv(os.path.join(tiled["outdir"], "summary.tsv"))
+    check(len(rows) == 1, f"tiled study: {len(rows)} regions, one tile has sites")
+    for row in rows:
+        with open(os.path.join(tiled["outdir"], "regions", row["region"], "orvane.dat-results.jsonl")) as f:
+            record = json.loads(f.read().splitlines()[-1])
+        check("--max-permutations" in record["command"] and "3000" in record["command"],
+              f"tiled study: command {record['command']}")
+        check([row["permutation_scheme"], row["permutations"], row["replicates"]] ==
+              ["adaptive", "3000", str(record["permutation"]["replicates"])],
+              f"tiled study: scheme, bound and replicates {row}")
+        check(list(row)[-1] == "replicates", "tiled study: replicates is the last column")
+
+
 def main():
     if not shutil.which("snakemake"):
         print("snakemake is not installed (Debian package snakemake): test skipped")
@@ -322,6 +345,8 @@ def main():
               "one run record beside the result file")
         check(open(os.path.join(config["outdir"], "summary.tsv")).read() == summary,
               "rerun: same summary")
+        if CASE == "none":
+            check_tiled_adaptive(config)
     print(f"{CASE}: {len(failures)} failures")
     return 1 if failures else 0
 

@@ -153,7 +153,7 @@ def write(out, summary, versions, params, config, command, lengths, plots, witho
     def significant(i):
         # Without a cluster only the omnibus p (joint scheme) still tests the region.
         value = records[i]["bonferroni_p"]
-        joint = records[i].get("permutation_scheme") == "joint"
+        joint = records[i].get("permutation_scheme") in ("joint", "adaptive")
         return (value != "NA" and float(value) < 0.05
                 and (joint or records[i]["region"] not in without_cluster))
 

@@ -4,7 +4,7 @@ orvane.haplotypes.tsv).
 
 Values are written as orvane writes them (six significant digits), so that a
 row reads the same as the result file. omnibus_p is orvane's regional test
-over all its statistics (joint permutation scheme); bonferroni_p is omnibus_p
+over all its statistics (joint and adaptive permutation schemes); bonferroni_p is omnibus_p
 times the number of regions, at most 1: the two come first, as the numbers to
 report. With the chained scheme there is no omnibus p: bonferroni_p is then
 the cluster score's permutation p times the number of regions, a p of 0 (no
@@ -30,10 +30,12 @@ COLUMNS = ["region", "omnibus_p", "bonferroni_p", "chrom", "start", "end", "samp
 # Trait mode: single_* is the pooled T; then its permutation p and the Mann-Whitney Z.
 TRAIT_COLUMNS = ["single_permutation_p", "mw_id", "mw_pos", "mw_minus_log10_p",
                  "mw_permutation_p"]
-# Then the permutation scheme, and last the programs' warnings for the
-# region, their count and the first one.
+# Then the permutation scheme, the programs' warnings for the region (their
+# count and the first one), and last the replicates the permutation test drew
+# (fewer than permutations where the adaptive scheme stopped early).
 SCHEME_COLUMNS = ["permutation_scheme"]
 WARNINGS_COLUMN = "warnings"
+REPLICATES_COLUMN = "replicates"
 # The logs of a region whose warning lines are gathered, in the order they ran
 # (alleles.log: the workflow's own check that REF and ALT are not swapped).
 WARNING_LOGS = ("convert.log", "alleles.log", "orvane.log", "locate.log")
@@ -45,7 +47,8 @@ class SummaryError(Exception):
 
 
 def columns(mode):
-    return COLUMNS + (TRAIT_COLUMNS if mode == "q" else []) + SCHEME_COLUMNS + [WARNINGS_COLUMN]
+    return (COLUMNS + (TRAIT_COLUMNS if mode == "q" else []) + SCHEME_COLUMNS + [WARNINGS_COLUMN]
+            + [REPLICATES_COLUMN])
 
 
 def region_warnings(directory):
@@ -157,6 +160,8 @@ def region_row(name, chrom, start, end, directory, mode, n_regions):
         stats = [record["statistics"][key] for key in STATISTICS[mode]]
         permutations = int(record["permutation"]["count"])
         scheme = record["permutation"]["scheme"]
+        # Records written before the adaptive scheme drew every replicate.
+        replicates = int(record["permutation"].get("replicates", max(permutations, 0)))
     except (KeyError, TypeError, ValueError) as e:
         raise SummaryError(f"{path}: the run record lacks {e}")
 
@@ -170,7 +175,7 @@ def region_row(name, chrom, start, end, directory, mode, n_regions):
     cluster = stats[0]
     predicted = markers[int(cluster["peak"])]
     omnibus = number(record.get("omnibus_p"))
-    regional = omnibus if scheme == "joint" else p(cluster)
+    regional = p(cluster) if scheme == "chained" else omnibus
     row = [name, omnibus, bonferroni(regional, permutations, n_regions), chrom, str(start),
            str(end), str(len({h["sample"] for h in haplotypes})), str(len(haplotypes)),
            str(len(markers))]
@@ -180,7 +185,7 @@ def region_row(name, chrom, start, end, directory, mode, n_regions):
     if mode == "q":
         row += [p(stats[1])] + marker(stats[2]) + [minus_log10_p(stats[2]), p(stats[2])]
     row += [scheme]
-    return row + [warnings_cell(region_warnings(directory))]
+    return row + [warnings_cell(region_warnings(directory)), str(replicates)]
 
 
 def without_cluster(regions, directories, mode):
