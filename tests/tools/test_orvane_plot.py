@@ -200,6 +200,13 @@ for block, wanted in (("2", True), ("1", False)):
               and picture.has_text("(1000 permutations, joint): cluster score: 0.012 "
                                    "single marker: 0.004") == wanted,
               f"record for block {block}: " + str(picture.texts))
+# An adaptive run that stopped early: the replicates it drew, of its bound.
+write("recorded.txt-results.jsonl", RECORD.replace(
+    '"scheme": "joint", "count": 1000}', '"scheme": "adaptive", "count": 100000, "replicates": 40}'))
+picture, _ = draw_svg("recorded-adaptive", recorded)
+if picture:
+    check(picture.has_text("(40 of at most 100000 replicates, adaptive): cluster score: 0.012"),
+          "adaptive record: " + str(picture.texts))
 write("recorded.txt-results.jsonl", RECORD.replace('"peak": 3', '"peak": 2'))
 picture, _ = draw_svg("recorded-other", recorded)
 if picture:
