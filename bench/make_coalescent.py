@@ -32,7 +32,7 @@ frequencies, the typed markers around it, scrm's command line).
 
 usage: make_coalescent.py OUTDIR [--seeds FIRST LAST] [--settings NAME ...]
            [--jobs J] [--population N] [--people N] [--markers M]
-Full sets (seeds 1001-1030, six settings): about 3 minutes on 2 processors.
+Full sets (seeds 1001-1030, six settings): about 106 s of processor time.
 """
 import argparse
 import bisect
