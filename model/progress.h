@@ -17,6 +17,8 @@ using ProgressCallback = std::function<void(int64_t done, int64_t total)>;
 class ProgressLine {
 public:
     ProgressLine();
+    // A line that shows only when `enabled` (a library run shows none).
+    explicit ProgressLine(bool enabled) : enabled_(enabled) {}
     ~ProgressLine();
     bool enabled() const { return enabled_; }
     // "orvane: <what> <done>/<total>, <elapsed> elapsed, about <left> left",

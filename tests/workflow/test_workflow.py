@@ -176,6 +176,7 @@ def check_report(config, bed):
 def check_study(config, bed, vcf_for_hand):
     rows = read_tsv(os.path.join(config["outdir"], "summary.tsv"))
     check([r["region"] for r in rows] == [b[3] for b in bed], "summary: one row per region")
+    study_positions = []
     for row, (chrom, start, end, name) in zip(rows, bed):
         check([row["chrom"], row["start"], row["end"]] == [chrom, start, end],
               f"{name}: coordinates {row['chrom']} {row['start']} {row['end']}")
@@ -188,7 +189,22 @@ def check_study(config, bed, vcf_for_hand):
                      read_tsv(os.path.join(config["outdir"], "regions", name, "orvane.markers.tsv"))]
         check(positions and int(start) < min(positions) and max(positions) <= int(end),
               f"{name}: markers outside the region")
+        check(sumstats_positions(os.path.join(config["outdir"], "regions", name,
+                                              name + ".sumstats.tsv.gz")) == positions,
+              f"{name}: the sumstats table's rows are not the region's markers")
+        study_positions += positions
+    check(sorted(sumstats_positions(os.path.join(config["outdir"], "study.sumstats.tsv.gz")))
+          == sorted(study_positions), "study.sumstats.tsv.gz: not every region's rows")
     check_report(config, bed)
+
+
+def sumstats_positions(table):
+    """The positions of an indexed summary-statistics table (none without its index)."""
+    if not os.path.exists(table + ".tbi"):
+        return None
+    import gzip
+    with gzip.open(table, "rt") as f:
+        return [int(line.split("\t")[1]) for line in list(f)[1:]]
 
 
 def rewrite_config(config, name, **changes):
