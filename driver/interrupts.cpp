@@ -105,7 +105,10 @@ void nameResultFile(const std::string& path) {
 }
 
 void watchResultFile(const std::string& path) {
+    // A new run of the process (the Python package runs many) watches its own files.
     resultPath = path;
+    finished = false;
+    watched.clear();
     watched.push_back(aboutFile(path));
 }
 

@@ -1,15 +1,16 @@
 #include "driver/memory_run.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
 
-#include "cluster/pattern_clustering.h"
+#include "driver/analysis_steps.h"
 #include "driver/result_file.h"
 #include "driver/run_record.h"
-#include "driver/scan.h"
 #include "driver/thread_count.h"
 #include "model/analysis_state.h"
 #include "model/data_warnings.h"
@@ -22,8 +23,6 @@
 #include "model/scan_warnings.h"
 #include "model/text_output.h"
 #include "model/warnings.h"
-#include "scoring/joint_permutation.h"
-#include "scoring/permutation_test.h"
 
 namespace orvane {
 
@@ -111,43 +110,6 @@ void loadDistances(AnalysisState& state, const MemoryInputs& in, Warnings& warni
     }
 }
 
-RecordedStatistic recorded(const char* name, const ScanMaximum& maximum, double minusLog10P) {
-    RecordedStatistic statistic;
-    statistic.name = name;
-    statistic.peak = maximum.marker;
-    statistic.value = maximum.value;
-    statistic.minusLog10P = minusLog10P;
-    return statistic;
-}
-
-// The permutation p-values of the mode's statistics (cluster score first) and
-// the joint scheme's omnibus p, as the command line's run computes them.
-void permutationPValues(AnalysisState& state, const std::vector<WindowClusters>& clusters,
-                        const std::vector<std::vector<int32_t>>* carriers,
-                        const std::vector<const ScanMaximum*>& observed, bool joint, int threads,
-                        RunRecord& record) {
-    const ProgressCallback quiet = [](int64_t, int64_t) {};
-    if (joint) {
-        const JointMaxima maxima = jointPermutationMaxima(state, clusters, threads, quiet, carriers);
-        std::vector<double> regional;
-        for (size_t s = 0; s < observed.size(); ++s) {
-            regional.push_back(observed[s]->regional);
-            record.statistics[s].permutationP = jointPValue(maxima.byStatistic[s], observed[s]->regional);
-        }
-        record.omnibusP = omnibusPValue(maxima, regional);
-        return;
-    }
-    const bool trait = state.qtlMode != 0;
-    PermutationPValues p;
-    permutationTest(state, clusters, observed[0]->value, trait ? observed[1]->value : 0.0,
-                    trait ? observed[2]->value : 0.0, p, threads, quiet);
-    record.statistics[0].permutationP = p.score;
-    if (trait) {
-        record.statistics[1].permutationP = p.t;
-        record.statistics[2].permutationP = p.z;
-    }
-}
-
 std::string readBack(const std::string& path) {
     std::string text;
     if (!readWholeFile(path, text)) throw OutputError(path + ": cannot be read back");
@@ -178,70 +140,30 @@ MemoryOutputs runInMemory(const MemoryInputs& in, const std::string& folder, boo
     record.command = {"orvane.scan"};
     record.traitMode = in.traitMode;
 
-    // The inputs are checked: from here on the outputs are written.
-    const std::string resultPath = folder + "/scan-results";
-    const std::string reportPath = clusterReport ? folder + "/output" : std::string("/dev/null");
-    ProgressLine progress(false);
-    OutputFile report(reportPath, OutputFile::Mode::Truncate);
-    ResultFile results(resultPath, in.traitMode);
-    results.writeHeader();
-    imputeMissingAlleles(state);
-    computeMarkerStatistics(state);
-    computeLdMatrix(state);
-    ScanCounts counts;
-    const bool joint = in.permutation == PermutationScheme::Joint;
-    if (state.qtlMode) {
-        TraitSummary summary;
-        std::vector<std::vector<int32_t>> carriers;
-        std::vector<std::vector<int32_t>>* kept = joint && state.nPermutations > 0 ? &carriers : nullptr;
-        const std::vector<WindowClusters> clusters =
-            scanTrait(state, threads.threads, report, results, summary, counts, progress, kept);
-        const Warnings scan = warnAboutScan(state, counts);
-        record.warnings.insert(record.warnings.end(), scan.messages().begin(), scan.messages().end());
-        record.statistics = {recorded("cluster", summary.score, 0.0), recorded("T", summary.t, 0.0),
-                             recorded("Z", summary.z, 0.0)};
-        if (state.nPermutations > 0) {
-            permutationPValues(state, clusters, kept, {&summary.score, &summary.t, &summary.z}, joint,
-                               threads.threads, record);
-            summary.permutationScore = *record.statistics[kTraitCluster].permutationP;
-            summary.permutationT = *record.statistics[kTraitT].permutationP;
-            summary.permutationZ = *record.statistics[kTraitZ].permutationP;
-        }
-        const SummaryTails tails = results.traitSummary(summary, state.nHaplotypes);
-        record.statistics[0].minusLog10P = tails.score;
-        record.statistics[1].minusLog10P = tails.second;
-        record.statistics[2].minusLog10P = tails.z;
-    } else {
-        CaseControlSummary summary;
-        const std::vector<WindowClusters> clusters =
-            scanCaseControl(state, threads.threads, report, results, summary, counts, progress);
-        const Warnings scan = warnAboutScan(state, counts);
-        record.warnings.insert(record.warnings.end(), scan.messages().begin(), scan.messages().end());
-        record.statistics = {recorded("cluster", summary.score, 0.0), recorded("chisq", summary.chiSquare, 0.0)};
-        if (state.nPermutations > 0) {
-            permutationPValues(state, clusters, nullptr, {&summary.score, &summary.chiSquare}, joint,
-                               threads.threads, record);
-            summary.permutationP = *record.statistics[kCaseControlCluster].permutationP;
-        }
-        const SummaryTails tails = results.caseControlSummary(summary);
-        record.statistics[0].minusLog10P = tails.score;
-        record.statistics[1].minusLog10P = tails.second;
+    // The inputs are checked: from here on the command line's steps write the
+    // outputs into `folder`; without a cluster report, "output" goes nowhere.
+    CommandLine commandLine;
+    commandLine.traitMode = in.traitMode;
+    commandLine.permutation = in.permutation;
+    commandLine.dataFile = kAlleles;
+    commandLine.outPrefix = folder + "/scan";
+    const std::string resultPath = resultFilePath(commandLine);
+    const std::string reportPath = clusterReportPath(commandLine);
+    if (!clusterReport && symlink("/dev/null", reportPath.c_str()) != 0) {
+        throw OutputError(reportPath + ": cannot be created");
     }
-    results.close();
-    report.close();
-    record.scheme = schemeName(in.permutation);
-    record.permutations = state.nPermutations;
-    record.haplotypes = state.nHaplotypes;
-    record.markers = state.nMarkers;
+    const char* step = "scanning";
+    analyse(state, commandLine, threads.threads, record, step);
 
     MemoryOutputs out;
     out.resultFile = readBack(resultPath);
     std::remove(resultPath.c_str());
-    if (clusterReport) {
-        out.clusterReport = readBack(reportPath);
-        std::remove(reportPath.c_str());
-    }
-    out.recordLine = recordLine(record);
+    if (clusterReport) out.clusterReport = readBack(reportPath);
+    std::remove(reportPath.c_str());
+    std::string recordFile = readBack(resultPath + ".jsonl");
+    std::remove((resultPath + ".jsonl").c_str());
+    while (!recordFile.empty() && recordFile.back() == '\n') recordFile.pop_back();
+    out.recordLine = recordFile;
     out.warnings = record.warnings;
     return out;
 }

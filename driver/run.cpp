@@ -1,5 +1,7 @@
 #include "driver/run.h"
 
+#include "driver/analysis_steps.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -170,8 +172,8 @@ std::string closingLine(int64_t block, const std::string& resultPath, double pre
     return line + "predicted position marker " + formatReal(predicted) + ", score " + formatReal(score);
 }
 
-// The run's steps after the inputs are checked; `step` names the one under way,
-// so that memory the run cannot get is reported with what it was needed for.
+}  // namespace
+
 int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, RunRecord& record,
             const char*& step) {
     ProgressLine progress;
@@ -277,8 +279,6 @@ int analyse(AnalysisState& state, const CommandLine& commandLine, int threads, R
                                   state.nPermutations, outcome.drawn, commandLine.permutation));
     return 0;
 }
-
-}  // namespace
 
 int runAnalysis(const CommandLine& commandLine) {
     const char* step = "reading the input files";

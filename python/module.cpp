@@ -37,7 +37,9 @@ py::dict scan(const Alleles& alleles, const Reals& phenotype, bool trait, const 
     in.phenotypeLength = phenotype.shape(0);
     in.parameters = parameters;
     if (distances) in.distances.emplace(distances->data(), distances->data() + distances->size());
-    in.permutation = scheme == "chained" ? orvane::PermutationScheme::Chained : orvane::PermutationScheme::Joint;
+    in.permutation = scheme == "chained"    ? orvane::PermutationScheme::Chained
+                     : scheme == "adaptive" ? orvane::PermutationScheme::Adaptive
+                                            : orvane::PermutationScheme::Joint;
     in.seed = seed;
     in.threads = threads;
     orvane::MemoryOutputs out;

@@ -40,7 +40,7 @@ CLUSTER_COLUMNS = {
     "ChiSquare": "chisq", "Z_Score": "z_score", "nHaplotypes": "haplotypes", "nCore": "core",
     "-Log10Pvalue": "neg_log10_p", "T_Score": "t_score", "ClusterMean": "mean", "ClusterVar": "variance",
 }
-SCHEMES = ("joint", "chained")
+SCHEMES = ("joint", "chained", "adaptive")
 
 
 @dataclass
@@ -146,7 +146,9 @@ def scan(alleles, phenotype, *, mode="s", epsilon=0.2, epsilon_fraction=None, mi
     (True: case) per haplotype in mode "s", one trait value in mode "q".
     The settings are the parameter file's (see `parameter_text`); `distances`
     the gaps between neighbouring markers in cM (the distance file), None for
-    0.0001 Morgans each. `permutation` is "joint" or "chained"; `seed` the
+    0.0001 Morgans each. `permutation` is "joint", "chained" or "adaptive"
+    (the joint replicates, stopping a clearly null region early, with
+    `permutations` as the bound); `seed` the
     random generator's starting state (None: the command line's); `threads`
     as ORVANE_THREADS (None: the processors the process may use).
     `clusters=True` also returns every reported cluster with its members.
@@ -157,7 +159,7 @@ def scan(alleles, phenotype, *, mode="s", epsilon=0.2, epsilon_fraction=None, mi
     if mode not in ("s", "q"):
         raise ValueError(f"mode {mode!r}: 's' (case/control) or 'q' (trait)")
     if permutation not in SCHEMES:
-        raise ValueError(f"unknown permutation scheme {permutation!r}: joint or chained")
+        raise ValueError(f"unknown permutation scheme {permutation!r}: joint, chained or adaptive")
     if seed is not None and not 0 <= _whole("seed", seed) < 2**32:
         raise ValueError(f"seed {seed} is outside 0 to 2^32 - 1")
     if threads is not None and _whole("threads", threads) < 1:
