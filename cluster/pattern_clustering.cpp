@@ -321,9 +321,14 @@ void WindowClusterer::expandClusters(const AnalysisState& state, WindowClusters&
         current_.push_back(start);
         expandedIn_[static_cast<size_t>(startPattern)] = id;
 
-        // The start's neighbours join whatever their label, and are all queued.
+        // The start's neighbours join whatever their label, and are all queued;
+        // the other patterns, ascending, are what later searches look at.
+        unclaimed_.clear();
         for (int32_t q = 0; q < k; ++q) {
-            if (!adjacent(startPattern, q)) continue;
+            if (!adjacent(startPattern, q)) {
+                unclaimed_.push_back(q);
+                continue;
+            }
             claimedIn_[static_cast<size_t>(q)] = id;
             const auto [first, last] = haplotypesOf(q);
             for (const int32_t* h = first; h != last; ++h) {
@@ -340,10 +345,6 @@ void WindowClusterer::expandClusters(const AnalysisState& state, WindowClusters&
         // Queued core haplotypes take in unvisited neighbours (queued in turn) and
         // relabel noise; a pattern is handled once per cluster, so each search
         // looks only at the patterns not yet taken in, kept in ascending order.
-        unclaimed_.clear();
-        for (int32_t q = 0; q < k; ++q) {
-            if (claimedIn_[static_cast<size_t>(q)] != id) unclaimed_.push_back(q);
-        }
         while (!work_.empty()) {
             const int32_t r = work_.back();
             work_.pop_back();
