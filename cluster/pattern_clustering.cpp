@@ -87,7 +87,8 @@ size_t WindowClusterer::pairSlot(int32_t p, int32_t q) const {
 
 bool WindowClusterer::adjacent(int32_t p, int32_t q) const {
     if (byMask_) {
-        return maskNeighbour_[patternMask_[static_cast<size_t>(p)] ^ patternMask_[static_cast<size_t>(q)]] != 0;
+        const uint32_t mask = patternMask_[static_cast<size_t>(p)] ^ patternMask_[static_cast<size_t>(q)];
+        return (neighbourBits_[mask >> 6] >> (mask & 63)) & 1;
     }
     return pairs_[p <= q ? pairSlot(p, q) : pairSlot(q, p)] != 0;
 }
@@ -169,9 +170,11 @@ void WindowClusterer::markMaskNeighbours(const RadiusRule& rule) {
     }
     const int32_t bits = maskBits_;
     const size_t size = size_t{1} << bits;
+    // One bit per mask, so that the cluster searches look it up in cache.
+    neighbourBits_.assign((size + 63) / 64, 0);
     for (size_t d = 0; d < size; ++d) {
         const bool neighbour = decision[maskNeighbour_[d]];
-        maskNeighbour_[d] = neighbour;
+        neighbourBits_[d >> 6] |= static_cast<uint64_t>(neighbour) << (d & 63);
         work64_[d] = neighbour;
     }
     // Each pattern's neighbouring haplotypes: the neighbour masks convolved with
@@ -183,7 +186,7 @@ void WindowClusterer::markMaskNeighbours(const RadiusRule& rule) {
     neighbourCount_.resize(static_cast<size_t>(k));
     for (int32_t p = 0; p < k; ++p) {
         const int64_t reached = static_cast<int64_t>(work64_[patternMask_[static_cast<size_t>(p)]] >> bits);
-        neighbourCount_[static_cast<size_t>(p)] = static_cast<int32_t>(reached - maskNeighbour_[0]);
+        neighbourCount_[static_cast<size_t>(p)] = static_cast<int32_t>(reached - static_cast<int64_t>(neighbourBits_[0] & 1));
     }
 }
 

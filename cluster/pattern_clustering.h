@@ -79,7 +79,7 @@ private:
     // then whether the two patterns are neighbours.
     std::vector<uint8_t> pairs_;
     // The mask route: per pattern its word, per mask its pair count (then the
-    // neighbour counts), code and neighbour flag.
+    // neighbour counts), code, and neighbour flag.
     bool byMask_ = false;
     double maskPairsPerMask_ = kMaskPairsPerMask;
     int32_t maskBits_ = 0;
@@ -87,7 +87,8 @@ private:
     std::vector<uint64_t> spectrum_;
     std::vector<uint64_t> work64_;
     std::vector<double> maskDistance_;
-    std::vector<uint8_t> maskNeighbour_;
+    std::vector<uint8_t> maskNeighbour_;  // code per mask
+    std::vector<uint64_t> neighbourBits_;
     int64_t histogram_[11] = {};
     std::vector<int32_t> neighbourCount_;  // per pattern, per haplotype carrying it
     std::vector<uint8_t> core_;            // per pattern
