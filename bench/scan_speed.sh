@@ -26,7 +26,8 @@ mkdir -p "$work"
 work=$(cd "$work" && pwd)
 
 build() {  # source dir, build dir
-    cmake -S "$1" -B "$2" -DCMAKE_BUILD_TYPE=Release -DORVANE_BUILD_TESTS=OFF > "$2.log" 2>&1
+    cmake -S "$1" -B "$2" -DCMAKE_BUILD_TYPE=Release -DORVANE_BUILD_TESTS=OFF \
+        -DORVANE_BUILD_TOOLS=ON > "$2.log" 2>&1
     cmake --build "$2" -j2 --target orvane orvane-vcf >> "$2.log" 2>&1
 }
 [ -d "$work/baseline-src" ] || git -C "$root" worktree add -f "$work/baseline-src" "$baseline" > /dev/null
