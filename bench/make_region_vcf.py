@@ -1,10 +1,15 @@
 #!/usr/bin/python3
 """Seeded VCF of one region for timing the workflow's steps at scale.
 
-usage: make_region_vcf.py OUTDIR --haplotypes N [--markers M] [--seed S] [--unphased]
+usage: make_region_vcf.py OUTDIR --haplotypes N [--markers M] [--seed S] [--unphased] [--varied]
 
 Haplotypes are mosaics of eight founders (a switch between neighbouring
-markers with probability 0.02), with rare mutations; carriers of founder 0 at
+markers with probability 0.02), with rare mutations (0.002 per allele): easy
+data, about 3,500 distinct 21-marker patterns per window at 200,000
+haplotypes. With --varied they are mosaics of 48 founders (switch 0.03,
+mutation 0.0045) and one marker in ten is a rare variant (carrier frequency
+0.0005 to 0.01, drawn independently): about 16,000 distinct patterns per
+window at 200,000 haplotypes (10,000 to 19,000). Carriers of founder 0 at
 the middle marker are more often cases. Writes OUTDIR/region.vcf.gz (+ .csi,
 chromosome 1, one marker per kb from 1 Mb), OUTDIR/pheno.txt and
 OUTDIR/map.txt (1 cM/Mb). With --unphased every call is written 0/1-style, as
@@ -16,9 +21,9 @@ import subprocess
 
 import numpy as np
 
-FOUNDERS = 8
-SWITCH = 0.02
-MUTATION = 0.002
+# (founders, switch, mutation, share of rare-variant markers)
+EASY = (8, 0.02, 0.002, 0.0)
+VARIED = (48, 0.03, 0.0045, 0.1)
 FIRST, STEP = 1_000_000, 1_000
 
 
@@ -29,18 +34,26 @@ def main():
     ap.add_argument("--markers", type=int, default=300)
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--unphased", action="store_true")
+    ap.add_argument("--varied", action="store_true")
     args = ap.parse_args()
     rng = np.random.default_rng(args.seed)
     n, m = args.haplotypes - args.haplotypes % 2, args.markers
+    n_founders, switch, mutation, rare = VARIED if args.varied else EASY
 
-    founders = (rng.random((FOUNDERS, m)) < rng.uniform(0.1, 0.5, m)).astype(np.uint8)
-    switches = rng.random((n, m)) < SWITCH
+    founders = (rng.random((n_founders, m)) < rng.uniform(0.1, 0.5, m)).astype(np.uint8)
+    switches = rng.random((n, m)) < switch
     switches[:, 0] = True
     segment = np.cumsum(switches, axis=1) - 1
-    choice = rng.integers(0, FOUNDERS, size=(n, int(segment.max()) + 1))
+    choice = rng.integers(0, n_founders, size=(n, int(segment.max()) + 1))
     founder = np.take_along_axis(choice, segment, axis=1)
     alleles = founders[founder, np.arange(m)]
-    alleles ^= (rng.random((n, m)) < MUTATION).astype(np.uint8)
+    alleles ^= (rng.random((n, m)) < mutation).astype(np.uint8)
+    if rare > 0:
+        # Rare variants follow no founder: each carrier is one more distinct pattern.
+        chosen = rng.random(m) < rare
+        chosen[m // 2] = False
+        frequency = rng.uniform(0.0005, 0.01, m)[chosen]
+        alleles[:, chosen] = (rng.random((n, int(chosen.sum()))) < frequency).astype(np.uint8)
 
     samples = n // 2
     risk = (founder[:, m // 2] == 0).reshape(samples, 2).sum(axis=1)

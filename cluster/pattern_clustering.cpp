@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cluster/density_parameters.h"
+#include "cluster/mask_transform.h"
 #include "model/input_error.h"
 
 namespace orvane {
@@ -50,6 +51,11 @@ uint8_t estimateCode(double tenths, const RadiusRule& rule) {
     return static_cast<uint8_t>(bin) | kBelowUpperEdge;
 }
 
+// The mask route's limit: masks of at most kMaxMaskBits bits (32 MB of counts).
+constexpr int32_t kMaxMaskBits = 22;
+// A mask that no pair of the window has.
+constexpr uint8_t kAbsentMask = 0x80;
+
 bool neighboursUnder(uint8_t code, bool derived, int radiusBin) {
     if (!derived) return (code & kBelowLowerEdge) != 0;
     const int bin = code & kBinMask;
@@ -80,7 +86,108 @@ size_t WindowClusterer::pairSlot(int32_t p, int32_t q) const {
 }
 
 bool WindowClusterer::adjacent(int32_t p, int32_t q) const {
+    if (byMask_) {
+        const uint32_t mask = patternMask_[static_cast<size_t>(p)] ^ patternMask_[static_cast<size_t>(q)];
+        return (neighbourBits_[mask >> 6] >> (mask & 63)) & 1;
+    }
     return pairs_[p <= q ? pairSlot(p, q) : pairSlot(q, p)] != 0;
+}
+
+bool WindowClusterer::encodePatterns(const AnalysisState& state) {
+    const int32_t k = patterns_.count;
+    const int32_t steps = walk_.nRight + walk_.nLeft;
+    const int32_t bits = steps + 1;
+    if (walk_.ldMeasure || bits > kMaxMaskBits) return false;
+    const double masks = std::ldexp(1.0, bits);
+    if (0.5 * static_cast<double>(k) * static_cast<double>(k) < maskPairsPerMask_ * masks) return false;
+    // The pair counts times 2^bits must stay below 2^64.
+    const double n = state.nHaplotypes;
+    if (n * n * masks >= std::ldexp(1.0, 63)) return false;
+    const size_t rowLength = static_cast<size_t>(state.nMarkers);
+    const int32_t* alleles = state.alleles.data();
+    patternMask_.assign(static_cast<size_t>(k), 0);
+    for (int32_t bit = 0; bit < bits; ++bit) {
+        const int32_t marker = bit == 0 ? walk_.centre : walk_.marker[static_cast<size_t>(bit - 1)];
+        const int32_t first = alleles[static_cast<size_t>(patterns_.representative(0)) * rowLength +
+                                      static_cast<size_t>(marker)];
+        int32_t other = first;
+        for (int32_t p = 0; p < k; ++p) {
+            const int32_t code = alleles[static_cast<size_t>(patterns_.representative(p)) * rowLength +
+                                         static_cast<size_t>(marker)];
+            if (code == first) continue;
+            if (other == first) other = code;
+            if (code != other) return false;
+            patternMask_[static_cast<size_t>(p)] |= uint32_t{1} << bit;
+        }
+    }
+    maskBits_ = bits;
+    return true;
+}
+
+void WindowClusterer::classifyMasks(const AnalysisState& state, const RadiusRule& rule) {
+    const int32_t k = patterns_.count;
+    const int32_t bits = maskBits_;
+    const size_t size = size_t{1} << bits;
+    // Haplotypes per pattern word, and its transform.
+    spectrum_.assign(size, 0);
+    for (int32_t p = 0; p < k; ++p) {
+        spectrum_[patternMask_[static_cast<size_t>(p)]] += static_cast<uint64_t>(patterns_.size(p));
+    }
+    walshHadamard(spectrum_.data(), bits);
+    // Ordered haplotype pairs per difference mask: the inverse transform of the square.
+    work64_.resize(size);
+    for (size_t u = 0; u < size; ++u) work64_[u] = spectrum_[u] * spectrum_[u];
+    walshHadamard(work64_.data(), bits);
+    maskDistances(walk_, maskDistance_);
+    maskNeighbour_.resize(size);
+    std::fill(std::begin(histogram_), std::end(histogram_), 0);
+    const int64_t n = state.nHaplotypes;
+    for (size_t d = 0; d < size; ++d) {
+        const int64_t ordered = static_cast<int64_t>(work64_[d] >> bits);
+        if (ordered == 0) {
+            maskNeighbour_[d] = kAbsentMask;
+            continue;
+        }
+        const uint8_t code = pairCode(maskDistance_[d], rule);
+        maskNeighbour_[d] = code;
+        // Pairs of two haplotypes, each counted once; mask 0 also pairs a haplotype with itself.
+        histogram_[code & kBinMask] += d == 0 ? (ordered - n) / 2 : ordered / 2;
+    }
+    if (!rule.derived) std::fill(std::begin(histogram_), std::end(histogram_), 0);
+}
+
+void WindowClusterer::markMaskNeighbours(const RadiusRule& rule) {
+    int bin = 0;
+    if (rule.derived) {
+        bin = radiusBin(histogram_, rule.target);
+        epsilon_ = bin * 0.1;
+    } else {
+        epsilon_ = rule.fixed;
+    }
+    bool decision[256];
+    for (int code = 0; code < 256; ++code) {
+        decision[code] = code != kAbsentMask && neighboursUnder(static_cast<uint8_t>(code), rule.derived, bin);
+    }
+    const int32_t bits = maskBits_;
+    const size_t size = size_t{1} << bits;
+    // One bit per mask, so that the cluster searches look it up in cache.
+    neighbourBits_.assign((size + 63) / 64, 0);
+    for (size_t d = 0; d < size; ++d) {
+        const bool neighbour = decision[maskNeighbour_[d]];
+        neighbourBits_[d >> 6] |= static_cast<uint64_t>(neighbour) << (d & 63);
+        work64_[d] = neighbour;
+    }
+    // Each pattern's neighbouring haplotypes: the neighbour masks convolved with
+    // the haplotypes per word, less the pattern's haplotype itself.
+    walshHadamard(work64_.data(), bits);
+    for (size_t u = 0; u < size; ++u) work64_[u] *= spectrum_[u];
+    walshHadamard(work64_.data(), bits);
+    const int32_t k = patterns_.count;
+    neighbourCount_.resize(static_cast<size_t>(k));
+    for (int32_t p = 0; p < k; ++p) {
+        const int64_t reached = static_cast<int64_t>(work64_[patternMask_[static_cast<size_t>(p)]] >> bits);
+        neighbourCount_[static_cast<size_t>(p)] = static_cast<int32_t>(reached - static_cast<int64_t>(neighbourBits_[0] & 1));
+    }
 }
 
 void WindowClusterer::classifyPairs(const AnalysisState& state, const RadiusRule& rule) {
@@ -217,9 +324,14 @@ void WindowClusterer::expandClusters(const AnalysisState& state, WindowClusters&
         current_.push_back(start);
         expandedIn_[static_cast<size_t>(startPattern)] = id;
 
-        // The start's neighbours join whatever their label, and are all queued.
+        // The start's neighbours join whatever their label, and are all queued;
+        // the other patterns, ascending, are what later searches look at.
+        unclaimed_.clear();
         for (int32_t q = 0; q < k; ++q) {
-            if (!adjacent(startPattern, q)) continue;
+            if (!adjacent(startPattern, q)) {
+                unclaimed_.push_back(q);
+                continue;
+            }
             claimedIn_[static_cast<size_t>(q)] = id;
             const auto [first, last] = haplotypesOf(q);
             for (const int32_t* h = first; h != last; ++h) {
@@ -234,12 +346,18 @@ void WindowClusterer::expandClusters(const AnalysisState& state, WindowClusters&
         }
 
         // Queued core haplotypes take in unvisited neighbours (queued in turn) and
-        // relabel noise; a pattern is handled once per cluster.
+        // relabel noise; a pattern is handled once per cluster, so each search
+        // looks only at the patterns not yet taken in, kept in ascending order.
         while (!work_.empty()) {
             const int32_t r = work_.back();
             work_.pop_back();
-            for (int32_t s = 0; s < k; ++s) {
-                if (claimedIn_[static_cast<size_t>(s)] == id || !adjacent(r, s)) continue;
+            size_t kept = 0;
+            for (size_t i = 0; i < unclaimed_.size(); ++i) {
+                const int32_t s = unclaimed_[i];
+                if (!adjacent(r, s)) {
+                    unclaimed_[kept++] = s;
+                    continue;
+                }
                 claimedIn_[static_cast<size_t>(s)] = id;
                 bool joined = false;
                 const auto [first, last] = haplotypesOf(s);
@@ -258,6 +376,7 @@ void WindowClusterer::expandClusters(const AnalysisState& state, WindowClusters&
                     work_.push_back(s);
                 }
             }
+            unclaimed_.resize(kept);
         }
 
         std::sort(current_.begin(), current_.end());
@@ -278,8 +397,14 @@ void WindowClusterer::cluster(const AnalysisState& state, const RadiusRule& rule
     const int32_t windowStart = windowStartOf(centre, state.windowSize, state.nMarkers);
     groupWindowPatterns(state, windowStart, state.windowSize, patterns_);
     computeWindowWalk(state, windowStart, centre, walk_);
-    classifyPairs(state, rule);
-    markNeighbours(rule);
+    byMask_ = encodePatterns(state);
+    if (byMask_) {
+        classifyMasks(state, rule);
+        markMaskNeighbours(rule);
+    } else {
+        classifyPairs(state, rule);
+        markNeighbours(rule);
+    }
     deriveCoreThreshold(state, centre);
     expandClusters(state, out);
 }

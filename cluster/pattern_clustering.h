@@ -51,10 +51,22 @@ public:
                  WindowClusters& out);
     double epsilon() const { return epsilon_; }
     double minPts() const { return minPts_; }
+    // Windows whose pattern pairs outnumber this many times their masks take the
+    // mask route; tests lower it to compare the two routes on small windows.
+    void setMaskRouteFrom(double pairsPerMask) { maskPairsPerMask_ = pairsPerMask; }
+    static constexpr double kMaskPairsPerMask = 8.0;
+    bool lastByMask() const { return byMask_; }
 
 private:
     void classifyPairs(const AnalysisState& state, const RadiusRule& rule);
     void markNeighbours(const RadiusRule& rule);
+    // The same histogram, neighbour flags and counts through the pair counts of
+    // every difference mask (cluster/mask_transform.h); false when the window
+    // does not suit it (too few patterns, a marker with more than two codes, the
+    // LD-weighted measure, counts that could overflow).
+    bool encodePatterns(const AnalysisState& state);
+    void classifyMasks(const AnalysisState& state, const RadiusRule& rule);
+    void markMaskNeighbours(const RadiusRule& rule);
     void deriveCoreThreshold(const AnalysisState& state, int32_t centre);
     void expandClusters(const AnalysisState& state, WindowClusters& out);
     bool adjacent(int32_t p, int32_t q) const;
@@ -66,6 +78,17 @@ private:
     // Per pattern pair p <= q (diagonal included), first a code of its distance,
     // then whether the two patterns are neighbours.
     std::vector<uint8_t> pairs_;
+    // The mask route: per pattern its word, per mask its pair count (then the
+    // neighbour counts), code, and neighbour flag.
+    bool byMask_ = false;
+    double maskPairsPerMask_ = kMaskPairsPerMask;
+    int32_t maskBits_ = 0;
+    std::vector<uint32_t> patternMask_;
+    std::vector<uint64_t> spectrum_;
+    std::vector<uint64_t> work64_;
+    std::vector<double> maskDistance_;
+    std::vector<uint8_t> maskNeighbour_;  // code per mask
+    std::vector<uint64_t> neighbourBits_;
     int64_t histogram_[11] = {};
     std::vector<int32_t> neighbourCount_;  // per pattern, per haplotype carrying it
     std::vector<uint8_t> core_;            // per pattern
@@ -74,6 +97,7 @@ private:
     std::vector<int32_t> claimedIn_;       // per pattern: last cluster that took it in
     std::vector<int32_t> expandedIn_;      // per pattern: last cluster that expanded it
     std::vector<int32_t> work_;
+    std::vector<int32_t> unclaimed_;
     std::vector<int32_t> current_;
     double epsilon_ = 0.0;
     double minPts_ = 0.0;

@@ -25,9 +25,9 @@ struct Setting {
 
 // Haplotypes drawn from a few founders with sparse changes, so that windows hold
 // repeated patterns, near neighbours, noise and borders.
-AnalysisState randomState(std::mt19937& rng, int32_t n, int32_t m, int32_t window) {
+AnalysisState randomState(std::mt19937& rng, int32_t n, int32_t m, int32_t window, int codes = 3) {
     std::uniform_int_distribution<int> founderPick(0, 3);
-    std::uniform_int_distribution<int> code(1, 3);
+    std::uniform_int_distribution<int> code(1, codes);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     std::vector<std::vector<int32_t>> founders(4, std::vector<int32_t>(static_cast<size_t>(m)));
     for (auto& f : founders)
@@ -50,16 +50,20 @@ struct Seen {
     int severalClusters = 0;
     int sharedBorder = 0;
     int labelOnlyNoise = 0;
+    int byMask = 0;
 };
 
-void compareRoutes(AnalysisState& state, const std::string& what, Seen& seen) {
+void compareRoutes(AnalysisState& state, const std::string& what, Seen& seen,
+                   double maskRouteFrom = WindowClusterer::kMaskPairsPerMask) {
     computeMarkerStatistics(state);
     computeLdMatrix(state);
     const RadiusRule rule = radiusRuleFor(state);
     WindowClusterer clusterer;
+    clusterer.setMaskRouteFrom(maskRouteFrom);
     WindowClusters clusters;
     for (int32_t centre = 0; centre < state.nMarkers; ++centre) {
         clusterer.cluster(state, rule, centre, clusters);
+        seen.byMask += clusterer.lastByMask();
         clusterWindow(state, centre);
         const std::string where = what + " centre " + std::to_string(centre);
         ASSERT_EQ(clusterer.epsilon(), state.epsilon) << where;
@@ -125,6 +129,39 @@ TEST(PatternClustering, SameClustersAsTheHaplotypeProcedure) {
     EXPECT_GT(seen.severalClusters, 0);
     EXPECT_GT(seen.sharedBorder, 0);
     EXPECT_GT(seen.labelOnlyNoise, 0);
+}
+
+// Every window by the mask route when its markers carry two codes (and by the
+// pair route when a third code or the LD-weighted measure rules it out).
+TEST(PatternClustering, MaskRouteGivesTheSameClusters) {
+    const Setting settings[] = {
+        {1, {-30, 1, 0, 0}, 0.2, 0.3, 0.5},  {1, {-30, 1, 0, 0}, 0.2, 0.1, 0.0},
+        {2, {-20, 1, 0, 0}, 0.25, 0, 0.3},   {4, {-10, 1, -40, 2}, 0.2, 0.5, 0.9},
+        {5, {-5, 1, -9, 0.5}, 0.2, 0.2, 0.2}, {6, {1, 1, 0, 0}, 0.45, 0, 0.6},
+        {0, {0, 0, 0, 0}, 0.3, 0.4, 0.5},    {3, {3, 0, 0, 0}, 0.2, 0.25, 0.7},
+        {1, {-30, 1, 0, 0}, 0.0, 0, 0.0},    {1, {-30, 1, 0, 0}, 0.2, 2.0, 0.5},
+        {1, {-30, 1, 0, 0}, 0.2, 0.9, 1.5},
+    };
+    std::mt19937 rng(4242);
+    Seen seen;
+    int round = 0;
+    for (const Setting& s : settings) {
+        for (int repeat = 0; repeat < 20; ++repeat, ++round) {
+            const int32_t n = 5 + static_cast<int32_t>(rng() % 60);
+            const int32_t m = 1 + static_cast<int32_t>(rng() % 12);
+            const int32_t window = 1 + static_cast<int32_t>(rng() % m);
+            AnalysisState state = randomState(rng, n, m, window, repeat % 5 == 4 ? 3 : 2);
+            state.distanceType = s.type;
+            for (int k = 0; k < 4; ++k) state.distanceParams[k] = s.p[k];
+            state.epsilon = s.epsilon;
+            state.epsilonFraction = s.fraction;
+            state.minPtsQuantile = s.quantile;
+            compareRoutes(state, "mask round " + std::to_string(round), seen, 0.0);
+        }
+    }
+    EXPECT_GT(seen.severalClusters, 0);
+    EXPECT_GT(seen.sharedBorder, 0);
+    EXPECT_GT(seen.byMask, round);
 }
 
 TEST(PatternClustering, RadiusRuleIsFixedWhenTheFractionAsksTooMuch) {
