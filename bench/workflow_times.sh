@@ -117,7 +117,9 @@ while read -r chrom from to name; do
         --map "$study/chr$chrom.map" --out "$d/orvane" 2> /dev/null
     (cd "$d" && ORVANE_THREADS=1 "$build/orvane" -s orvane.dat "$root/examples/study/params.txt" \
         orvane.dist > /dev/null)
-    "$root/tools/orvane-plot" "$d/orvane.dat-results" --markers "$d/orvane.markers.tsv" -o "$d/plot.png"
+    "$root/tools/orvane-plot" "$d/orvane.dat-results" --markers "$d/orvane.markers.tsv" \
+        --data "$d/orvane.dat" --params "$root/examples/study/params.txt" \
+        --map "$study/chr$chrom.map" --title "$name ($span)" -o "$d/plot.png"
 done < "$study/regions.bed"
 hand=$(awk -v a="$(date +%s.%N)" -v b="$start" 'BEGIN { print a - b }')
 printf 'workflow\t%.1f\nby hand\t%.1f\noverhead per region\t%.2f\n' "$workflow" "$hand" \
