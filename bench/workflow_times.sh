@@ -1,16 +1,24 @@
 #!/usr/bin/env bash
-# Time of one region through the workflow's steps at three sizes, and the
-# workflow's own overhead per region; the tables of README.md's study section.
+# Time and peak memory of one region through the workflow's steps at three
+# sizes, and the workflow's own overhead per region; the tables of README.md's
+# study section and bench/README.md's "Memory of the workflow's steps".
 #
-# usage: [PHASING=0] bench/workflow_times.sh BUILD_DIR [WORK_DIR] [SIZES]
-#   BUILD_DIR  holds the built orvane and orvane-vcf (orvane-plot is tools/orvane-plot)
+# usage: [PHASING=0] [BIOBANK=0] [OVERHEAD=0] bench/workflow_times.sh BUILD_DIR [WORK_DIR] [SIZES]
+#   BUILD_DIR  holds the built orvane, orvane-vcf and orvane-locate (orvane-plot is tools/orvane-plot)
 #   SIZES      haplotype counts, default "2000 20000 200000"
 #   PHASING=0  leaves Beagle out (it takes about 14 minutes at 200,000)
+#   BIOBANK=0  leaves out the extraction by plink2 from a PGEN and a BGEN
+#   OVERHEAD=0 leaves out the overhead measure (part 2)
 #
-# 1. One region of 300 markers (bench/make_region_vcf.py, seeded): its
-#    extraction with bcftools, Beagle on the unphased copy (2 threads),
-#    orvane-vcf, orvane (1,000 permutations, both processors) and orvane-plot,
-#    each timed alone: wall seconds and peak resident memory.
+# 1. One region of 300 markers (bench/make_region_vcf.py, seeded), each step
+#    run as the workflow runs it and timed alone (wall seconds and peak
+#    resident memory, /usr/bin/time): the extraction with bcftools (and, with
+#    plink2, from the region as a PGEN and as a BGEN, as the extract rule does
+#    for those inputs), the trim back to the region, Beagle on the unphased
+#    copy (2 threads), orvane-vcf, orvane (1,000 permutations, both
+#    processors, its cluster report sent to /dev/null as the workflow does by
+#    default), orvane-plot with the workflow's options (--data, --params,
+#    --map, --title) and orvane-locate.
 # 2. Overhead: the bundled study's phased copy cut into 12 regions, run by the
 #    workflow with --cores 1 (phasing none) and by hand in a loop of the same
 #    commands with one thread; the difference divided by 12.
@@ -32,27 +40,50 @@ measure() {  # label, command...: prints "label seconds peak-MB"
 
 # The parameters of one large region, shared with the other region benchmark.
 cp "$here/region_params.txt" "$work/params.txt"
+span=1:1000000-1300000
 
 echo "# one region of 300 markers: step, seconds, peak MB"
 for n in $sizes; do
     d=$work/h$n
     mkdir -p "$d"
-    /usr/bin/python3 "$here/make_region_vcf.py" "$d" --haplotypes "$n"
-    /usr/bin/python3 "$here/make_region_vcf.py" "$d/unphased" --haplotypes "$n" --unphased
-    measure "extract_$n" bcftools view -r 1:1000000-1300000 -Oz -o "$d/extracted.vcf.gz" \
-        "$d/region.vcf.gz"
+    [ -f "$d/region.vcf.gz" ] || /usr/bin/python3 "$here/make_region_vcf.py" "$d" --haplotypes "$n"
+    measure "extract_$n" bcftools view -r "$span" -Oz -o "$d/extracted.vcf.gz" "$d/region.vcf.gz"
+    bcftools index -f "$d/extracted.vcf.gz"
+    measure "trim_$n" bcftools view -r "$span" -Oz -o "$d/trimmed.vcf.gz" "$d/extracted.vcf.gz"
+    if [ "${BIOBANK:-1}" != 0 ] && command -v plink2 > /dev/null; then
+        # The region as a PLINK 2 fileset and a BGEN (not timed), then the
+        # extract rule's plink2 command on each, with its default workspace.
+        plink2 --vcf "$d/region.vcf.gz" --make-pgen --out "$d/source" > /dev/null
+        plink2 --pfile "$d/source" --export bgen-1.2 --out "$d/source" > /dev/null
+        for source in "--pfile $d/source" "--bgen $d/source.bgen ref-last --sample $d/source.sample"; do
+            label=$([ "${source#--pfile}" != "$source" ] && echo pgen || echo bgen)
+            # shellcheck disable=SC2086
+            measure "plink2-$label-extract_$n" plink2 $source --chr 1 --from-bp 1000000 \
+                --to-bp 1300000 --export vcf bgz id-paste=iid --threads 2 --memory 1600 \
+                --out "$d/plink2-$label"
+        done
+    fi
     if [ "${PHASING:-1}" != 0 ] && command -v beagle > /dev/null; then
+        [ -f "$d/unphased/region.vcf.gz" ] ||
+            /usr/bin/python3 "$here/make_region_vcf.py" "$d/unphased" --haplotypes "$n" --unphased
         measure "beagle_$n" env JAVA_TOOL_OPTIONS=-Xmx8000m beagle gt="$d/unphased/region.vcf.gz" \
             out="$d/unphased/phased" nthreads=2
     fi
     measure "orvane-vcf_$n" "$build/orvane-vcf" --vcf "$d/region.vcf.gz" --pheno "$d/pheno.txt" \
-        --map "$d/map.txt" --region 1:1000000-1300000 --out "$d/orvane"
-    rm -f "$d/orvane.dat-results"
+        --map "$d/map.txt" --region "$span" --out "$d/orvane"
+    rm -f "$d/orvane.dat-results" "$d/orvane.dat-results.jsonl" "$d/output"
+    ln -s /dev/null "$d/output"
     (cd "$d" && measure "orvane_$n" "$build/orvane" -s orvane.dat "$work/params.txt" orvane.dist)
+    rm -f "$d/output"
     measure "orvane-plot_$n" "$root/tools/orvane-plot" "$d/orvane.dat-results" \
-        --markers "$d/orvane.markers.tsv" -o "$d/plot.png"
+        --markers "$d/orvane.markers.tsv" --data "$d/orvane.dat" --params "$work/params.txt" \
+        --title "region ($span)" --map "$d/map.txt" -o "$d/plot.png"
+    measure "orvane-locate_$n" "$build/orvane-locate" -s "$d/orvane.dat" "$work/params.txt" \
+        "$d/orvane.dist" --out "$d/locate"
+    printf 'files_%s\t.dat %d MB\n' "$n" $(( $(stat -c %s "$d/orvane.dat") / 1000000 ))
 done
 
+[ "${OVERHEAD:-1}" != 0 ] || exit 0
 echo "# overhead: 12 regions of the bundled study, phasing none, one core"
 study=$work/study
 rm -rf "$study"
@@ -86,7 +117,9 @@ while read -r chrom from to name; do
         --map "$study/chr$chrom.map" --out "$d/orvane" 2> /dev/null
     (cd "$d" && ORVANE_THREADS=1 "$build/orvane" -s orvane.dat "$root/examples/study/params.txt" \
         orvane.dist > /dev/null)
-    "$root/tools/orvane-plot" "$d/orvane.dat-results" --markers "$d/orvane.markers.tsv" -o "$d/plot.png"
+    "$root/tools/orvane-plot" "$d/orvane.dat-results" --markers "$d/orvane.markers.tsv" \
+        --data "$d/orvane.dat" --params "$root/examples/study/params.txt" \
+        --map "$study/chr$chrom.map" --title "$name ($span)" -o "$d/plot.png"
 done < "$study/regions.bed"
 hand=$(awk -v a="$(date +%s.%N)" -v b="$start" 'BEGIN { print a - b }')
 printf 'workflow\t%.1f\nby hand\t%.1f\noverhead per region\t%.2f\n' "$workflow" "$hand" \

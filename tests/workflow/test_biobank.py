@@ -15,6 +15,10 @@ usage: test_biobank.py CASE ORVANE ORVANE_VCF ORVANE_PLOT SOURCE_DIR WORK_DIR
                  summary.tsv and report.html that REF and ALT look swapped.
   CASE unphased: the study as bundled (a third unphased), phased by Beagle;
                  the VCF against a PGEN
+  CASE tiled:    the phased study tiled (every chromosome, tiles of 2 Mb)
+                 from the VCF, from a PGEN and from a BGEN exported by
+                 plink2: the tiles come from each file's own sites (the VCF
+                 without contig lengths, as a BGEN has none)
 Exits 77 (skipped) when snakemake, plink2 or (unphased) beagle is missing.
 """
 import html
@@ -31,6 +35,9 @@ CASE, ORVANE, ORVANE_VCF, ORVANE_PLOT, SOURCE, WORK = sys.argv[1:7]
 SKIPPED = 77
 STUDY = os.path.join(SOURCE, "examples", "study")
 REGIONS = ("locus1", "locus2", "locus3")
+# The tiles of 2 Mb that hold sites of the phased study: each chromosome ends
+# at its last site.
+TILES = ["1_6-8Mb", "1_8-10Mb", "1_16-18Mb", "1_18-18.0376Mb", "2_10-11.7477Mb"]
 REGION_FILES = ("orvane.dat-results", "orvane.markers.tsv", "orvane.haplotypes.tsv", "orvane.dat")
 
 
@@ -39,7 +46,22 @@ def study_folder():
         return STUDY
     folder = os.path.join(WORK, "study")
     sh(sys.executable, os.path.join(STUDY, "make_study.py"), folder, "--all-phased")
+    if CASE == "tiled":
+        strip_contig_lengths(os.path.join(folder, "study.vcf.gz"))
     return folder
+
+
+def strip_contig_lengths(vcf):
+    """The VCF's ##contig lines without their lengths: its chromosomes then
+    end at their last site, as a BGEN's do."""
+    header = os.path.join(WORK, "header.txt")
+    with open(header, "w") as f:
+        f.writelines(line.split(",length=")[0] + (">" if ",length=" in line else "") + "\n"
+                     for line in sh("bcftools", "view", "-h", vcf).splitlines())
+    stripped = vcf + ".stripped"
+    sh("bcftools", "reheader", "-h", header, "-o", stripped, vcf)
+    os.replace(stripped, vcf)
+    sh("bcftools", "index", "-f", vcf)
 
 
 def write_bgen(vcf, path):
@@ -82,11 +104,12 @@ def sources(folder):
     prefix = os.path.join(WORK, "study-pgen")
     sh("plink2", "--vcf", vcf, "--make-pgen", "--out", prefix)
     inputs = {"vcf": {"vcf": vcf}, "pgen": {"pgen": prefix}}
-    if CASE == "phased":
+    if CASE in ("phased", "tiled"):
         # plink2 writes phased BGEN 1.2, REF last unless told otherwise.
         exported = os.path.join(WORK, "study-plink2")
         sh("plink2", "--pfile", prefix, "--export", "bgen-1.2", "--out", exported)
         inputs["bgen-plink2"] = {"bgen": exported + ".bgen", "bgen_ref": "last"}
+    if CASE == "phased":
         vcf_chrom, pgen_chrom, bgen_chrom, sample = per_chromosome(vcf)
         inputs["bgen-layout"] = {"bgen": bgen_chrom, "bgen_sample": sample}
         inputs["vcf-chrom"] = {"vcf": vcf_chrom}
@@ -108,7 +131,7 @@ def check_swap_warnings(name, outdir):
     with open(os.path.join(outdir, "report.html")) as f:
         page = html.unescape(f.read())
     swapped = name == "bgen-swapped"
-    for region, cell in zip(REGIONS, cells):
+    for region, cell in zip(regions(), cells):
         warned = SWAPPED.replace(": warning: ", ": ", 1) in cell
         check(warned == swapped, f"{name}: {region}: warnings cell {cell!r}")
         section = page.split(f'id="warnings-{region}"')[1].split("</ul>")[0] \
@@ -128,7 +151,8 @@ def write_config(name, genotypes, folder):
     with open(params, "w") as f:
         f.write(text.replace("permutations 200", "permutations 50"))
     config = {**genotypes, "pheno": os.path.join(folder, "pheno.txt"), "mode": "s",
-              "regions": os.path.join(folder, "loci.bed"),
+              **({"tile": {"chromosomes": "all", "size_mb": 2}} if CASE == "tiled"
+                 else {"regions": os.path.join(folder, "loci.bed")}),
               "map": os.path.join(folder, "chr{chrom}.map"), "min_maf": 0.01,
               "phasing": "beagle" if CASE == "unphased" else "none", "flank_mb": 0.2,
               "params": params, "outdir": os.path.join(WORK, name), "bin": tools}
@@ -136,6 +160,14 @@ def write_config(name, genotypes, folder):
     with open(path, "w") as f:
         json.dump(config, f, indent=1)  # JSON is YAML
     return path
+
+
+def regions():
+    """The regions of the run from the VCF: the BED's, or the tiles it laid."""
+    if CASE != "tiled":
+        return REGIONS
+    tiles = read(os.path.join(WORK, "vcf", "tiles.bed")).decode()
+    return [line.split("\t")[3] for line in tiles.splitlines() if line and not line.startswith("#")]
 
 
 def main():
@@ -157,9 +189,11 @@ def main():
         if run.returncode != 0:
             continue
         check_swap_warnings(name, os.path.join(WORK, name))
+        if name == "vcf" and CASE == "tiled":
+            check(regions() == TILES, f"the VCF's tiles {regions()}, expected {TILES}")
         if name in ("vcf", "bgen-swapped"):
             continue
-        for path in ["summary.tsv"] + [f"regions/{r}/{f}" for r in REGIONS for f in REGION_FILES]:
+        for path in ["summary.tsv"] + [f"regions/{r}/{f}" for r in regions() for f in REGION_FILES]:
             mine, reference = (os.path.join(WORK, out, path) for out in (name, "vcf"))
             check(os.path.exists(mine) and read(mine) == read(reference),
                   f"{name}: {path} differs from the VCF run's")

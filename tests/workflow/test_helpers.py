@@ -84,6 +84,41 @@ class Regions(unittest.TestCase):
         config["tile"]["size_mb"] = 10
         self.assertEqual([t.name for t in study.cached_tiles(config)], ["2_10-20Mb"])
 
+    def test_tiles_from_biobank_sites(self):
+        """A BGEN's and a .pvar's own positions give the VCF's tiles: the
+        chromosome ends at its header length, else at its last site, and a
+        tile without a site is left out."""
+        import bgen_writer
+        import source_sites
+        sites = [("1", 1_500_000), ("1", 7_200_000), ("1", 7_900_000), ("X", 3_000_000)]
+        calls = [(0, 1), (1, 1)]
+        bgen = os.path.join(WORK, "sites.bgen")
+        bgen_writer.write(bgen, ["a", "b"], [(c, p, f"v{k}", "A", "G", calls)
+                                             for k, (c, p) in enumerate(sites)])
+        by_chrom = {"1": [1_500_000, 7_200_000, 7_900_000], "X": [3_000_000]}
+        self.assertEqual(source_sites.bgen_sites(bgen), by_chrom)
+        with_header = write("h.pvar", "##fileformat=VCFv4.2\n##contig=<ID=1,length=9000000>\n"
+                            "#CHROM\tPOS\tID\tREF\tALT\n" +
+                            "".join(f"{c}\t{p}\tv\tA\tG\n" for c, p in sites))
+        bim_like = write("b.pvar", "".join(f"{c}\tv\t0\t{p}\tG\tA\n" for c, p in sites))
+        self.assertEqual(source_sites.pvar_sites(with_header), ({"1": 9_000_000}, by_chrom))
+        self.assertEqual(source_sites.pvar_sites(bim_like), ({}, by_chrom))
+        tile = {"chromosomes": "all", "size_mb": 2, "overlap_mb": 0}
+        expected = {"bgen": ["1_0-2Mb", "1_6-7.9Mb", "X_2-3Mb"],
+                    "pgen": ["1_0-2Mb", "1_6-8Mb", "X_2-3Mb"]}
+        for source, path in (("bgen", bgen), ("pgen", with_header[:-len(".pvar")])):
+            outdir = os.path.join(WORK, "tiles-" + source)
+            config = {source: path, "outdir": outdir, "tile": tile}
+            self.assertEqual([t.name for t in study.cached_tiles(config)], expected[source])
+        with self.assertRaises(study.ConfigError) as caught:
+            study.cached_tiles({"bgen": write("junk.bgen", "not a bgen file at all, no"),
+                                "outdir": WORK, "tile": tile})
+        self.assertIn("junk.bgen: not a BGEN file", str(caught.exception))
+        with self.assertRaises(study.ConfigError) as caught:
+            study.cached_tiles({"bgen": bgen, "outdir": os.path.join(WORK, "tiles-y"),
+                                "tile": {"chromosomes": ["Y"], "size_mb": 2}})
+        self.assertIn("chromosome 'Y' is not in the BGEN", str(caught.exception))
+
     def test_config_checks(self):
         base = {"vcf": __file__, "pheno": __file__, "params": __file__, "outdir": "x",
                 "regions": __file__}
@@ -114,8 +149,6 @@ class Regions(unittest.TestCase):
         cases = [({}, "one of 'vcf', 'bgen' or 'pgen'"),
                  ({"vcf": __file__, "pgen": pgen}, "not vcf and pgen"),
                  ({"bgen": bgen, "bgen_ref": "second"}, "must be first"),
-                 ({"pgen": pgen, "regions": None, "tile": {"chromosomes": [1]}},
-                  "with 'bgen' or 'pgen' give the regions"),
                  ({"bgen": write("lone.bgen", "")}, "lone.sample: no such file"),
                  ({"pgen": pgen + "x"}, "px.pgen: no such file (the pgen input needs "
                                         "px.pgen, px.pvar, px.psam)")]

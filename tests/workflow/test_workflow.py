@@ -3,7 +3,8 @@
 
 usage: test_workflow.py CASE ORVANE ORVANE_VCF ORVANE_PLOT SOURCE_DIR WORK_DIR
   CASE beagle, shapeit4: the study as bundled (a third of the samples unphased)
-  CASE none:   phasing none on a phased copy of the study; also a rerun
+  CASE none:   phasing none on a phased copy of the study; also a rerun, and
+               the cluster report only when cluster_report asks for it
   CASE broken: phasing none on a phased copy whose locus2 is unphased: that
                region must fail alone under --keep-going
   CASE checks: the checks made before anything runs (configuration keys and
@@ -205,6 +206,28 @@ def sumstats_positions(table):
     import gzip
     with gzip.open(table, "rt") as f:
         return [int(line.split("\t")[1]) for line in list(f)[1:]]
+def check_cluster_report(config, config_path, bed):
+    """No cluster report by default, not even a dangling link; with
+    cluster_report: true only orvane reruns, and its report is the hand run's."""
+    regions = os.path.join(config["outdir"], "regions")
+    for name in (b[3] for b in bed):
+        check(not os.path.lexists(os.path.join(regions, name, "output")),
+              f"{name}: a cluster report without cluster_report")
+    asked = rewrite_config(config, "cluster_report", cluster_report=True)
+    plan = planned_jobs(asked)
+    check(plan.get("analyse") == len(bed) and "convert" not in plan,
+          f"cluster_report: true reruns orvane alone: {plan}")
+    run = snakemake(asked)
+    check(run.returncode == 0, f"cluster_report: status {run.returncode}\n{run.stderr[-2000:]}")
+    for name in (b[3] for b in bed):
+        mine = os.path.join(regions, name, "output")
+        # orvane by hand again, with the parameter file as it now reads.
+        folder = os.path.join(WORK, "by-hand", name)
+        sh(os.path.abspath(ORVANE), "-s", "hand.dat", config["params"], "hand.dist", cwd=folder)
+        hand = os.path.join(folder, "output")
+        check(os.path.isfile(mine) and not os.path.islink(mine)
+              and open(mine).read() == open(hand).read() != "",
+              f"{name}: the cluster report differs from the hand run's")
 
 
 def rewrite_config(config, name, **changes):
@@ -363,6 +386,7 @@ def main():
               "rerun: same summary")
         if CASE == "none":
             check_tiled_adaptive(config)
+            check_cluster_report(config, config_path, bed)
     print(f"{CASE}: {len(failures)} failures")
     return 1 if failures else 0
 

@@ -140,8 +140,12 @@ def chromosome_lengths(vcf, scan=True):
     return lengths
 
 
-def tiles(tile, lengths, where="config: tile"):
+def tiles(tile, lengths, where="config: tile", source="VCF"):
+    """The tiles of the listed chromosomes, or of every chromosome of the
+    source (`chromosomes: all`) in the order of `lengths`."""
     chromosomes = tile.get("chromosomes")
+    if chromosomes == "all":
+        chromosomes = list(lengths)
     if isinstance(chromosomes, (str, int)):
         chromosomes = [chromosomes]
     if not chromosomes:
@@ -153,7 +157,7 @@ def tiles(tile, lengths, where="config: tile"):
     regions = []
     for chrom in map(str, chromosomes):
         if chrom not in lengths:
-            raise ConfigError(where, f"chromosome '{chrom}' is not in the VCF")
+            raise ConfigError(where, f"chromosome '{chrom}' is not in the {source}")
         regions += tile_chromosome(chrom, lengths[chrom], size, overlap)
     return unique(regions, where)
 
@@ -173,9 +177,6 @@ def check_config(config):
     for key in ("pheno", "params", "outdir"):
         if not config.get(key):
             raise ConfigError("config", f"'{key}' is missing")
-    if config.get("tile") and not config.get("vcf"):
-        raise ConfigError("config: tile", "tiles are laid out from a VCF; with 'bgen' or "
-                                          "'pgen' give the regions as a BED file ('regions')")
     if config.get("bgen") and bgen_ref(config) not in BGEN_REF:
         raise ConfigError("config: bgen_ref", f"'{config['bgen_ref']}' must be first (REF is "
                                               "each variant's first allele) or last")
@@ -236,27 +237,63 @@ def has_sites(vcf, region):
     return found
 
 
+def source_layout(config, chrom=None):
+    """(lengths, has_site) of the study's genotypes for laying tiles:
+    chromosome lengths (a VCF's or .pvar's header, else the last site) and a
+    test of whether a tile holds a site, of the file of chromosome `chrom`
+    when the paths hold {chrom}. A VCF is asked through its index; a
+    BGEN or .pvar is read once for its variant positions (source_sites.py)."""
+    source = genotype_source(config)
+    if source == "vcf":
+        vcf = vcf_path(config, chrom)
+        return chromosome_lengths(vcf), lambda t: has_sites(vcf, t)
+    import bisect
+    import source_sites
+    path = source_files(config, chrom)[0 if source == "bgen" else 1]
+    try:
+        if source == "bgen":
+            lengths, sites = {}, source_sites.bgen_sites(path)
+        else:
+            lengths, sites = source_sites.pvar_sites(path)
+    except OSError as e:
+        raise ConfigError(path, f"cannot read the variant positions ({e.strerror})")
+    except source_sites.SourceError as e:
+        raise ConfigError(e.where, e.what)
+    positions = {chrom: sorted(found) for chrom, found in sites.items()}
+    lengths = {chrom: lengths.get(chrom, found[-1]) for chrom, found in positions.items()}
+
+    def holds_site(tile):
+        # A tile covers positions start + 1 to end.
+        found = positions[tile.chrom]
+        k = bisect.bisect_right(found, tile.start)
+        return k < len(found) and found[k] <= tile.end
+    return lengths, holds_site
+
+
 def cached_tiles(config):
     """The tiles that hold sites. Tiles without a site (a gap such as a
     centromere) are left out, as the converter would stop on them. The list is
     kept in OUTDIR/tiles.bed, so that the jobs of a cluster, which each read
     the workflow again, do not look for the sites again; it is made anew when
-    the tile settings or the VCF change."""
+    the tile settings or the genotype files change."""
     cache = os.path.join(config["outdir"], "tiles.bed")
-    settings = f"# tiles {config['tile']!r} of {os.path.abspath(config['vcf'])}"
-    vcfs = [vcf_path(config, c) for c in tile_chromosomes(config)] \
-        if per_chromosome(config) else [config["vcf"]]
-    if os.path.exists(cache) and all(os.path.exists(v) and os.path.getmtime(cache) >=
-                                     os.path.getmtime(v) for v in vcfs):
+    source = genotype_source(config)
+    chromosomes = tile_chromosomes(config) if per_chromosome(config) else [None]
+    files = [f for chrom in chromosomes for f in source_files(config, chrom)]
+    settings = f"# tiles {config['tile']!r} of {os.path.abspath(str(config[source]))}"
+    if os.path.exists(cache) and all(os.path.exists(f) and os.path.getmtime(cache) >= os.path.getmtime(f)
+                                     for f in files):
         lines = read_text(cache).splitlines()
         if lines and lines[0] == settings:
             return read_bed(cache)
     if per_chromosome(config):
-        check_source_files(config, tile_chromosomes(config))
-    lengths = {}
-    for vcf in vcfs:
-        lengths.update(chromosome_lengths(vcf))
-    found = [t for t in tiles(config["tile"], lengths) if has_sites(vcf_path(config, t.chrom), t)]
+        check_source_files(config, chromosomes)
+    lengths, tests = {}, {}
+    for chrom in chromosomes:
+        found_lengths, holds_site = source_layout(config, chrom)
+        lengths.update(found_lengths)
+        tests.update({c: holds_site for c in found_lengths})
+    found = [t for t in tiles(config["tile"], lengths, source=source.upper()) if tests[t.chrom](t)]
     unique(found, "config: tile")
     os.makedirs(config["outdir"], exist_ok=True)
     with open(cache + ".tmp", "w") as f:
