@@ -360,8 +360,74 @@ check(abs(module.upper_normal_tail_log10(-1.0) + math.log10(0.8413447460685429))
 for t, df in ((2.9, 10), (-1.3, 96), (0.0, 5)):
     expected = -math.log10(2 * stats.t.sf(abs(t), df))
     check(abs(module.t_two_sided_log10(t, df) - expected) < 1e-10, f"t tail of {t}, {df} df")
-got = module.r2_with(module.read_haplotypes(data, 6), 3)
+got = module.r2_with(module.read_haplotypes(data, 6, 3))
 check(all(abs(a - b) < 1e-12 for a, b in zip(got, EXPECTED_R2)), f"r2 {got}")
+
+
+def direct_r2(rows, lead):
+    """r^2 with the lead marker straight from its definition, for comparison."""
+    values = []
+    for marker in range(len(rows[0])):
+        pairs = [(h[lead] == 1, h[marker] == 1) for h in rows if h[lead] != 0 and h[marker] != 0]
+        p_a, p_b = (sum(p[k] for p in pairs) / len(pairs) if pairs else 0 for k in (0, 1))
+        p_ab = sum(a and b for a, b in pairs) / len(pairs) if pairs else 0
+        d = p_a * (1 - p_a) * p_b * (1 - p_b)
+        values.append((p_ab - p_a * p_b) ** 2 / d if d > 0 else math.nan)
+    return values
+
+
+def same_r2(a, b):
+    return len(a) == len(b) and all(x == y or (math.isnan(x) and math.isnan(y))
+                                    for x, y in zip(a, b))
+
+
+# The data file is read in pieces of whole lines, by numpy for the layouts it
+# knows and line by line for any other; every layout, cut anywhere, reads alike.
+data_lines = DATA.splitlines(True)
+LAYOUTS = [
+    ("tabs", DATA.replace(" ", "\t")),
+    ("commas", DATA.replace(" ", ",")),
+    ("blanks and CRLF", DATA.replace(" ", "  \t").replace("\n", "\r\n")),
+    ("leading and trailing blanks", "".join(" " + line[:-1] + " \n" for line in data_lines)),
+    ("codes +1, 01 and 7", DATA.replace("1 a 1 1 1", "1 a +1 01 7", 1)),
+    ("no empty line, no last line end", "".join(data_lines[:9]).rstrip("\n")),
+    ("a CR ending the header", DATA.replace("\n", "\r", 1)),
+]
+data_rows = [[int(c) for c in line.split()[2:]] for line in data_lines[1:9]]
+for name, text in LAYOUTS:
+    rows = [[1, 1, 7, 1, 2, 1]] + data_rows[1:] if "7" in name else data_rows
+    for piece in (1 << 20, 64, 7):
+        module.DATA_PIECE = piece
+        got = module.read_haplotypes(write("layout.dat", text), 6, 3)
+        check((got.count, got.cases) == (8, 4) and same_r2(module.r2_with(got), direct_r2(rows, 3)),
+              f"layout {name}, pieces of {piece} bytes: {got.count} {got.cases} "
+              f"{module.r2_with(got)}")
+
+# Seeded random codes, with untyped alleles and other codes, against the
+# definition; pieces of 1,000 bytes cut the 120 lines anywhere.
+import random
+random.seed(5)
+rows = [[random.choice((0, 1, 1, 2, 2, 2, 3)) for _ in range(40)] for _ in range(120)]
+text = "id status\n" + "".join(f"{k} {'ac'[k % 3 > 0]} {' '.join(map(str, r))}\n"
+                               for k, r in enumerate(rows))
+for piece in (1 << 20, 1000):
+    module.DATA_PIECE = piece
+    got = module.read_haplotypes(write("random.dat", text), 40, 17)
+    check(got.count == 120 and got.cases == 40 and same_r2(module.r2_with(got), direct_r2(rows, 17)),
+          f"random codes, pieces of {piece}")
+
+# Errors name the line, also beyond the pieces read the fast way.
+good = "".join(f"{k} c 1 2 1 2 1 2\n" for k in range(40))
+for name, bad, message in (("short", "7 a 1 2\n", "bad.dat:42: 2 allele codes"),
+                           ("letters", "7 a 1 x 1 2 1 2\n", "bad.dat:42: allele codes must be"),
+                           ("commas only", ",,\n", "bad.dat:42: -2 allele codes")):
+    module.DATA_PIECE = 100
+    try:
+        module.read_haplotypes(write("bad.dat", "h\n" + good + bad + good), 6, 0)
+        check(False, f"{name}: no error")
+    except module.PlotError as e:
+        check(message in str(e), f"{name}: {e}")
+module.DATA_PIECE = 1 << 20
 check([module.r2_bin(v) for v in (0.0, 0.2, 0.39, 0.6, 0.8, 1.0, math.nan)]
       == [0, 1, 1, 3, 4, 4, None], "r2 bins: lower edges inclusive")
 
