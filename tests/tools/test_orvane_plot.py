@@ -184,6 +184,26 @@ if full:
     check(right and legend_x and min(legend_x) > max(right),
           f"legend at {legend_x[:3]} inside the data area ending at {right}")
 
+    # The legend column keeps its width in inches: under 28 % of the default
+    # width, and a smaller share of a wider picture.
+    width = float(full.root.get("width").rstrip("pt"))
+    check(legend_x and min(legend_x) >= 0.72 * width,
+          f"legend from {min(legend_x or [0]):.0f} of {width:.0f} pt")
+wide, _ = draw_svg("wide", single, "--markers", markers, "--data", data, "--width", "12",
+                   "--height", "6")
+if wide:
+    width = float(wide.root.get("width").rstrip("pt"))
+    legend_x = [float(t.get("x")) for t in wide.groups["legend"].iter()
+                if t.tag in (SVG + "text", SVG + "tspan") and t.get("x")]
+    right = xs(wide.path("data-area-right"))
+    check(width == 864 and wide.root.get("height") == "432pt" and min(legend_x) >= 0.81 * width
+          and max(right) >= 0.75 * width,
+          f"--width 12: {width} pt, legend from {min(legend_x):.0f}, data area to {max(right)}")
+rc, err = run(single, "--width", "10", "--height", "5", "--dpi", "150", "-o",
+              os.path.join(WORK, "sized.png"))
+check(rc == 0 and matplotlib.image.imread(os.path.join(WORK, "sized.png")).shape[:2]
+      == (750, 1500), f"--width 10 --height 5 --dpi 150: {rc} {err}")
+
 # --- The run record beside the result file: its scheme, the chi-square's p and
 # the omnibus p. Records are matched to complete blocks from the end (an older
 # block has none), and one whose peaks are not the block's is not used. ---
@@ -200,6 +220,13 @@ for block, wanted in (("2", True), ("1", False)):
               and picture.has_text("(1000 permutations, joint): cluster score: 0.012 "
                                    "single marker: 0.004") == wanted,
               f"record for block {block}: " + str(picture.texts))
+# p-values at their floor, 1/(permutations + 1), are written as the bound they are.
+write("recorded.txt-results.jsonl", RECORD.replace("0.004", "0.000999001").replace(
+    "0.007", "0.000999001"))
+picture, _ = draw_svg("recorded-floor", recorded)
+check(picture is not None and picture.has_text("single marker: p <= 1/1001 omnibus (all "
+                                               "statistics): p <= 1/1001"),
+      "floor p in the record: " + str(picture.texts if picture else ""))
 write("recorded.txt-results.jsonl", RECORD.replace('"peak": 3', '"peak": 2'))
 picture, _ = draw_svg("recorded-other", recorded)
 if picture:
@@ -243,6 +270,7 @@ params = [
      "(250 permutations): cluster score: < 1/250"),
     ("params_mode1", ["--params", write("p2.txt", "e 1 0.2 m 0 w 5 d 3 1 p 0 r 1")],
      "cluster score: not run"),
+    ("floor", ["--permutations", "49"], "cluster score: < 1/49 T: p <= 1/50"),
     ("params_stop", ["--params", write("p3.txt", "epsilon 2 0.1\nminPtsQuantile x\n"
                                        "permutations 0\n")],
      "(1000 permutations): cluster score: < 1/1000"),
@@ -322,6 +350,8 @@ cases = [
     ("map_without_markers", SINGLE, ["--map", genetic_map], 1, "--map needs --markers"),
     ("both_counts", SINGLE, ["--permutations", "5", "--params", genetic_map], 1, "not allowed"),
     ("negative_count", SINGLE, ["--permutations", "-5"], 1, "0 or more"),
+    ("narrow", SINGLE, ["--width", "2"], 1, "--width 2: must lie between 5 and 40"),
+    ("huge_dpi", SINGLE, ["--dpi", "5000"], 1, "--dpi 5000: must lie between"),
     ("data_columns", SINGLE, ["--data", write("short.dat", "h\n1 a 1 2\n2 a 1 2\n3 c 2 1\n")], 2,
      "short.dat:2: 2 allele codes, but the result block has 6 markers"),
     ("params_glued", SINGLE, ["--params", write("glued.txt", "e 2 0.1 m 0 w 5 d 0 p 250x r 1")], 2,
@@ -428,6 +458,15 @@ for name, bad, message in (("short", "7 a 1 2\n", "bad.dat:42: 2 allele codes"),
     except module.PlotError as e:
         check(message in str(e), f"{name}: {e}")
 module.DATA_PIECE = 1 << 20
+# The floor is 1/(P + 1) as written with six digits; 1/P (the chained
+# scheme's smallest non-zero p) and 2/(P + 1) are numbers.
+for p, permutations, text in ((0.000999001, 1000, "p <= 1/1001"), (0.001, 1000, "0.001"),
+                              (0.001998, 1000, "0.001998"), (0.0196078, 50, "p <= 1/51"),
+                              (0.02, 50, "0.02"), (9.99999e-07, 1000000, "p <= 1/1000001"),
+                              (1e-06, 1000000, "1e-06"), (0.0, 1000, "< 1/1000"),
+                              (0.5, 0, "not run"), (0.5, None, "0.5")):
+    check(module.permutation_text(p, permutations) == text,
+          f"permutation_text({p}, {permutations}): {module.permutation_text(p, permutations)}")
 check([module.r2_bin(v) for v in (0.0, 0.2, 0.39, 0.6, 0.8, 1.0, math.nan)]
       == [0, 1, 1, 3, 4, 4, None], "r2 bins: lower edges inclusive")
 
