@@ -280,6 +280,19 @@ for name, args, text in params:
     check(picture is not None and picture.has_text(text),
           f"{name}: {picture.texts if picture else ''}")
 
+# Strong signals: a chi-square of 20,000 (p about 1e-4345) and a Z-score of
+# 150 underflow to "inf" in the file; the plot computes them in log space and
+# draws them on the scale. A truly infinite statistic stays at the top.
+STRONG = SINGLE.replace("0.0015\t3\t4.4\t5.03\t9.8\t2.76", "0.0015\t3\t150\tinf\t20000\tinf")
+picture, _ = draw_svg("strong", write("strong-results", STRONG))
+check(picture is not None and picture.has_text("4000") and picture.has_text("5000")
+      and not any(g.startswith("infinite") for g in picture.groups),
+      f"chi-square 20,000 on the scale: {picture.texts if picture else ''}")
+picture, _ = draw_svg("infinite", write("infinite-results", STRONG.replace("\t20000\t", "\tinf\t")))
+check(picture is not None and "infinite-single-marker" in picture.groups
+      and "infinite-cluster-score" not in picture.groups and picture.has_text("5000"),
+      f"an infinite chi-square at the top: {sorted(picture.groups) if picture else ''}")
+
 # A one-marker interval is a line, named by its one marker.
 picture, _ = draw_svg("one_marker_interval", single, "--markers", markers, "--interval",
                       write("o.interval.tsv", INTERVAL_HEADER +
@@ -458,6 +471,29 @@ for name, bad, message in (("short", "7 a 1 2\n", "bad.dat:42: 2 allele codes"),
     except module.PlotError as e:
         check(message in str(e), f"{name}: {e}")
 module.DATA_PIECE = 1 << 20
+# -log10 p in log space beyond p = 1e-300, against mpmath at 50 digits; the
+# file's own value where p >= 1e-300.
+for function, args, expected in (
+        (module.chi_square_log10, (20000.0,), 4345.193415680876),
+        (module.chi_square_log10, (14185.0,), 3082.4076181184605),
+        (module.chi_square_log10, (1e6,), 217150.33901199873),
+        (module.upper_normal_tail_log10, (1000.0,), 217150.6400419944),
+        (module.upper_normal_tail_log10, (40.0,), 349.43700645934587),
+        (module.t_two_sided_log10, (40.0, 19998), 335.91998381337254),
+        (module.t_two_sided_log10, (300.0, 19998), 7405.446841899758),
+        (module.t_two_sided_log10, (1e4, 1000000), 1002163.7827906858),
+        (module.t_two_sided_log10, (-60.0, 200), 129.11285671142102),
+        (module.t_two_sided_log10, (1e160, 2), 320.0),
+        (module.t_two_sided_log10, (1e300, 1), 300.1961198770301)):
+    got = function(*args)
+    check(abs(got - expected) <= 1e-9 * expected, f"{function.__name__}{args}: {got}")
+check(module.chi_square_log10(math.inf) == math.inf
+      and module.t_two_sided_log10(math.inf, 10) == math.inf, "infinite statistics")
+for written, exact, expected in ((5.03, lambda: 1.0, 5.03), (300.0, lambda: 1.0, 300.0),
+                                 (math.inf, lambda: 4345.2, 4345.2), (301.5, lambda: 301.7, 301.7),
+                                 (math.inf, None, math.inf)):
+    check(module.beyond_underflow(written, exact) == expected, f"beyond_underflow({written})")
+
 # The floor is 1/(P + 1) as written with six digits; 1/P (the chained
 # scheme's smallest non-zero p) and 2/(P + 1) are numbers.
 for p, permutations, text in ((0.000999001, 1000, "p <= 1/1001"), (0.001, 1000, "0.001"),
