@@ -184,6 +184,26 @@ if full:
     check(right and legend_x and min(legend_x) > max(right),
           f"legend at {legend_x[:3]} inside the data area ending at {right}")
 
+    # The legend column keeps its width in inches: under 28 % of the default
+    # width, and a smaller share of a wider picture.
+    width = float(full.root.get("width").rstrip("pt"))
+    check(legend_x and min(legend_x) >= 0.72 * width,
+          f"legend from {min(legend_x or [0]):.0f} of {width:.0f} pt")
+wide, _ = draw_svg("wide", single, "--markers", markers, "--data", data, "--width", "12",
+                   "--height", "6")
+if wide:
+    width = float(wide.root.get("width").rstrip("pt"))
+    legend_x = [float(t.get("x")) for t in wide.groups["legend"].iter()
+                if t.tag in (SVG + "text", SVG + "tspan") and t.get("x")]
+    right = xs(wide.path("data-area-right"))
+    check(width == 864 and wide.root.get("height") == "432pt" and min(legend_x) >= 0.81 * width
+          and max(right) >= 0.75 * width,
+          f"--width 12: {width} pt, legend from {min(legend_x):.0f}, data area to {max(right)}")
+rc, err = run(single, "--width", "10", "--height", "5", "--dpi", "150", "-o",
+              os.path.join(WORK, "sized.png"))
+check(rc == 0 and matplotlib.image.imread(os.path.join(WORK, "sized.png")).shape[:2]
+      == (750, 1500), f"--width 10 --height 5 --dpi 150: {rc} {err}")
+
 # --- The run record beside the result file: its scheme, the chi-square's p and
 # the omnibus p. Records are matched to complete blocks from the end (an older
 # block has none), and one whose peaks are not the block's is not used. ---
@@ -207,6 +227,13 @@ picture, _ = draw_svg("recorded-adaptive", recorded)
 if picture:
     check(picture.has_text("(40 of at most 100000 replicates, adaptive): cluster score: 0.012"),
           "adaptive record: " + str(picture.texts))
+# p-values at their floor, 1/(permutations + 1), are written as the bound they are.
+write("recorded.txt-results.jsonl", RECORD.replace("0.004", "0.000999001").replace(
+    "0.007", "0.000999001"))
+picture, _ = draw_svg("recorded-floor", recorded)
+check(picture is not None and picture.has_text("single marker: p <= 1/1001 omnibus (all "
+                                               "statistics): p <= 1/1001"),
+      "floor p in the record: " + str(picture.texts if picture else ""))
 write("recorded.txt-results.jsonl", RECORD.replace('"peak": 3', '"peak": 2'))
 picture, _ = draw_svg("recorded-other", recorded)
 if picture:
@@ -250,6 +277,7 @@ params = [
      "(250 permutations): cluster score: < 1/250"),
     ("params_mode1", ["--params", write("p2.txt", "e 1 0.2 m 0 w 5 d 3 1 p 0 r 1")],
      "cluster score: not run"),
+    ("floor", ["--permutations", "49"], "cluster score: < 1/49 T: p <= 1/50"),
     ("params_stop", ["--params", write("p3.txt", "epsilon 2 0.1\nminPtsQuantile x\n"
                                        "permutations 0\n")],
      "(1000 permutations): cluster score: < 1/1000"),
@@ -258,6 +286,19 @@ for name, args, text in params:
     picture, _ = draw_svg("perm_" + name, write("perm-results", TRAIT), *args)
     check(picture is not None and picture.has_text(text),
           f"{name}: {picture.texts if picture else ''}")
+
+# Strong signals: a chi-square of 20,000 (p about 1e-4345) and a Z-score of
+# 150 underflow to "inf" in the file; the plot computes them in log space and
+# draws them on the scale. A truly infinite statistic stays at the top.
+STRONG = SINGLE.replace("0.0015\t3\t4.4\t5.03\t9.8\t2.76", "0.0015\t3\t150\tinf\t20000\tinf")
+picture, _ = draw_svg("strong", write("strong-results", STRONG))
+check(picture is not None and picture.has_text("4000") and picture.has_text("5000")
+      and not any(g.startswith("infinite") for g in picture.groups),
+      f"chi-square 20,000 on the scale: {picture.texts if picture else ''}")
+picture, _ = draw_svg("infinite", write("infinite-results", STRONG.replace("\t20000\t", "\tinf\t")))
+check(picture is not None and "infinite-single-marker" in picture.groups
+      and "infinite-cluster-score" not in picture.groups and picture.has_text("5000"),
+      f"an infinite chi-square at the top: {sorted(picture.groups) if picture else ''}")
 
 # A one-marker interval is a line, named by its one marker.
 picture, _ = draw_svg("one_marker_interval", single, "--markers", markers, "--interval",
@@ -329,6 +370,8 @@ cases = [
     ("map_without_markers", SINGLE, ["--map", genetic_map], 1, "--map needs --markers"),
     ("both_counts", SINGLE, ["--permutations", "5", "--params", genetic_map], 1, "not allowed"),
     ("negative_count", SINGLE, ["--permutations", "-5"], 1, "0 or more"),
+    ("narrow", SINGLE, ["--width", "2"], 1, "--width 2: must lie between 5 and 40"),
+    ("huge_dpi", SINGLE, ["--dpi", "5000"], 1, "--dpi 5000: must lie between"),
     ("data_columns", SINGLE, ["--data", write("short.dat", "h\n1 a 1 2\n2 a 1 2\n3 c 2 1\n")], 2,
      "short.dat:2: 2 allele codes, but the result block has 6 markers"),
     ("params_glued", SINGLE, ["--params", write("glued.txt", "e 2 0.1 m 0 w 5 d 0 p 250x r 1")], 2,
@@ -367,8 +410,106 @@ check(abs(module.upper_normal_tail_log10(-1.0) + math.log10(0.8413447460685429))
 for t, df in ((2.9, 10), (-1.3, 96), (0.0, 5)):
     expected = -math.log10(2 * stats.t.sf(abs(t), df))
     check(abs(module.t_two_sided_log10(t, df) - expected) < 1e-10, f"t tail of {t}, {df} df")
-got = module.r2_with(module.read_haplotypes(data, 6), 3)
+got = module.r2_with(module.read_haplotypes(data, 6, 3))
 check(all(abs(a - b) < 1e-12 for a, b in zip(got, EXPECTED_R2)), f"r2 {got}")
+
+
+def direct_r2(rows, lead):
+    """r^2 with the lead marker straight from its definition, for comparison."""
+    values = []
+    for marker in range(len(rows[0])):
+        pairs = [(h[lead] == 1, h[marker] == 1) for h in rows if h[lead] != 0 and h[marker] != 0]
+        p_a, p_b = (sum(p[k] for p in pairs) / len(pairs) if pairs else 0 for k in (0, 1))
+        p_ab = sum(a and b for a, b in pairs) / len(pairs) if pairs else 0
+        d = p_a * (1 - p_a) * p_b * (1 - p_b)
+        values.append((p_ab - p_a * p_b) ** 2 / d if d > 0 else math.nan)
+    return values
+
+
+def same_r2(a, b):
+    return len(a) == len(b) and all(x == y or (math.isnan(x) and math.isnan(y))
+                                    for x, y in zip(a, b))
+
+
+# The data file is read in pieces of whole lines, by numpy for the layouts it
+# knows and line by line for any other; every layout, cut anywhere, reads alike.
+data_lines = DATA.splitlines(True)
+LAYOUTS = [
+    ("tabs", DATA.replace(" ", "\t")),
+    ("commas", DATA.replace(" ", ",")),
+    ("blanks and CRLF", DATA.replace(" ", "  \t").replace("\n", "\r\n")),
+    ("leading and trailing blanks", "".join(" " + line[:-1] + " \n" for line in data_lines)),
+    ("codes +1, 01 and 7", DATA.replace("1 a 1 1 1", "1 a +1 01 7", 1)),
+    ("no empty line, no last line end", "".join(data_lines[:9]).rstrip("\n")),
+    ("a CR ending the header", DATA.replace("\n", "\r", 1)),
+]
+data_rows = [[int(c) for c in line.split()[2:]] for line in data_lines[1:9]]
+for name, text in LAYOUTS:
+    rows = [[1, 1, 7, 1, 2, 1]] + data_rows[1:] if "7" in name else data_rows
+    for piece in (1 << 20, 64, 7):
+        module.DATA_PIECE = piece
+        got = module.read_haplotypes(write("layout.dat", text), 6, 3)
+        check((got.count, got.cases) == (8, 4) and same_r2(module.r2_with(got), direct_r2(rows, 3)),
+              f"layout {name}, pieces of {piece} bytes: {got.count} {got.cases} "
+              f"{module.r2_with(got)}")
+
+# Seeded random codes, with untyped alleles and other codes, against the
+# definition; pieces of 1,000 bytes cut the 120 lines anywhere.
+import random
+random.seed(5)
+rows = [[random.choice((0, 1, 1, 2, 2, 2, 3)) for _ in range(40)] for _ in range(120)]
+text = "id status\n" + "".join(f"{k} {'ac'[k % 3 > 0]} {' '.join(map(str, r))}\n"
+                               for k, r in enumerate(rows))
+for piece in (1 << 20, 1000):
+    module.DATA_PIECE = piece
+    got = module.read_haplotypes(write("random.dat", text), 40, 17)
+    check(got.count == 120 and got.cases == 40 and same_r2(module.r2_with(got), direct_r2(rows, 17)),
+          f"random codes, pieces of {piece}")
+
+# Errors name the line, also beyond the pieces read the fast way.
+good = "".join(f"{k} c 1 2 1 2 1 2\n" for k in range(40))
+for name, bad, message in (("short", "7 a 1 2\n", "bad.dat:42: 2 allele codes"),
+                           ("letters", "7 a 1 x 1 2 1 2\n", "bad.dat:42: allele codes must be"),
+                           ("commas only", ",,\n", "bad.dat:42: -2 allele codes")):
+    module.DATA_PIECE = 100
+    try:
+        module.read_haplotypes(write("bad.dat", "h\n" + good + bad + good), 6, 0)
+        check(False, f"{name}: no error")
+    except module.PlotError as e:
+        check(message in str(e), f"{name}: {e}")
+module.DATA_PIECE = 1 << 20
+# -log10 p in log space beyond p = 1e-300, against mpmath at 50 digits; the
+# file's own value where p >= 1e-300.
+for function, args, expected in (
+        (module.chi_square_log10, (20000.0,), 4345.193415680876),
+        (module.chi_square_log10, (14185.0,), 3082.4076181184605),
+        (module.chi_square_log10, (1e6,), 217150.33901199873),
+        (module.upper_normal_tail_log10, (1000.0,), 217150.6400419944),
+        (module.upper_normal_tail_log10, (40.0,), 349.43700645934587),
+        (module.t_two_sided_log10, (40.0, 19998), 335.91998381337254),
+        (module.t_two_sided_log10, (300.0, 19998), 7405.446841899758),
+        (module.t_two_sided_log10, (1e4, 1000000), 1002163.7827906858),
+        (module.t_two_sided_log10, (-60.0, 200), 129.11285671142102),
+        (module.t_two_sided_log10, (1e160, 2), 320.0),
+        (module.t_two_sided_log10, (1e300, 1), 300.1961198770301)):
+    got = function(*args)
+    check(abs(got - expected) <= 1e-9 * expected, f"{function.__name__}{args}: {got}")
+check(module.chi_square_log10(math.inf) == math.inf
+      and module.t_two_sided_log10(math.inf, 10) == math.inf, "infinite statistics")
+for written, exact, expected in ((5.03, lambda: 1.0, 5.03), (300.0, lambda: 1.0, 300.0),
+                                 (math.inf, lambda: 4345.2, 4345.2), (301.5, lambda: 301.7, 301.7),
+                                 (math.inf, None, math.inf)):
+    check(module.beyond_underflow(written, exact) == expected, f"beyond_underflow({written})")
+
+# The floor is 1/(P + 1) as written with six digits; 1/P (the chained
+# scheme's smallest non-zero p) and 2/(P + 1) are numbers.
+for p, permutations, text in ((0.000999001, 1000, "p <= 1/1001"), (0.001, 1000, "0.001"),
+                              (0.001998, 1000, "0.001998"), (0.0196078, 50, "p <= 1/51"),
+                              (0.02, 50, "0.02"), (9.99999e-07, 1000000, "p <= 1/1000001"),
+                              (1e-06, 1000000, "1e-06"), (0.0, 1000, "< 1/1000"),
+                              (0.5, 0, "not run"), (0.5, None, "0.5")):
+    check(module.permutation_text(p, permutations) == text,
+          f"permutation_text({p}, {permutations}): {module.permutation_text(p, permutations)}")
 check([module.r2_bin(v) for v in (0.0, 0.2, 0.39, 0.6, 0.8, 1.0, math.nan)]
       == [0, 1, 1, 3, 4, 4, None], "r2 bins: lower edges inclusive")
 
