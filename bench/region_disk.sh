@@ -4,7 +4,7 @@
 # the cluster report off (the default) and, with REPORT=1, on.
 #
 # usage: [REPORT=1] bench/region_disk.sh BUILD_DIR [WORK_DIR] [HAPLOTYPES]
-#   BUILD_DIR   holds the built orvane and orvane-vcf (orvane-plot is tools/orvane-plot)
+#   BUILD_DIR   holds the built orvane and orvane-vcf (orvane-plot is plot/orvane-plot)
 #   HAPLOTYPES  default 200000: one region of 300 markers (bench/make_region_vcf.py,
 #               seeded), phased input (phasing none), 1,000 permutations
 # Prints the peak and the files the region keeps at the end, in bytes.
@@ -22,7 +22,7 @@ ln -sf map.txt "$data/map1.txt"
 printf '1\t999999\t1300000\tregion\n' > "$data/region.bed"
 cp "$here/region_params.txt" "$work/params.txt"
 mkdir -p "$work/bin"
-ln -sf "$build/orvane" "$build/orvane-vcf" "$root/tools/orvane-plot" "$work/bin/"
+ln -sf "$build/orvane" "$build/orvane-vcf" "$root/plot/orvane-plot" "$work/bin/"
 report=$([ "${REPORT:-0}" = 1 ] && echo true || echo false)
 cat > "$work/config.yaml" <<YAML
 {"vcf": "$data/region.vcf.gz", "pheno": "$data/pheno.txt", "mode": "s",

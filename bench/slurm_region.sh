@@ -4,7 +4,7 @@
 # the measured rows of README.md's "Time on paper" table.
 #
 # usage: bench/slurm_region.sh BUILD_DIR [WORK_DIR] [HAPLOTYPES]
-#   BUILD_DIR   holds the built orvane and orvane-vcf (orvane-plot is tools/orvane-plot)
+#   BUILD_DIR   holds the built orvane and orvane-vcf (orvane-plot is plot/orvane-plot)
 #   HAPLOTYPES  default 200000: one region of 300 markers (bench/make_region_vcf.py,
 #               seeded), phased input (phasing none), 1,000 permutations,
 #               windows of 21 markers
@@ -31,7 +31,7 @@ printf '1\t999999\t1300000\tregion\n' > "$data/region.bed"
 # The parameters of one large region, shared with the other region benchmark.
 cp "$here/region_params.txt" "$work/params.txt"
 mkdir -p "$work/bin"
-ln -sf "$build/orvane" "$build/orvane-vcf" "$root/tools/orvane-plot" "$work/bin/"
+ln -sf "$build/orvane" "$build/orvane-vcf" "$root/plot/orvane-plot" "$work/bin/"
 cat > "$work/config.yaml" <<EOF
 {"vcf": "$data/region.vcf.gz", "pheno": "$data/pheno.txt", "mode": "s",
  "regions": "$data/region.bed", "map": "$data/map{chrom}.txt", "phasing": "none",

@@ -4,7 +4,7 @@
 # study section and bench/README.md's "Memory of the workflow's steps".
 #
 # usage: [PHASING=0] [BIOBANK=0] [OVERHEAD=0] bench/workflow_times.sh BUILD_DIR [WORK_DIR] [SIZES]
-#   BUILD_DIR  holds the built orvane, orvane-vcf and orvane-locate (orvane-plot is tools/orvane-plot)
+#   BUILD_DIR  holds the built orvane, orvane-vcf and orvane-locate (orvane-plot is plot/orvane-plot)
 #   SIZES      haplotype counts, default "2000 20000 200000"
 #   PHASING=0  leaves Beagle out (it takes about 14 minutes at 200,000)
 #   BIOBANK=0  leaves out the extraction by plink2 from a PGEN and a BGEN
@@ -75,7 +75,7 @@ for n in $sizes; do
     ln -s /dev/null "$d/output"
     (cd "$d" && measure "orvane_$n" "$build/orvane" -s orvane.dat "$work/params.txt" orvane.dist)
     rm -f "$d/output"
-    measure "orvane-plot_$n" "$root/tools/orvane-plot" "$d/orvane.dat-results" \
+    measure "orvane-plot_$n" "$root/plot/orvane-plot" "$d/orvane.dat-results" \
         --markers "$d/orvane.markers.tsv" --data "$d/orvane.dat" --params "$work/params.txt" \
         --title "region ($span)" --map "$d/map.txt" -o "$d/plot.png"
     measure "orvane-locate_$n" "$build/orvane-locate" -s "$d/orvane.dat" "$work/params.txt" \
@@ -94,7 +94,7 @@ while read -r chrom start end name; do
     done
 done < "$root/examples/study/loci.bed" > "$study/regions.bed"
 mkdir -p "$study/bin"
-ln -sf "$build/orvane" "$build/orvane-vcf" "$root/tools/orvane-plot" "$study/bin/"
+ln -sf "$build/orvane" "$build/orvane-vcf" "$root/plot/orvane-plot" "$study/bin/"
 cat > "$study/config.yaml" <<EOF
 {"vcf": "$study/study.vcf.gz", "pheno": "$study/pheno.txt", "mode": "s",
  "regions": "$study/regions.bed", "map": "$study/chr{chrom}.map", "phasing": "none",
@@ -117,7 +117,7 @@ while read -r chrom from to name; do
         --map "$study/chr$chrom.map" --out "$d/orvane" 2> /dev/null
     (cd "$d" && ORVANE_THREADS=1 "$build/orvane" -s orvane.dat "$root/examples/study/params.txt" \
         orvane.dist > /dev/null)
-    "$root/tools/orvane-plot" "$d/orvane.dat-results" --markers "$d/orvane.markers.tsv" \
+    "$root/plot/orvane-plot" "$d/orvane.dat-results" --markers "$d/orvane.markers.tsv" \
         --data "$d/orvane.dat" --params "$root/examples/study/params.txt" \
         --map "$study/chr$chrom.map" --title "$name ($span)" -o "$d/plot.png"
 done < "$study/regions.bed"

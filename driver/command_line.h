@@ -14,7 +14,7 @@ namespace orvane {
 // replicate, scored at every marker (family-wise over the region). `Chained`:
 // every marker's replicates under shuffles of their own, as result files made
 // before the joint scheme were. `Adaptive`: the joint scheme's replicates in
-// the same order, stopped early by a sequential rule (scoring/sequential_stop.h).
+// the same order, stopped early by a sequential rule (permutation/sequential_stop.h).
 enum class PermutationScheme { Joint, Chained, Adaptive };
 
 const char* schemeName(PermutationScheme scheme);

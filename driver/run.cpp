@@ -29,9 +29,9 @@
 #include "model/scan_warnings.h"
 #include "model/text_output.h"
 #include "model/warnings.h"
-#include "scoring/joint_permutation.h"
-#include "scoring/permutation_test.h"
-#include "scoring/sequential_stop.h"
+#include "permutation/joint_permutation.h"
+#include "permutation/permutation_test.h"
+#include "permutation/sequential_stop.h"
 #include "scoring/trait_scoring.h"
 #include "stats/log_tails.h"
 

@@ -102,4 +102,15 @@ struct AnalysisState {
     double ld(int32_t a, int32_t b) const { return ldMatrix[bandIndex(a, b)]; }
 };
 
+// Number of distance parameters that follow each distance type in the
+// parameter file.
+inline int distanceParameterCount(int32_t distanceType) {
+    switch (distanceType) {
+        case 1: case 2: case 6: return 2;
+        case 3: return 1;
+        case 4: case 5: return 4;
+        default: return 0;
+    }
+}
+
 }  // namespace orvane

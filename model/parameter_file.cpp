@@ -240,15 +240,6 @@ void checkSettings(const AnalysisState& state, const SettingLines& lines,
 
 }  // namespace
 
-int distanceParameterCount(int32_t distanceType) {
-    switch (distanceType) {
-        case 1: case 2: case 6: return 2;
-        case 3: return 1;
-        case 4: case 5: return 4;
-        default: return 0;
-    }
-}
-
 namespace {
 
 // True when every token of the text is a number: a distance file, say, given

@@ -31,9 +31,6 @@ bool looksLikeDataFile(std::string_view text);
 void loadParameterFile(AnalysisState& state, const std::string& path,
                        Warnings* warnings = nullptr, ReadNotes* notes = nullptr);
 
-// Number of distance parameters that follow each distance type in the file.
-int distanceParameterCount(int32_t distanceType);
-
 // Reads a whole file into `text`; false (with errno set) when it cannot be read.
 bool readWholeFile(const std::string& path, std::string& text);
 

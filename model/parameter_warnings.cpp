@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "model/parameter_file.h"
 #include "model/text_output.h"
 
 namespace orvane {

@@ -6,7 +6,7 @@ set -u
 src=$1 work=$2
 rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
 failed=0
-for script in tools/make_example_vcf.py examples/study/make_study.py tools/run_vcf_example.sh; do
+for script in examples/vcf/make_example_vcf.py examples/study/make_study.py examples/vcf/run_vcf_example.sh; do
     case "$script" in
         *.py) run="/usr/bin/python3 $src/$script" ;;
         *) run="sh $src/$script" ;;

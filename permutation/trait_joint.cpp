@@ -1,4 +1,4 @@
-#include "scoring/trait_joint.h"
+#include "permutation/trait_joint.h"
 
 #include <algorithm>
 

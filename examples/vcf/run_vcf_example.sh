@@ -2,14 +2,14 @@
 # The worked example from VCF to picture: converts examples/vcf/example.vcf,
 # runs orvane in single-gene mode in a scratch directory and draws the picture.
 #
-# Usage: tools/run_vcf_example.sh [-h|--help] [-o PICTURE] ORVANE [ORVANE_VCF]
+# Usage: examples/vcf/run_vcf_example.sh [-h|--help] [-o PICTURE] ORVANE [ORVANE_VCF]
 #   -o PICTURE  the picture to write, .png or .svg (default: association.png
 #               in the current directory)
 #   ORVANE      the built orvane binary
 #   ORVANE_VCF  the converter (default: orvane-vcf beside ORVANE, then
-#               tools/orvane-vcf of the build tree, then the PATH)
+#               the PATH)
 # orvane-plot is taken from beside ORVANE (the copy CMake writes, which knows
-# the version), else from this directory.
+# the version), else from the source tree's plot/.
 set -eu
 
 usage() {
@@ -29,14 +29,14 @@ if [ $# -lt 1 ] || [ $# -gt 2 ]; then
     usage
 fi
 here=$(cd "$(dirname "$0")" && pwd)
-example="$here/../examples/vcf"
+example="$here"
 orvane=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 [ -x "$orvane" ] || { echo "run_vcf_example.sh: $1 is not an executable" >&2; exit 1; }
 
 dir=$(dirname "$orvane")
 converter=${2:-}
 if [ -z "$converter" ]; then
-    for candidate in "$dir/orvane-vcf" "$dir/tools/orvane-vcf" "$dir/../tools/orvane-vcf"; do
+    for candidate in "$dir/orvane-vcf"; do
         if [ -x "$candidate" ]; then converter=$candidate; break; fi
     done
 fi
@@ -44,7 +44,7 @@ if [ -z "$converter" ]; then
     converter=$(command -v orvane-vcf) ||
         { echo "run_vcf_example.sh: orvane-vcf not found; give its path as the second argument" >&2; exit 1; }
 fi
-plot="$here/orvane-plot"
+plot="$here/../../plot/orvane-plot"
 [ -x "$dir/orvane-plot" ] && plot="$dir/orvane-plot"
 
 # orvane appends to DATAFILE-results and writes "output" in the working

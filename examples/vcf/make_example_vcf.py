@@ -2,7 +2,7 @@
 """Writes the bundled worked example of orvane-vcf: a small phased VCF, a
 phenotype table and a genetic map, simulated with a fixed seed.
 
-Usage: make_example_vcf.py [OUTDIR]   (default: examples/vcf beside tools/)
+Usage: make_example_vcf.py [OUTDIR]   (default: this script's folder, examples/vcf)
 
 Haplotypes are mosaics of a few founder haplotypes that switch founder at
 recombination events drawn from the map. Founder 0 carries a risk variant
@@ -53,8 +53,8 @@ def cm_at(points, pos):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0].replace("\n", " "))
     parser.add_argument("outdir", nargs="?", metavar="OUTDIR",
-                        default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "examples", "vcf"),
-                        help="where to write the files (default: examples/vcf beside tools/)")
+                        default=os.path.dirname(os.path.abspath(__file__)),
+                        help="where to write the files (default: examples/vcf, this script's folder)")
     outdir = parser.parse_args().outdir
     rng = random.Random(SEED)
     points = genetic_map(rng)

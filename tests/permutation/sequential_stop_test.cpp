@@ -1,4 +1,4 @@
-#include "scoring/sequential_stop.h"
+#include "permutation/sequential_stop.h"
 
 #include <cmath>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "scoring/set_deltas.h"
+#include "permutation/set_deltas.h"
 
 #include <algorithm>
 #include <array>

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "scoring/member_sets.h"
+#include "permutation/member_sets.h"
 
 namespace orvane {
 

@@ -1,10 +1,10 @@
-#include "scoring/permutation_test.h"
+#include "permutation/permutation_test.h"
 
 #include <memory>
 #include <vector>
 
-#include "scoring/replicate_run.h"
-#include "scoring/replicate_scoring.h"
+#include "permutation/replicate_run.h"
+#include "permutation/replicate_scoring.h"
 #include "scoring/single_marker_tests.h"
 
 namespace orvane {

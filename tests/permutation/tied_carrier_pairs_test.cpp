@@ -1,4 +1,4 @@
-#include "scoring/tied_carrier_pairs.h"
+#include "permutation/tied_carrier_pairs.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "scoring/replicate_scoring.h"
+#include "permutation/replicate_scoring.h"
 
 #include "scoring/bit_counting.h"
 #include "scoring/case_control_scoring.h"

@@ -14,8 +14,8 @@
 #include "cluster/pattern_clustering.h"
 #include "model/analysis_state.h"
 #include "model/worker_threads.h"
-#include "scoring/joint_permutation.h"
-#include "scoring/member_sets.h"
+#include "permutation/joint_maxima.h"
+#include "permutation/member_sets.h"
 
 namespace orvane {
 namespace joint {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "model/analysis_state.h"
-#include "scoring/replicate_run.h"
+#include "permutation/replicate_run.h"
 
 namespace orvane {
 namespace {

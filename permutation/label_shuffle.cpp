@@ -1,4 +1,4 @@
-#include "scoring/label_shuffle.h"
+#include "permutation/label_shuffle.h"
 
 #include <immintrin.h>
 

@@ -1,4 +1,4 @@
-#include "scoring/trait_t_bounds.h"
+#include "permutation/trait_t_bounds.h"
 
 #include <algorithm>
 #include <cfloat>

@@ -1,4 +1,4 @@
-#include "scoring/joint_permutation.h"
+#include "permutation/joint_permutation.h"
 
 #include <algorithm>
 #include <memory>
@@ -8,12 +8,12 @@
 #include "model/worker_threads.h"
 #include "scoring/bit_counting.h"
 #include "scoring/case_control_scoring.h"
-#include "scoring/joint_scoring.h"
-#include "scoring/label_shuffle.h"
-#include "scoring/member_sets.h"
-#include "scoring/sequential_stop.h"
+#include "permutation/joint_scoring.h"
+#include "permutation/label_shuffle.h"
+#include "permutation/member_sets.h"
+#include "permutation/sequential_stop.h"
 #include "scoring/single_marker_tests.h"
-#include "scoring/trait_joint.h"
+#include "permutation/trait_joint.h"
 
 namespace orvane {
 

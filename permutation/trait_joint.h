@@ -2,9 +2,9 @@
 // (scoring/lane_sums.h).
 //
 // Every cluster and carrier set is written as the differences from a nearby
-// earlier set (scoring/set_deltas.h), so each replicate's set sums cost a
+// earlier set (permutation/set_deltas.h), so each replicate's set sums cost a
 // fraction of their members. Those sums, added in another order than the
-// scan's, only bound each set's t (scoring/trait_t_bounds.h); the few sets
+// scan's, only bound each set's t (permutation/trait_t_bounds.h); the few sets
 // whose bound reaches a replicate's largest lower bound are summed again
 // member by member as the scan sums them, so the maxima are the scan's values
 // to the bit. The rank test's counts are integers, exact in any order.
@@ -16,12 +16,12 @@
 
 #include "cluster/pattern_clustering.h"
 #include "model/analysis_state.h"
-#include "scoring/joint_scoring.h"
+#include "permutation/joint_scoring.h"
 #include "scoring/lane_sums.h"
-#include "scoring/set_deltas.h"
+#include "permutation/set_deltas.h"
 #include "scoring/single_marker_tests.h"
-#include "scoring/tied_carrier_pairs.h"
-#include "scoring/trait_t_bounds.h"
+#include "permutation/tied_carrier_pairs.h"
+#include "permutation/trait_t_bounds.h"
 
 namespace orvane {
 namespace joint {

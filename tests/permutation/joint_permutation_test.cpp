@@ -12,8 +12,8 @@
 #include "model/analysis_state.h"
 #include "model/text_output.h"
 #include "scoring/case_control_scoring.h"
-#include "scoring/joint_permutation.h"
-#include "scoring/permutation_test.h"
+#include "permutation/joint_permutation.h"
+#include "permutation/permutation_test.h"
 #include "scoring/single_marker_tests.h"
 #include "scoring/trait_scoring.h"
 

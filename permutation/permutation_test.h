@@ -7,7 +7,7 @@
 
 #include "cluster/pattern_clustering.h"
 #include "model/analysis_state.h"
-#include "scoring/replicate_run.h"
+#include "permutation/replicate_run.h"
 
 namespace orvane {
 

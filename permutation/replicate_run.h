@@ -17,8 +17,8 @@
 #include "model/analysis_state.h"
 #include "model/progress.h"
 #include "model/worker_threads.h"
-#include "scoring/label_shuffle.h"
-#include "scoring/replicate_scoring.h"
+#include "permutation/label_shuffle.h"
+#include "permutation/replicate_scoring.h"
 
 namespace orvane {
 
