@@ -31,7 +31,8 @@ def command_blocks(text):
 
 def programs(block):
     """The first word of every simple command of a block."""
-    block = block.replace("\\\n", " ")
+    # Command substitutions stand for a word; line continuations join lines.
+    block = re.sub(r"\$\([^)]*\)", "X", block.replace("\\\n", " "))
     for line in block.split("\n"):
         line = line.split(" #", 1)[0].strip()
         if not line or line.startswith("#"):

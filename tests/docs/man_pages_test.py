@@ -10,7 +10,7 @@ import subprocess
 import sys
 import tempfile
 
-PROGRAMS = ["orvane", "orvane-locate", "orvane-vcf", "orvane-plot"]
+PROGRAMS = ["orvane", "orvane-locate", "orvane-vcf", "orvane-plot", "orvane-sumstats"]
 # An option as --help writes it: -s, --seed, --max-permutations (not a negative
 # number, nor the middle of a word such as "single-marker").
 OPTION = re.compile(r"(?<![\w-])(--?[A-Za-z][A-Za-z0-9]*(?:-[A-Za-z0-9]+)*)")
