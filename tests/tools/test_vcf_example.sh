@@ -4,7 +4,7 @@
 # Usage: test_vcf_example.sh RUN_VCF_EXAMPLE ORVANE WORK_DIR
 set -eu
 script=$1 orvane=$2 work=$3
-examples=$(cd "$(dirname "$script")/../examples/vcf" && pwd)
+examples=$(cd "$(dirname "$script")" && pwd)
 rm -rf "$work" && mkdir -p "$work"
 before=$(ls -l --time-style=+%s.%N "$examples")
 (cd "$work" && "$script" -o picture.svg "$orvane" > run.log 2>&1) ||
