@@ -156,7 +156,7 @@ void WindowClusterer::classifyMasks(const AnalysisState& state, const RadiusRule
     if (!rule.derived) std::fill(std::begin(histogram_), std::end(histogram_), 0);
 }
 
-void WindowClusterer::markMaskNeighbours(const RadiusRule& rule) {
+void WindowClusterer::settleRadius(const RadiusRule& rule, bool (&decision)[256]) {
     int bin = 0;
     if (rule.derived) {
         bin = radiusBin(histogram_, rule.target);
@@ -164,10 +164,15 @@ void WindowClusterer::markMaskNeighbours(const RadiusRule& rule) {
     } else {
         epsilon_ = rule.fixed;
     }
-    bool decision[256];
     for (int code = 0; code < 256; ++code) {
-        decision[code] = code != kAbsentMask && neighboursUnder(static_cast<uint8_t>(code), rule.derived, bin);
+        decision[code] = neighboursUnder(static_cast<uint8_t>(code), rule.derived, bin);
     }
+}
+
+void WindowClusterer::markMaskNeighbours(const RadiusRule& rule) {
+    bool decision[256];
+    settleRadius(rule, decision);
+    decision[kAbsentMask] = false;  // no pair of haplotypes differs by this mask
     const int32_t bits = maskBits_;
     const size_t size = size_t{1} << bits;
     // One bit per mask, so that the cluster searches look it up in cache.
@@ -234,17 +239,8 @@ void WindowClusterer::classifyPairs(const AnalysisState& state, const RadiusRule
 }
 
 void WindowClusterer::markNeighbours(const RadiusRule& rule) {
-    int bin = 0;
-    if (rule.derived) {
-        bin = radiusBin(histogram_, rule.target);
-        epsilon_ = bin * 0.1;
-    } else {
-        epsilon_ = rule.fixed;
-    }
     bool decision[256];
-    for (int code = 0; code < 256; ++code) {
-        decision[code] = neighboursUnder(static_cast<uint8_t>(code), rule.derived, bin);
-    }
+    settleRadius(rule, decision);
     for (uint8_t& code : pairs_) code = decision[code] ? 1 : 0;
 
     const int32_t k = patterns_.count;

@@ -59,6 +59,9 @@ public:
 
 private:
     void classifyPairs(const AnalysisState& state, const RadiusRule& rule);
+    // Sets the window's radius (from the pair histogram, or the fixed one) and
+    // which pair codes it makes neighbours.
+    void settleRadius(const RadiusRule& rule, bool (&decision)[256]);
     void markNeighbours(const RadiusRule& rule);
     // The same histogram, neighbour flags and counts through the pair counts of
     // every difference mask (cluster/mask_transform.h); false when the window

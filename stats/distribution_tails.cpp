@@ -84,8 +84,7 @@ double gser(double a, double x) {
 
 // Modified Lentz evaluation. In double precision the step test only passes
 // once the step factor is exactly 1.
-double gcf(double a, double x) {
-    const double gln = lngamma(a);
+double gammaFraction(double a, double x, const char* failure) {
     double b = x + 1 - a;
     double cc = 1 / MIN_DENOMINATOR;
     double dd = 1 / b;
@@ -98,9 +97,15 @@ double gcf(double a, double x) {
         dd = 1 / dd;
         const double del = dd * cc;
         h = h * del;
-        if (std::fabs(del - 1) < TOLERANCE) return std::exp(-x + a * std::log(x) - gln) * h;
+        if (std::fabs(del - 1) < TOLERANCE) return h;
     }
-    fatalerror("a too large, ITMAX too small in gcf");
+    fatalerror(failure);
+}
+
+double gcf(double a, double x) {
+    const double gln = lngamma(a);
+    const double h = gammaFraction(a, x, "a too large, ITMAX too small in gcf");
+    return std::exp(-x + a * std::log(x) - gln) * h;
 }
 
 double betai(double a, double b, double x) {

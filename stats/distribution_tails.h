@@ -33,6 +33,9 @@ double gammp(double a, double x);
 double gammq(double a, double x);
 double gser(double a, double x);
 double gcf(double a, double x);
+// The continued fraction of Q(a, x) without its prefactor exp(-x) x^a / Gamma(a);
+// `failure` is the fatal error when it does not converge.
+double gammaFraction(double a, double x, const char* failure);
 double betai(double a, double b, double x);
 double betacf(double a, double b, double x);
 

@@ -10,11 +10,6 @@ namespace {
 
 const double kLn10 = std::log(10.0);
 
-// Keeps a Lentz denominator away from zero, as the tails' own fractions do.
-double floored(double value) {
-    return std::fabs(value) < MIN_DENOMINATOR ? MIN_DENOMINATOR : value;
-}
-
 // Today's value while the tail is representable, the log-space one beyond.
 template <typename Tail, typename LogTail>
 double minusLog10(const Tail& tail, const LogTail& logTail) {
@@ -25,25 +20,12 @@ double minusLog10(const Tail& tail, const LogTail& logTail) {
 
 }  // namespace
 
-// Q(a, x) = exp(-x) x^a / Gamma(a) times the continued fraction, the fraction
-// evaluated by modified Lentz as gcf does. std::lgamma: the prefactor's log
+// Q(a, x) = exp(-x) x^a / Gamma(a) times the continued fraction, the
+// fraction gcf's own. std::lgamma: the prefactor's log
 // is large here, so its relative accuracy decides the result's.
 double logGammaQ(double a, double x) {
-    double b = x + 1 - a;
-    double cc = 1 / MIN_DENOMINATOR;
-    double dd = 1 / b;
-    double h = dd;
-    for (int i = 1; i <= ITMAX; ++i) {
-        const double an = -i * (i - a);
-        b = b + 2;
-        dd = floored(an * dd + b);
-        cc = floored(b + an / cc);
-        dd = 1 / dd;
-        const double del = dd * cc;
-        h = h * del;
-        if (std::fabs(del - 1) < TOLERANCE) return -x + a * std::log(x) - std::lgamma(a) + std::log(h);
-    }
-    fatalerror("a too large, ITMAX too small in routine logGammaQ");
+    const double h = gammaFraction(a, x, "a too large, ITMAX too small in routine logGammaQ");
+    return -x + a * std::log(x) - std::lgamma(a) + std::log(h);
 }
 
 double logBetaI(double a, double b, double x) {

@@ -344,8 +344,8 @@ def main():
               "no summary without every region")
         # A rerun plans the failed region and the gathering steps only.
         plan = planned_jobs(config_path)
-        check(plan == {"all": 1, "convert": 1, "analyse": 1, "plot": 1, "summary": 1,
-                       "report": 1}, f"rerun plan after a failed region: {plan}")
+        check(plan == {"all": 1, "convert": 1, "analyse": 1, "plot": 1, "sumstats": 1, "summary": 1,
+                       "report": 1, "study_sumstats": 1}, f"rerun plan after a failed region: {plan}")
     else:
         vcf = phased_copy() if CASE == "none" else os.path.join(STUDY, "study.vcf.gz")
         config_path, config = write_config(vcf, CASE)
