@@ -153,7 +153,7 @@ def main():
     slurm = run(config, "slurm", "--profile", PROFILE)
     check(slurm.returncode == 0, f"SLURM run: status {slurm.returncode}\n{slurm.stderr[-3000:]}")
     jobs = record_jobs("slurm", submitted(slurm.stderr), table)
-    cluster_rules = ("extract", "trim", "convert", "analyse", "plot")
+    cluster_rules = ("extract", "trim", "convert", "analyse", "plot", "sumstats")
     check(sorted(name for name, _ in jobs.values()) == expected_names(cluster_rules, REGIONS),
           f"SLURM run: one job per rule and region, got {sorted(jobs.values())}")
     check(all(state == "COMPLETED" for _, state in jobs.values()),
@@ -208,8 +208,8 @@ def main():
     check(rerun.returncode == 0, f"rerun: status {rerun.returncode}\n{rerun.stderr[-3000:]}")
     jobs = record_jobs("rerun", submitted(rerun.stderr), table)
     check(sorted(name for name, _ in jobs.values()) ==
-          expected_names(("analyse", "plot"), [CANCELLED]),
-          f"rerun: only {CANCELLED}'s analysis and plot are submitted: {sorted(jobs.values())}")
+          expected_names(("analyse", "plot", "sumstats"), [CANCELLED]),
+          f"rerun: only {CANCELLED}'s analysis, plot and table are submitted: {sorted(jobs.values())}")
     for path in COMPARED:
         fault_file = os.path.join(WORK, "fault", path)
         check(os.path.exists(fault_file) and
