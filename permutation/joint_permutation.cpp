@@ -6,14 +6,14 @@
 #include <thread>
 
 #include "model/worker_threads.h"
-#include "scoring/bit_counting.h"
-#include "scoring/case_control_scoring.h"
 #include "permutation/joint_scoring.h"
 #include "permutation/label_shuffle.h"
 #include "permutation/member_sets.h"
 #include "permutation/sequential_stop.h"
-#include "scoring/single_marker_tests.h"
 #include "permutation/trait_joint.h"
+#include "scoring/bit_counting.h"
+#include "scoring/case_control_scoring.h"
+#include "scoring/single_marker_tests.h"
 
 namespace orvane {
 

@@ -17,11 +17,11 @@
 #include "cluster/pattern_clustering.h"
 #include "model/analysis_state.h"
 #include "permutation/joint_scoring.h"
-#include "scoring/lane_sums.h"
 #include "permutation/set_deltas.h"
-#include "scoring/single_marker_tests.h"
 #include "permutation/tied_carrier_pairs.h"
 #include "permutation/trait_t_bounds.h"
+#include "scoring/lane_sums.h"
+#include "scoring/single_marker_tests.h"
 
 namespace orvane {
 namespace joint {

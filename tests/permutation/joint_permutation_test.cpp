@@ -11,9 +11,9 @@
 
 #include "model/analysis_state.h"
 #include "model/text_output.h"
-#include "scoring/case_control_scoring.h"
 #include "permutation/joint_permutation.h"
 #include "permutation/permutation_test.h"
+#include "scoring/case_control_scoring.h"
 #include "scoring/single_marker_tests.h"
 #include "scoring/trait_scoring.h"
 

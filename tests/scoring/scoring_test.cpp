@@ -13,10 +13,10 @@
 #include "model/analysis_state.h"
 #include "model/imputation.h"
 #include "model/text_output.h"
-#include "scoring/case_control_scoring.h"
 #include "permutation/label_shuffle.h"
 #include "permutation/permutation_test.h"
 #include "permutation/replicate_scoring.h"
+#include "scoring/case_control_scoring.h"
 #include "scoring/single_marker_tests.h"
 #include "scoring/trait_scoring.h"
 
