@@ -13,6 +13,11 @@ import shutil
 import sys
 
 LINK = re.compile(r"!?\[[^\]]*\]\(([^)\s]+)(?:\s+\"[^\"]*\")?\)")
+# The project's programs, by the source each is made from: a build without the
+# companion tools still knows them.
+PROGRAM_SOURCES = {"orvane": "driver/main.cpp", "orvane-locate": "locate/main.cpp",
+                   "orvane-vcf": "vcf/main.cpp", "orvane-plot": "plot/orvane-plot",
+                   "orvane-sumstats": "sumstats/orvane-sumstats"}
 # Words that start a shell line without naming a program.
 SHELL_WORDS = {"cd", "export", "for", "do", "done", "if", "then", "fi", "while", "set", "source", "."}
 
@@ -57,6 +62,8 @@ def main(source, build):
             if not os.path.exists(path):
                 failures.append(f"{os.path.relpath(page, source)}: link to {target} does not resolve")
     built = {os.path.basename(p) for p in glob.glob(os.path.join(build, "orvane*"))}
+    built |= {name for name, made_from in PROGRAM_SOURCES.items()
+              if os.path.exists(os.path.join(source, made_from))}
     readme = open(pages[0], encoding="utf-8").read()
     for block in command_blocks(readme):
         for program in programs(block):
