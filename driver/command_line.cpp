@@ -169,32 +169,18 @@ ParsedCommandLine parseCommandLine(int argc, const char* const* argv, std::FILE*
             line.strict = true;
         } else if (argument == "--check") {
             line.check = true;
-        } else if (argument == "--permutation" || argument.compare(0, 14, "--permutation=") == 0) {
-            std::string name;
-            if (argument.size() > 13) {
-                name = argument.substr(14);
-            } else if (k + 1 < argc) {
-                name = argv[++k];
-            } else {
-                return wrong(out, err, true, "--permutation needs a scheme, joint, chained or adaptive");
-            }
-            if (!parseScheme(name, line.permutation)) {
+        } else if (optionValue(argument, "--permutation", k, argc, argv, value, missing)) {
+            if (missing) return wrong(out, err, true, "--permutation needs a scheme, joint, chained or adaptive");
+            if (!parseScheme(value, line.permutation)) {
                 return wrong(out, err, true,
-                             "unknown permutation scheme '" + name + "': give joint, chained or adaptive");
+                             "unknown permutation scheme '" + value + "': give joint, chained or adaptive");
             }
-        } else if (argument == "--max-permutations" || argument.compare(0, 19, "--max-permutations=") == 0) {
-            std::string count;
-            if (argument.size() > 18) {
-                count = argument.substr(19);
-            } else if (k + 1 < argc) {
-                count = argv[++k];
-            } else {
-                return wrong(out, err, true, "--max-permutations needs a count");
-            }
+        } else if (optionValue(argument, "--max-permutations", k, argc, argv, value, missing)) {
+            if (missing) return wrong(out, err, true, "--max-permutations needs a count");
             int32_t parsed = 0;
-            if (!parseCount(count, parsed)) {
+            if (!parseCount(value, parsed)) {
                 return wrong(out, err, true,
-                             "--max-permutations '" + count + "': give a whole number from 1 to 2147483647");
+                             "--max-permutations '" + value + "': give a whole number from 1 to 2147483647");
             }
             line.maxPermutations = parsed;
         } else {
