@@ -69,8 +69,7 @@ def main(source, build):
         for program in programs(block):
             name = os.path.basename(program)
             known = (shutil.which(program) is not None or name in built
-                     or os.path.exists(os.path.join(source, program))
-                     or (program.startswith("../build/") and name in built))
+                     or os.path.exists(os.path.join(source, program)))
             if not known:
                 failures.append(f"README.md: a command block runs {program}, which does not exist")
     for failure in failures:
