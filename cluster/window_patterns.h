@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "cluster/packed_alleles.h"
 #include "model/analysis_state.h"
 
 namespace orvane {
@@ -24,10 +25,16 @@ struct WindowPatterns {
     std::vector<int64_t> slots;
     std::vector<uint64_t> hashes;
     std::vector<int32_t> fill;
+    std::vector<uint64_t> keys;    // the key route's table: key per slot
+    std::vector<int32_t> keyIds;   // pattern per slot, -1 when empty
 };
 
 // Groups the haplotypes by their alleles at markers windowStart .. + windowSize - 1.
 void groupWindowPatterns(const AnalysisState& state, int32_t windowStart, int32_t windowSize,
                          WindowPatterns& patterns);
+// The same grouping from the window's packed keys; packed.fits(windowStart,
+// windowSize) must hold.
+void groupWindowPatterns(const PackedAlleles& packed, int32_t nHaplotypes, int32_t windowStart,
+                         int32_t windowSize, WindowPatterns& patterns);
 
 }  // namespace orvane
