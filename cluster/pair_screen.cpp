@@ -138,7 +138,54 @@ bool PairScreen::prepare(const AnalysisState& state, const WindowWalk& walk,
         table += size_t{2} << segment.steps;
     }
     oneSegmentPerSide_ = segments_.size() == 2;
+    fixedPoint_ = oneSegmentPerSide_ && planes_ == 1 && prepareFixedPoint();
     return true;
+}
+
+bool PairScreen::prepareFixedPoint() {
+    const Segment& right = segments_[0];
+    const Segment& left = segments_[1];
+    const double scale = tenOverDenominator_ * std::ldexp(1.0, kTenthBits);
+    unitTables_.resize((size_t{2} << right.steps) + (size_t{2} << left.steps));
+    // Each entry rounded once, so that a pair's units are within one unit (and the
+    // double estimate's few ulps) of ten times its distance; entries that could
+    // overflow the sums leave the window to the double estimate.
+    const auto toUnits = [&](double weight, int32_t& out) {
+        const double units = std::nearbyint(weight * scale);
+        if (!(std::fabs(units) < std::ldexp(1.0, 28))) return false;
+        out = static_cast<int32_t>(units);
+        return true;
+    };
+    int32_t* out = unitTables_.data();
+    for (int centre = 0; centre < 2; ++centre) {
+        for (size_t mask = 0; mask < (size_t{1} << right.steps); ++mask) {
+            const double shared = centreWeight_[centre] +
+                                  right.table[(static_cast<size_t>(centre) << right.steps) | mask];
+            if (!toUnits(shared, *out++)) return false;
+        }
+    }
+    for (size_t entry = 0; entry < (size_t{2} << left.steps); ++entry) {
+        if (!toUnits(left.table[entry], *out++)) return false;
+    }
+    return true;
+}
+
+void PairScreen::rowUnits(int32_t p, int32_t k, int32_t* units) const {
+    const Segment& right = segments_[0];
+    const Segment& left = segments_[1];
+    const int32_t* rightUnits = unitTables_.data();
+    const int32_t* leftUnits = rightUnits + (size_t{2} << right.steps);
+    const uint32_t own = bits_[static_cast<size_t>(p)];
+    const int32_t centre = centreCode_[static_cast<size_t>(p)];
+    const uint32_t* bits = bits_.data();
+    const int32_t* centres = centreCode_.data();
+    for (int32_t q = p + 1; q < k; ++q) {
+        const uint32_t agree = ~(own ^ bits[q]);
+        const uint32_t agreeCentre = centre == centres[q];
+        const int32_t shared = rightUnits[(agreeCentre << right.steps) | (agree & right.mask)] +
+                               leftUnits[(agreeCentre << left.steps) | ((agree >> left.shift) & left.mask)];
+        units[q - p - 1] = kTenUnits - shared;
+    }
 }
 
 }  // namespace orvane

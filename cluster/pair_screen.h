@@ -55,7 +55,18 @@ public:
         return (denominator_ - shared) * tenOverDenominator_;
     }
 
+    // The common window, one table a side and two codes a step, is also estimated
+    // in fixed point: ten times the distance in units of 2^-kTenthBits, from two
+    // integer lookups a pair, within a few units of the double estimate.
+    static constexpr int32_t kTenthBits = 24;
+    static constexpr int32_t kTenUnits = 10 << kTenthBits;
+    bool fixedPoint() const { return fixedPoint_; }
+    // The units of pairs (p, q), q = p + 1 .. k - 1, at units[q - p - 1].
+    void rowUnits(int32_t p, int32_t k, int32_t* units) const;
+
 private:
+    bool prepareFixedPoint();
+
     // Up to kSegmentSteps consecutive walk steps of one side, with the weights
     // every agreement mask of them earns, without and with the shared run
     // reaching the segment.
@@ -78,6 +89,8 @@ private:
     std::vector<uint32_t> bits_;        // planes_ words per pattern, one bit per walk step
     std::vector<int32_t> centreCode_;   // per pattern
     std::vector<double> tables_;
+    bool fixedPoint_ = false;
+    std::vector<int32_t> unitTables_;   // right side's, then left side's; centre folded in
     std::vector<int32_t> codes_;        // scratch
 };
 

@@ -51,6 +51,25 @@ uint8_t estimateCode(double tenths, const RadiusRule& rule) {
     return static_cast<uint8_t>(bin) | kBelowUpperEdge;
 }
 
+// The same for the fixed-point estimate (cluster/pair_screen.h), whose error is a
+// few units: a pair within kEdgeUnits (about 4e-7 of a distance) of an edge is
+// walked exactly.
+constexpr int32_t kEdgeUnits = 64;
+constexpr int32_t kUnitsPerTenth = int32_t{1} << PairScreen::kTenthBits;
+
+uint8_t unitsCode(int32_t units, bool derived, double fixedUnits) {
+    if (!derived) {
+        if (std::fabs(units - fixedUnits) < kEdgeUnits) return kNeedsExact;
+        return units < fixedUnits ? kBelowLowerEdge : 0;
+    }
+    const int32_t fraction = units & (kUnitsPerTenth - 1);
+    if (units < kEdgeUnits || units > PairScreen::kTenUnits - kEdgeUnits || fraction < kEdgeUnits ||
+        fraction > kUnitsPerTenth - kEdgeUnits) {
+        return kNeedsExact;
+    }
+    return static_cast<uint8_t>(units >> PairScreen::kTenthBits) | kBelowUpperEdge;
+}
+
 // The mask route's limit: masks of at most kMaxMaskBits bits (32 MB of counts).
 constexpr int32_t kMaxMaskBits = 22;
 // A mask that no pair of the window has.
@@ -214,9 +233,39 @@ void WindowClusterer::classifyPairs(const AnalysisState& state, const RadiusRule
     // Four histograms side by side, so that neighbouring pairs falling in one bin
     // do not wait on each other's additions.
     int64_t histograms[4][kDistanceBins] = {};
+    const bool fixedPoint = screened && screen_.fixedPoint();
+    byFixedPoint_ = fixedPoint;
+    patternSizes_.resize(static_cast<size_t>(k));
+    for (int32_t p = 0; p < k; ++p) patternSizes_[static_cast<size_t>(p)] = patterns_.size(p);
+    const int32_t* sizes = patternSizes_.data();
+    const double fixedUnits = rule.fixed * 10.0 * kUnitsPerTenth;
+    rowUnits_.resize(static_cast<size_t>(k));
     for (int32_t p = 0; p < k; ++p) {
         const int32_t* x = alleles + static_cast<size_t>(patterns_.representative(p)) * rowLength;
         const int64_t sizeP = patterns_.size(p);
+        if (fixedPoint) {
+            // The pattern with itself, then the row from integer estimates; the
+            // row's haplotypes are counted per bin and multiplied once.
+            const uint8_t self = pairCode(walkDistance(walk_, x, x), rule);
+            *out++ = self;
+            histograms[0][self & kBinMask] += sizeP * (sizeP - 1) / 2;
+            screen_.rowUnits(p, k, rowUnits_.data());
+            int64_t row[4][kDistanceBins] = {};
+            for (int32_t q = p + 1; q < k; ++q) {
+                uint8_t code = unitsCode(rowUnits_[static_cast<size_t>(q - p - 1)], rule.derived, fixedUnits);
+                if (code == kNeedsExact) {
+                    code = pairCode(walkDistance(walk_, x, alleles + static_cast<size_t>(
+                                                                    patterns_.representative(q)) * rowLength),
+                                    rule);
+                }
+                *out++ = code;
+                row[q & 3][code & kBinMask] += sizes[q];
+            }
+            for (int b = 0; b < kDistanceBins; ++b) {
+                histograms[1][b] += sizeP * (row[0][b] + row[1][b] + row[2][b] + row[3][b]);
+            }
+            continue;
+        }
         for (int32_t q = p; q < k; ++q) {
             uint8_t code = kNeedsExact;
             if (screened && q != p) code = estimateCode(screen_.estimateTenths(p, q), rule);
@@ -241,20 +290,23 @@ void WindowClusterer::classifyPairs(const AnalysisState& state, const RadiusRule
 void WindowClusterer::markNeighbours(const RadiusRule& rule) {
     bool decision[256];
     settleRadius(rule, decision);
-    for (uint8_t& code : pairs_) code = decision[code] ? 1 : 0;
-
     const int32_t k = patterns_.count;
     neighbourCount_.assign(static_cast<size_t>(k), 0);
-    const uint8_t* flag = pairs_.data();
+    int32_t* counts = neighbourCount_.data();
+    const int32_t* sizes = patternSizes_.data();
+    uint8_t* flag = pairs_.data();
+    // Branch-free: whether two patterns are neighbours is close to a coin toss.
     for (int32_t p = 0; p < k; ++p) {
-        const int32_t sizeP = patterns_.size(p);
-        if (*flag++) neighbourCount_[static_cast<size_t>(p)] += sizeP - 1;
+        const int32_t sizeP = sizes[p];
+        *flag = decision[*flag];
+        int64_t reached = *flag++ ? sizeP - 1 : 0;
         for (int32_t q = p + 1; q < k; ++q) {
-            if (*flag++) {
-                neighbourCount_[static_cast<size_t>(p)] += patterns_.size(q);
-                neighbourCount_[static_cast<size_t>(q)] += sizeP;
-            }
+            const int32_t neighbour = decision[*flag];
+            *flag++ = static_cast<uint8_t>(neighbour);
+            reached += neighbour * sizes[q];
+            counts[q] += neighbour * sizeP;
         }
+        counts[p] += static_cast<int32_t>(reached);
     }
 }
 
@@ -292,6 +344,24 @@ void WindowClusterer::deriveCoreThreshold(const AnalysisState& state, int32_t ce
 // neighbours as members and noise neighbours by label only. Within one cluster
 // the outcome does not depend on the queue's order, and every haplotype of a
 // pattern has the same neighbours, so the growth runs pattern by pattern.
+// A cluster's members in ascending order (each is listed once): a large cluster
+// is read back from a bit per haplotype, a small one sorted.
+void WindowClusterer::ascending(std::vector<int32_t>& members, int32_t n) {
+    if (members.size() < static_cast<size_t>(n) / 32) {
+        std::sort(members.begin(), members.end());
+        return;
+    }
+    memberBits_.assign((static_cast<size_t>(n) + 63) / 64, 0);
+    for (const int32_t h : members) memberBits_[static_cast<size_t>(h) >> 6] |= uint64_t{1} << (h & 63);
+    size_t at = 0;
+    for (size_t w = 0; w < memberBits_.size(); ++w) {
+        for (uint64_t bits = memberBits_[w]; bits != 0; bits &= bits - 1) {
+            members[at++] = static_cast<int32_t>(w * 64 + static_cast<size_t>(__builtin_ctzll(bits)));
+        }
+    }
+    members.resize(at);
+}
+
 void WindowClusterer::expandClusters(const AnalysisState& state, WindowClusters& out) {
     const int32_t n = state.nHaplotypes;
     const int32_t k = patterns_.count;
@@ -375,7 +445,7 @@ void WindowClusterer::expandClusters(const AnalysisState& state, WindowClusters&
             unclaimed_.resize(kept);
         }
 
-        std::sort(current_.begin(), current_.end());
+        ascending(current_, n);
         int32_t cores = 0;
         for (const int32_t h : current_) {
             const uint8_t isCore = core_[static_cast<size_t>(patterns_.patternOf[static_cast<size_t>(h)])];
@@ -389,11 +459,16 @@ void WindowClusterer::expandClusters(const AnalysisState& state, WindowClusters&
 }
 
 void WindowClusterer::cluster(const AnalysisState& state, const RadiusRule& rule, int32_t centre,
-                              WindowClusters& out) {
+                              WindowClusters& out, const PackedAlleles* packed) {
     const int32_t windowStart = windowStartOf(centre, state.windowSize, state.nMarkers);
-    groupWindowPatterns(state, windowStart, state.windowSize, patterns_);
+    if (packed != nullptr && packed->fits(windowStart, state.windowSize)) {
+        groupWindowPatterns(*packed, state.nHaplotypes, windowStart, state.windowSize, patterns_);
+    } else {
+        groupWindowPatterns(state, windowStart, state.windowSize, patterns_);
+    }
     computeWindowWalk(state, windowStart, centre, walk_);
     byMask_ = encodePatterns(state);
+    byFixedPoint_ = false;
     if (byMask_) {
         classifyMasks(state, rule);
         markMaskNeighbours(rule);

@@ -47,8 +47,10 @@ RadiusRule radiusRuleFor(const AnalysisState& state);
 // Clusters windows one after another, reusing its buffers; one per thread.
 class WindowClusterer {
 public:
+    // With `packed` (the state's alleles packed once for the run), windows that fit
+    // a key are grouped into patterns from it; the clusters are the same.
     void cluster(const AnalysisState& state, const RadiusRule& rule, int32_t centre,
-                 WindowClusters& out);
+                 WindowClusters& out, const PackedAlleles* packed = nullptr);
     double epsilon() const { return epsilon_; }
     double minPts() const { return minPts_; }
     // Windows whose pattern pairs outnumber this many times their masks take the
@@ -56,6 +58,7 @@ public:
     void setMaskRouteFrom(double pairsPerMask) { maskPairsPerMask_ = pairsPerMask; }
     static constexpr double kMaskPairsPerMask = 8.0;
     bool lastByMask() const { return byMask_; }
+    bool lastByFixedPoint() const { return byFixedPoint_; }
 
 private:
     void classifyPairs(const AnalysisState& state, const RadiusRule& rule);
@@ -73,6 +76,7 @@ private:
     void deriveCoreThreshold(const AnalysisState& state, int32_t centre);
     void expandClusters(const AnalysisState& state, WindowClusters& out);
     bool adjacent(int32_t p, int32_t q) const;
+    void ascending(std::vector<int32_t>& members, int32_t n);
     size_t pairSlot(int32_t p, int32_t q) const;
 
     WindowWalk walk_;
@@ -81,9 +85,12 @@ private:
     // Per pattern pair p <= q (diagonal included), first a code of its distance,
     // then whether the two patterns are neighbours.
     std::vector<uint8_t> pairs_;
+    std::vector<int32_t> rowUnits_;  // fixed-point estimates of one pattern's row
+    std::vector<int32_t> patternSizes_;  // haplotypes per pattern (the pair route)
     // The mask route: per pattern its word, per mask its pair count (then the
     // neighbour counts), code, and neighbour flag.
     bool byMask_ = false;
+    bool byFixedPoint_ = false;  // the pair route's estimates were in fixed point
     double maskPairsPerMask_ = kMaskPairsPerMask;
     int32_t maskBits_ = 0;
     std::vector<uint32_t> patternMask_;
@@ -102,6 +109,7 @@ private:
     std::vector<int32_t> work_;
     std::vector<int32_t> unclaimed_;
     std::vector<int32_t> current_;
+    std::vector<uint64_t> memberBits_;
     double epsilon_ = 0.0;
     double minPts_ = 0.0;
 };

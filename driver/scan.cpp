@@ -9,6 +9,7 @@
 #include <thread>
 #include <utility>
 
+#include "cluster/packed_alleles.h"
 #include "cluster/window_distances.h"
 #include "model/progress.h"
 #include "model/worker_threads.h"
@@ -185,11 +186,21 @@ private:
     double cumulativeDistance_ = 0.0;
 };
 
-int32_t clusterMarker(const AnalysisState& state, const RadiusRule& rule, int32_t i,
-                      WindowClusterer& clusterer, WindowClusters& clusters, MarkerOutcome& out) {
-    clusterer.cluster(state, rule, i, clusters);
+int32_t clusterMarker(const AnalysisState& state, const PackedAlleles& packed, const RadiusRule& rule,
+                      int32_t i, WindowClusterer& clusterer, WindowClusters& clusters,
+                      MarkerOutcome& out) {
+    clusterer.cluster(state, rule, i, clusters, &packed);
     out.zeroRadius = rule.derived && clusterer.epsilon() == 0.0;
     return windowStartOf(i, state.windowSize, state.nMarkers);
+}
+
+// Every window's clusters stay until the permutation test, which reads only their
+// members: the core flags go, and the members' spare capacity (up to half of what
+// a growing list holds) is given back, as they add up to several members per
+// haplotype.
+void keepForPermutations(WindowClusters& window) {
+    window.memberCore = std::vector<uint8_t>();
+    window.members.shrink_to_fit();
 }
 
 void countWindow(const MarkerOutcome& out, ScanCounts& counts) {
@@ -205,13 +216,15 @@ std::vector<WindowClusters> scanCaseControl(AnalysisState& state, int threads, O
                                             ScanCounts& counts, ProgressLine& progress) {
     std::vector<WindowClusters> clusters(static_cast<size_t>(state.nMarkers));
     const RadiusRule rule = radiusRuleFor(state);
+    const PackedAlleles packed(state);
     OrderedWriter writer(state, report, results, progress);
     MarkerPipeline pipeline(threads, state.nMarkers);
     pipeline.run(
         [&](int32_t i, WindowClusterer& clusterer, MarkerOutcome& out) {
             WindowClusters& window = clusters[static_cast<size_t>(i)];
-            const int32_t start = clusterMarker(state, rule, i, clusterer, window, out);
+            const int32_t start = clusterMarker(state, packed, rule, i, clusterer, window, out);
             out.score = scoreWindowCaseControl(state, window, i, start, out.block);
+            keepForPermutations(window);
             out.blockComplete = true;
             // A window scores exactly 0 when it has no cluster, or none that differs at all.
             out.scored = out.score != 0.0;
@@ -239,6 +252,7 @@ std::vector<WindowClusters> scanTrait(AnalysisState& state, int threads, OutputF
     std::vector<WindowClusters> clusters(static_cast<size_t>(state.nMarkers));
     if (carriers) carriers->assign(static_cast<size_t>(state.nMarkers), {});
     const RadiusRule rule = radiusRuleFor(state);
+    const PackedAlleles packed(state);
     // The totals are the same at every marker: the trait values do not move in the scan.
     prepareTraitStatistics(state);
     std::vector<uint32_t> index;
@@ -248,8 +262,9 @@ std::vector<WindowClusters> scanTrait(AnalysisState& state, int threads, OutputF
     pipeline.run(
         [&](int32_t i, WindowClusterer& clusterer, MarkerOutcome& out) {
             WindowClusters& window = clusters[static_cast<size_t>(i)];
-            const int32_t start = clusterMarker(state, rule, i, clusterer, window, out);
+            const int32_t start = clusterMarker(state, packed, rule, i, clusterer, window, out);
             out.score = scoreWindowTrait(state, window, i, start, out.block);
+            keepForPermutations(window);
             out.blockComplete = true;
             out.scored = out.score != kNoClusterTraitScore;
             out.scoreMinusLogP = traitScoreMinusLog10P(out.score, state.nHaplotypes);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -51,6 +52,7 @@ struct Seen {
     int sharedBorder = 0;
     int labelOnlyNoise = 0;
     int byMask = 0;
+    int byFixedPoint = 0;
 };
 
 void compareRoutes(AnalysisState& state, const std::string& what, Seen& seen,
@@ -61,9 +63,12 @@ void compareRoutes(AnalysisState& state, const std::string& what, Seen& seen,
     WindowClusterer clusterer;
     clusterer.setMaskRouteFrom(maskRouteFrom);
     WindowClusters clusters;
+    const PackedAlleles packed(state);
     for (int32_t centre = 0; centre < state.nMarkers; ++centre) {
-        clusterer.cluster(state, rule, centre, clusters);
+        // Patterns grouped from packed keys at even centres, from the rows at odd ones.
+        clusterer.cluster(state, rule, centre, clusters, centre % 2 == 0 ? &packed : nullptr);
         seen.byMask += clusterer.lastByMask();
+        seen.byFixedPoint += clusterer.lastByFixedPoint();
         clusterWindow(state, centre);
         const std::string where = what + " centre " + std::to_string(centre);
         ASSERT_EQ(clusterer.epsilon(), state.epsilon) << where;
@@ -162,6 +167,35 @@ TEST(PatternClustering, MaskRouteGivesTheSameClusters) {
     EXPECT_GT(seen.severalClusters, 0);
     EXPECT_GT(seen.sharedBorder, 0);
     EXPECT_GT(seen.byMask, round);
+}
+
+// Windows of many patterns are screened by estimates; with two codes a marker
+// the estimate is in fixed point, and a pair near a decision edge is walked.
+TEST(PatternClustering, ScreenedWindowsGiveTheSameClusters) {
+    const Setting settings[] = {
+        {1, {-30, 1, 0, 0}, 0.2, 0.3, 0.5}, {1, {-300, 1, 0, 0}, 0.2, 0.05, 0.2},
+        {2, {-20, 1, 0, 0}, 0.25, 0, 0.3},  {4, {-10, 1, -40, 2}, 0.2, 0.5, 0.9},
+        {6, {1, 1, 0, 0}, 0.45, 0, 0.6},    {6, {1, 0, 0, 0}, 0.2, 0.3, 0.5},
+        {0, {0, 0, 0, 0}, 0.3, 0.4, 0.5},   {3, {3, 0, 0, 0}, 0.2, 0.25, 0.7},
+    };
+    std::mt19937 rng(777);
+    Seen seen;
+    int round = 0;
+    for (const Setting& s : settings) {
+        for (int repeat = 0; repeat < 3; ++repeat, ++round) {
+            const int32_t n = 150 + static_cast<int32_t>(rng() % 150);
+            const int32_t m = 8 + static_cast<int32_t>(rng() % 20);
+            AnalysisState state = randomState(rng, n, m, std::min<int32_t>(m, 21), repeat == 2 ? 3 : 2);
+            state.distanceType = s.type;
+            for (int k = 0; k < 4; ++k) state.distanceParams[k] = s.p[k];
+            state.epsilon = s.epsilon;
+            state.epsilonFraction = s.fraction;
+            state.minPtsQuantile = s.quantile;
+            compareRoutes(state, "screened round " + std::to_string(round), seen);
+        }
+    }
+    EXPECT_GT(seen.byFixedPoint, 0);
+    EXPECT_GT(seen.severalClusters, 0);
 }
 
 TEST(PatternClustering, RadiusRuleIsFixedWhenTheFractionAsksTooMuch) {
