@@ -44,9 +44,20 @@ echo "# orvane-plot, $n haplotypes x 300 markers: wall seconds, cpu seconds, pea
 measure "orvane-plot_png" "$build/orvane-plot" "$d/orvane.dat-results" "${options[@]}" -o "$d/plot.png"
 measure "orvane-plot_svg" "$build/orvane-plot" "$d/orvane.dat-results" "${options[@]}" -o "$d/plot.svg"
 if [ -n "${BASELINE:-}" ]; then
-    git -C "$root" show "$BASELINE:tools/orvane-plot" > "$work/orvane-plot-$BASELINE"
-    chmod +x "$work/orvane-plot-$BASELINE"
-    measure "baseline_$BASELINE" "$work/orvane-plot-$BASELINE" "$d/orvane.dat-results" \
+    # The revision's plot/ holds orvane-plot: one script, or a launcher with
+    # its package beside it. Older revisions kept the script in tools/.
+    base=$work/baseline-$BASELINE
+    rm -rf "$base" && mkdir -p "$base"
+    if git -C "$root" cat-file -e "$BASELINE:plot/orvane-plot" 2> /dev/null; then
+        git -C "$root" archive "$BASELINE" plot | tar -x -C "$base"
+        baseline_plot=$base/plot/orvane-plot
+    else
+        mkdir -p "$base/tools"
+        git -C "$root" show "$BASELINE:tools/orvane-plot" > "$base/tools/orvane-plot"
+        baseline_plot=$base/tools/orvane-plot
+    fi
+    chmod +x "$baseline_plot"
+    measure "baseline_$BASELINE" "$baseline_plot" "$d/orvane.dat-results" \
         "${options[@]}" -o "$d/baseline.svg"
     if diff <(grep -v '<dc:date>' "$d/baseline.svg") <(grep -v '<dc:date>' "$d/plot.svg") \
         > /dev/null; then

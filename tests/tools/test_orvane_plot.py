@@ -5,8 +5,6 @@ through the text and the element ids of their SVG.
 Usage: test_orvane_plot.py ORVANE_PLOT WORK_DIR VERSION
 (run with a python3 that has matplotlib and scipy)
 """
-import importlib.machinery
-import importlib.util
 import math
 import os
 import re
@@ -400,17 +398,17 @@ for name, text, args, status, message in cases:
           f"{name}: an image was left behind")
 
 # --- The computations behind the curves and colours. ---
-loader = importlib.machinery.SourceFileLoader("orvane_plot", PLOT)
-module = importlib.util.module_from_spec(importlib.util.spec_from_loader("orvane_plot", loader))
-loader.exec_module(module)
-check(abs(module.upper_normal_tail_log10(1.959963984540054) + math.log10(0.025)) < 1e-12,
+# The launcher runs the package beside it, whose modules are tested here.
+sys.path.insert(0, os.path.dirname(os.path.realpath(PLOT)))
+from orvane_plot import errors, haplotypes, log_tails, notes, figure  # noqa: E402
+check(abs(log_tails.upper_normal_tail_log10(1.959963984540054) + math.log10(0.025)) < 1e-12,
       "normal tail of z = 1.96")
-check(abs(module.upper_normal_tail_log10(-1.0) + math.log10(0.8413447460685429)) < 1e-12,
+check(abs(log_tails.upper_normal_tail_log10(-1.0) + math.log10(0.8413447460685429)) < 1e-12,
       "normal tail of z = -1")
 for t, df in ((2.9, 10), (-1.3, 96), (0.0, 5)):
     expected = -math.log10(2 * stats.t.sf(abs(t), df))
-    check(abs(module.t_two_sided_log10(t, df) - expected) < 1e-10, f"t tail of {t}, {df} df")
-got = module.r2_with(module.read_haplotypes(data, 6, 3))
+    check(abs(log_tails.t_two_sided_log10(t, df) - expected) < 1e-10, f"t tail of {t}, {df} df")
+got = haplotypes.r2_with(haplotypes.read_haplotypes(data, 6, 3))
 check(all(abs(a - b) < 1e-12 for a, b in zip(got, EXPECTED_R2)), f"r2 {got}")
 
 
@@ -447,11 +445,12 @@ data_rows = [[int(c) for c in line.split()[2:]] for line in data_lines[1:9]]
 for name, text in LAYOUTS:
     rows = [[1, 1, 7, 1, 2, 1]] + data_rows[1:] if "7" in name else data_rows
     for piece in (1 << 20, 64, 7):
-        module.DATA_PIECE = piece
-        got = module.read_haplotypes(write("layout.dat", text), 6, 3)
-        check((got.count, got.cases) == (8, 4) and same_r2(module.r2_with(got), direct_r2(rows, 3)),
+        haplotypes.DATA_PIECE = piece
+        got = haplotypes.read_haplotypes(write("layout.dat", text), 6, 3)
+        check((got.count, got.cases) == (8, 4)
+              and same_r2(haplotypes.r2_with(got), direct_r2(rows, 3)),
               f"layout {name}, pieces of {piece} bytes: {got.count} {got.cases} "
-              f"{module.r2_with(got)}")
+              f"{haplotypes.r2_with(got)}")
 
 # Seeded random codes, with untyped alleles and other codes, against the
 # definition; pieces of 1,000 bytes cut the 120 lines anywhere.
@@ -461,9 +460,10 @@ rows = [[random.choice((0, 1, 1, 2, 2, 2, 3)) for _ in range(40)] for _ in range
 text = "id status\n" + "".join(f"{k} {'ac'[k % 3 > 0]} {' '.join(map(str, r))}\n"
                                for k, r in enumerate(rows))
 for piece in (1 << 20, 1000):
-    module.DATA_PIECE = piece
-    got = module.read_haplotypes(write("random.dat", text), 40, 17)
-    check(got.count == 120 and got.cases == 40 and same_r2(module.r2_with(got), direct_r2(rows, 17)),
+    haplotypes.DATA_PIECE = piece
+    got = haplotypes.read_haplotypes(write("random.dat", text), 40, 17)
+    check(got.count == 120 and got.cases == 40
+          and same_r2(haplotypes.r2_with(got), direct_r2(rows, 17)),
           f"random codes, pieces of {piece}")
 
 # Errors name the line, also beyond the pieces read the fast way.
@@ -471,35 +471,35 @@ good = "".join(f"{k} c 1 2 1 2 1 2\n" for k in range(40))
 for name, bad, message in (("short", "7 a 1 2\n", "bad.dat:42: 2 allele codes"),
                            ("letters", "7 a 1 x 1 2 1 2\n", "bad.dat:42: allele codes must be"),
                            ("commas only", ",,\n", "bad.dat:42: -2 allele codes")):
-    module.DATA_PIECE = 100
+    haplotypes.DATA_PIECE = 100
     try:
-        module.read_haplotypes(write("bad.dat", "h\n" + good + bad + good), 6, 0)
+        haplotypes.read_haplotypes(write("bad.dat", "h\n" + good + bad + good), 6, 0)
         check(False, f"{name}: no error")
-    except module.PlotError as e:
+    except errors.PlotError as e:
         check(message in str(e), f"{name}: {e}")
-module.DATA_PIECE = 1 << 20
+haplotypes.DATA_PIECE = 1 << 20
 # -log10 p in log space beyond p = 1e-300, against mpmath at 50 digits; the
 # file's own value where p >= 1e-300.
 for function, args, expected in (
-        (module.chi_square_log10, (20000.0,), 4345.193415680876),
-        (module.chi_square_log10, (14185.0,), 3082.4076181184605),
-        (module.chi_square_log10, (1e6,), 217150.33901199873),
-        (module.upper_normal_tail_log10, (1000.0,), 217150.6400419944),
-        (module.upper_normal_tail_log10, (40.0,), 349.43700645934587),
-        (module.t_two_sided_log10, (40.0, 19998), 335.91998381337254),
-        (module.t_two_sided_log10, (300.0, 19998), 7405.446841899758),
-        (module.t_two_sided_log10, (1e4, 1000000), 1002163.7827906858),
-        (module.t_two_sided_log10, (-60.0, 200), 129.11285671142102),
-        (module.t_two_sided_log10, (1e160, 2), 320.0),
-        (module.t_two_sided_log10, (1e300, 1), 300.1961198770301)):
+        (log_tails.chi_square_log10, (20000.0,), 4345.193415680876),
+        (log_tails.chi_square_log10, (14185.0,), 3082.4076181184605),
+        (log_tails.chi_square_log10, (1e6,), 217150.33901199873),
+        (log_tails.upper_normal_tail_log10, (1000.0,), 217150.6400419944),
+        (log_tails.upper_normal_tail_log10, (40.0,), 349.43700645934587),
+        (log_tails.t_two_sided_log10, (40.0, 19998), 335.91998381337254),
+        (log_tails.t_two_sided_log10, (300.0, 19998), 7405.446841899758),
+        (log_tails.t_two_sided_log10, (1e4, 1000000), 1002163.7827906858),
+        (log_tails.t_two_sided_log10, (-60.0, 200), 129.11285671142102),
+        (log_tails.t_two_sided_log10, (1e160, 2), 320.0),
+        (log_tails.t_two_sided_log10, (1e300, 1), 300.1961198770301)):
     got = function(*args)
     check(abs(got - expected) <= 1e-9 * expected, f"{function.__name__}{args}: {got}")
-check(module.chi_square_log10(math.inf) == math.inf
-      and module.t_two_sided_log10(math.inf, 10) == math.inf, "infinite statistics")
+check(log_tails.chi_square_log10(math.inf) == math.inf
+      and log_tails.t_two_sided_log10(math.inf, 10) == math.inf, "infinite statistics")
 for written, exact, expected in ((5.03, lambda: 1.0, 5.03), (300.0, lambda: 1.0, 300.0),
                                  (math.inf, lambda: 4345.2, 4345.2), (301.5, lambda: 301.7, 301.7),
                                  (math.inf, None, math.inf)):
-    check(module.beyond_underflow(written, exact) == expected, f"beyond_underflow({written})")
+    check(log_tails.beyond_underflow(written, exact) == expected, f"beyond_underflow({written})")
 
 # The floor is 1/(P + 1) as written with six digits; 1/P (the chained
 # scheme's smallest non-zero p) and 2/(P + 1) are numbers.
@@ -508,9 +508,9 @@ for p, permutations, text in ((0.000999001, 1000, "p <= 1/1001"), (0.001, 1000, 
                               (0.02, 50, "0.02"), (9.99999e-07, 1000000, "p <= 1/1000001"),
                               (1e-06, 1000000, "1e-06"), (0.0, 1000, "< 1/1000"),
                               (0.5, 0, "not run"), (0.5, None, "0.5")):
-    check(module.permutation_text(p, permutations) == text,
-          f"permutation_text({p}, {permutations}): {module.permutation_text(p, permutations)}")
-check([module.r2_bin(v) for v in (0.0, 0.2, 0.39, 0.6, 0.8, 1.0, math.nan)]
+    check(notes.permutation_text(p, permutations) == text,
+          f"permutation_text({p}, {permutations}): {notes.permutation_text(p, permutations)}")
+check([figure.r2_bin(v) for v in (0.0, 0.2, 0.39, 0.6, 0.8, 1.0, math.nan)]
       == [0, 1, 1, 3, 4, 4, None], "r2 bins: lower edges inclusive")
 
 print(f"{len(failures)} failure(s)")
