@@ -22,29 +22,63 @@ void butterflies(uint64_t* a, uint64_t* b, size_t count) {
     }
 }
 
+// Two levels at once (half and 2 x half), so that each pass reads and writes
+// the values once for two levels: the transform is bound by memory, not adds.
+void butterflies4(uint64_t* a, uint64_t* b, uint64_t* c, uint64_t* d, size_t count) {
+    for (size_t j = 0; j < count; ++j) {
+        const uint64_t sum01 = a[j] + b[j];
+        const uint64_t difference01 = a[j] - b[j];
+        const uint64_t sum23 = c[j] + d[j];
+        const uint64_t difference23 = c[j] - d[j];
+        a[j] = sum01 + sum23;
+        b[j] = difference01 + difference23;
+        c[j] = sum01 - sum23;
+        d[j] = difference01 - difference23;
+    }
+}
+
+// The levels half = 1, 2, 4 ... < count over `count` rows of `width` values
+// (row r at values + r x stride), two levels a pass while two remain.
+void transformRows(uint64_t* values, size_t count, size_t stride, size_t width) {
+    // Rows next to one another are worked as one long row.
+    const bool packed = stride == width;
+    size_t half = 1;
+    for (; 4 * half <= count; half *= 4) {
+        for (size_t i = 0; i < count; i += 4 * half) {
+            uint64_t* row = values + i * stride;
+            const size_t apart = half * stride;
+            if (packed) {
+                butterflies4(row, row + apart, row + 2 * apart, row + 3 * apart, half * width);
+                continue;
+            }
+            for (size_t r = 0; r < half; ++r, row += stride) {
+                butterflies4(row, row + apart, row + 2 * apart, row + 3 * apart, width);
+            }
+        }
+    }
+    if (half < count) {
+        if (packed) {
+            butterflies(values, values + half * stride, half * width);
+        } else {
+            for (size_t r = 0; r < half; ++r) butterflies(values + r * stride, values + (r + half) * stride, width);
+        }
+    }
+}
+
 }  // namespace
 
+// The result is the same whatever the order of the levels: the additions wrap
+// around modulo 2^64 and every value ends exact.
 void walshHadamard(uint64_t* values, int32_t bits) {
     const size_t size = size_t{1} << bits;
     const int32_t lowBits = std::min(bits, kLowBits);
     const size_t block = size_t{1} << lowBits;
-    for (size_t start = 0; start < size; start += block) {
-        uint64_t* v = values + start;
-        for (size_t half = 1; half < block; half <<= 1) {
-            for (size_t i = 0; i < block; i += 2 * half) butterflies(v + i, v + i + half, half);
-        }
-    }
+    // Low bits: each block's values as rows of one value.
+    for (size_t start = 0; start < size; start += block) transformRows(values + start, block, 1, 1);
+    // High bits: strips of columns, rows of a block apart.
     const size_t rows = size >> lowBits;
     const size_t strip = std::min(kStrip, block);
-    for (size_t column = 0; column < block; column += strip) {
-        for (size_t half = 1; half < rows; half <<= 1) {
-            for (size_t i = 0; i < rows; i += 2 * half) {
-                for (size_t r = i; r < i + half; ++r) {
-                    butterflies(values + r * block + column, values + (r + half) * block + column, strip);
-                }
-            }
-        }
-    }
+    for (size_t column = 0; column < block; column += strip) transformRows(values + column, rows, block, strip);
 }
 
 void maskDistances(const WindowWalk& walk, std::vector<double>& distances) {

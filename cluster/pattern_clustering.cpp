@@ -57,18 +57,45 @@ uint8_t estimateCode(double tenths, const RadiusRule& rule) {
 constexpr int32_t kEdgeUnits = 64;
 constexpr int32_t kUnitsPerTenth = int32_t{1} << PairScreen::kTenthBits;
 
-uint8_t unitsCode(int32_t units, bool derived, double fixedUnits) {
-    if (!derived) {
-        if (std::fabs(units - fixedUnits) < kEdgeUnits) return kNeedsExact;
-        return units < fixedUnits ? kBelowLowerEdge : 0;
+// Pair codes from fixed-point units without branches (whether a pair is inside
+// the radius is close to a coin toss); kNeedsExact near an edge.
+class UnitsClassifier {
+public:
+    // False when a fixed radius lies beyond the units' range (or is not a number):
+    // the double estimate takes such a window.
+    bool prepare(const RadiusRule& rule) {
+        derived_ = rule.derived;
+        if (derived_) return true;
+        const double units = rule.fixed * 10.0 * kUnitsPerTenth;
+        if (!(std::fabs(units) < std::ldexp(1.0, 30))) return false;
+        // Whole units strictly within kEdgeUnits of the radius, and those below it.
+        nearFrom_ = static_cast<int32_t>(std::floor(units - kEdgeUnits)) + 1;
+        nearSpan_ = static_cast<uint32_t>(static_cast<int32_t>(std::ceil(units + kEdgeUnits)) - 1 - nearFrom_);
+        inside_ = static_cast<int32_t>(std::ceil(units));
+        return true;
     }
-    const int32_t fraction = units & (kUnitsPerTenth - 1);
-    if (units < kEdgeUnits || units > PairScreen::kTenUnits - kEdgeUnits || fraction < kEdgeUnits ||
-        fraction > kUnitsPerTenth - kEdgeUnits) {
-        return kNeedsExact;
+
+    uint8_t operator()(int32_t units) const {
+        if (!derived_) {
+            const bool near = static_cast<uint32_t>(units - nearFrom_) <= nearSpan_;
+            const uint8_t code = units < inside_ ? kBelowLowerEdge : 0;
+            return near ? kNeedsExact : code;
+        }
+        const uint32_t fraction = static_cast<uint32_t>(units) & (kUnitsPerTenth - 1);
+        const bool near =
+            (static_cast<uint32_t>(units - kEdgeUnits) > static_cast<uint32_t>(PairScreen::kTenUnits - 2 * kEdgeUnits)) |
+            (fraction - kEdgeUnits > static_cast<uint32_t>(kUnitsPerTenth - 2 * kEdgeUnits));
+        // Well inside its bin: above the lower edge, below the upper one.
+        const uint8_t code = static_cast<uint8_t>((units >> PairScreen::kTenthBits) | kBelowUpperEdge);
+        return near ? kNeedsExact : code;
     }
-    return static_cast<uint8_t>(units >> PairScreen::kTenthBits) | kBelowUpperEdge;
-}
+
+private:
+    bool derived_ = false;
+    int32_t nearFrom_ = 0;
+    uint32_t nearSpan_ = 0;
+    int32_t inside_ = 0;
+};
 
 // The mask route's limit: masks of at most kMaxMaskBits bits (32 MB of counts).
 constexpr int32_t kMaxMaskBits = 22;
@@ -233,37 +260,45 @@ void WindowClusterer::classifyPairs(const AnalysisState& state, const RadiusRule
     // Four histograms side by side, so that neighbouring pairs falling in one bin
     // do not wait on each other's additions.
     int64_t histograms[4][kDistanceBins] = {};
-    const bool fixedPoint = screened && screen_.fixedPoint();
+    UnitsClassifier classify;
+    const bool fixedPoint = screened && screen_.fixedPoint() && classify.prepare(rule);
     byFixedPoint_ = fixedPoint;
     patternSizes_.resize(static_cast<size_t>(k));
     for (int32_t p = 0; p < k; ++p) patternSizes_[static_cast<size_t>(p)] = patterns_.size(p);
     const int32_t* sizes = patternSizes_.data();
-    const double fixedUnits = rule.fixed * 10.0 * kUnitsPerTenth;
     rowUnits_.resize(static_cast<size_t>(k));
     for (int32_t p = 0; p < k; ++p) {
         const int32_t* x = alleles + static_cast<size_t>(patterns_.representative(p)) * rowLength;
         const int64_t sizeP = patterns_.size(p);
         if (fixedPoint) {
             // The pattern with itself, then the row from integer estimates; the
-            // row's haplotypes are counted per bin and multiplied once.
+            // row's haplotypes are counted per code bin (15 for the pairs left to
+            // the exact walk, settled after the row) and multiplied once.
             const uint8_t self = pairCode(walkDistance(walk_, x, x), rule);
             *out++ = self;
             histograms[0][self & kBinMask] += sizeP * (sizeP - 1) / 2;
             screen_.rowUnits(p, k, rowUnits_.data());
-            int64_t row[4][kDistanceBins] = {};
+            const int32_t* units = rowUnits_.data() - (p + 1);
+            int64_t row[4][16] = {};
+            uint8_t* codes = out - (p + 1);
             for (int32_t q = p + 1; q < k; ++q) {
-                uint8_t code = unitsCode(rowUnits_[static_cast<size_t>(q - p - 1)], rule.derived, fixedUnits);
-                if (code == kNeedsExact) {
-                    code = pairCode(walkDistance(walk_, x, alleles + static_cast<size_t>(
-                                                                    patterns_.representative(q)) * rowLength),
-                                    rule);
+                const uint8_t code = classify(units[q]);
+                codes[q] = code;
+                row[q & 3][code & 0x0f] += sizes[q];
+            }
+            if (row[0][15] + row[1][15] + row[2][15] + row[3][15] != 0) {
+                for (int32_t q = p + 1; q < k; ++q) {
+                    if (codes[q] != kNeedsExact) continue;
+                    codes[q] = pairCode(walkDistance(walk_, x, alleles + static_cast<size_t>(
+                                                                       patterns_.representative(q)) * rowLength),
+                                        rule);
+                    row[0][codes[q] & kBinMask] += sizes[q];
                 }
-                *out++ = code;
-                row[q & 3][code & kBinMask] += sizes[q];
             }
             for (int b = 0; b < kDistanceBins; ++b) {
                 histograms[1][b] += sizeP * (row[0][b] + row[1][b] + row[2][b] + row[3][b]);
             }
+            out += k - p - 1;
             continue;
         }
         for (int32_t q = p; q < k; ++q) {
