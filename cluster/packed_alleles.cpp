@@ -30,23 +30,24 @@ uint64_t rankOf(const std::vector<int32_t>& codes, int32_t code) {
 PackedAlleles::PackedAlleles(const AnalysisState& state) : nHaplotypes_(state.nHaplotypes) {
     const size_t n = static_cast<size_t>(state.nHaplotypes);
     const size_t m = static_cast<size_t>(state.nMarkers);
-    const int32_t* alleles = state.alleles.data();
     // Each marker's distinct codes; most markers carry two or three, so they are
     // looked for in a short list, and a marker with many goes to a set.
     std::vector<std::vector<int32_t>> codes(m);
     std::vector<std::unordered_set<int32_t>> many(m);
-    for (size_t h = 0; h < n; ++h) {
-        const int32_t* row = alleles + h * m;
-        for (size_t k = 0; k < m; ++k) {
-            std::vector<int32_t>& seen = codes[k];
-            if (!many[k].empty()) {
-                many[k].insert(row[k]);
-            } else if (std::find(seen.begin(), seen.end(), row[k]) == seen.end()) {
-                seen.push_back(row[k]);
-                if (seen.size() > kShortList) many[k].insert(seen.begin(), seen.end());
+    state.alleles.visit([&](const auto* alleles) {
+        for (size_t h = 0; h < n; ++h) {
+            const auto* row = alleles + h * m;
+            for (size_t k = 0; k < m; ++k) {
+                std::vector<int32_t>& seen = codes[k];
+                if (!many[k].empty()) {
+                    many[k].insert(row[k]);
+                } else if (std::find(seen.begin(), seen.end(), row[k]) == seen.end()) {
+                    seen.push_back(row[k]);
+                    if (seen.size() > kShortList) many[k].insert(seen.begin(), seen.end());
+                }
             }
         }
-    }
+    });
     bitOffset_.assign(m + 1, 0);
     for (size_t k = 0; k < m; ++k) {
         if (!many[k].empty()) codes[k].assign(many[k].begin(), many[k].end());
@@ -55,19 +56,21 @@ PackedAlleles::PackedAlleles(const AnalysisState& state) : nHaplotypes_(state.nH
     }
     const size_t wordsPerHaplotype = static_cast<size_t>(bitOffset_[m] + 63) / 64;
     words_.assign(wordsPerHaplotype * n, 0);
-    for (size_t h = 0; h < n; ++h) {
-        const int32_t* row = alleles + h * m;
-        for (size_t k = 0; k < m; ++k) {
-            const uint64_t rank = rankOf(codes[k], row[k]);
-            if (rank == 0) continue;
-            const size_t at = static_cast<size_t>(bitOffset_[k]);
-            words_[(at / 64) * n + h] |= rank << (at % 64);
-            // A rank that straddles two words.
-            if (at % 64 != 0 && (rank >> (64 - at % 64)) != 0) {
-                words_[(at / 64 + 1) * n + h] |= rank >> (64 - at % 64);
+    state.alleles.visit([&](const auto* alleles) {
+        for (size_t h = 0; h < n; ++h) {
+            const auto* row = alleles + h * m;
+            for (size_t k = 0; k < m; ++k) {
+                const uint64_t rank = rankOf(codes[k], row[k]);
+                if (rank == 0) continue;
+                const size_t at = static_cast<size_t>(bitOffset_[k]);
+                words_[(at / 64) * n + h] |= rank << (at % 64);
+                // A rank that straddles two words.
+                if (at % 64 != 0 && (rank >> (64 - at % 64)) != 0) {
+                    words_[(at / 64 + 1) * n + h] |= rank >> (64 - at % 64);
+                }
             }
         }
-    }
+    });
 }
 
 }  // namespace orvane

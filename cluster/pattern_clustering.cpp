@@ -150,7 +150,7 @@ bool WindowClusterer::encodePatterns(const AnalysisState& state) {
     const double n = state.nHaplotypes;
     if (n * n * masks >= std::ldexp(1.0, 63)) return false;
     const size_t rowLength = static_cast<size_t>(state.nMarkers);
-    const int32_t* alleles = state.alleles.data();
+    const AlleleMatrix& alleles = state.alleles;
     patternMask_.assign(static_cast<size_t>(k), 0);
     for (int32_t bit = 0; bit < bits; ++bit) {
         const int32_t marker = bit == 0 ? walk_.centre : walk_.marker[static_cast<size_t>(bit - 1)];
@@ -242,9 +242,13 @@ void WindowClusterer::markMaskNeighbours(const RadiusRule& rule) {
 }
 
 void WindowClusterer::classifyPairs(const AnalysisState& state, const RadiusRule& rule) {
+    state.alleles.visit([&](const auto* alleles) { classifyPairs(state, rule, alleles); });
+}
+
+template <typename Code>
+void WindowClusterer::classifyPairs(const AnalysisState& state, const RadiusRule& rule, const Code* alleles) {
     const int32_t k = patterns_.count;
     const size_t rowLength = static_cast<size_t>(state.nMarkers);
-    const int32_t* alleles = state.alleles.data();
     const size_t pairCount = static_cast<size_t>(k) * static_cast<size_t>(k + 1) / 2;
     try {
         pairs_.resize(pairCount);
@@ -268,7 +272,7 @@ void WindowClusterer::classifyPairs(const AnalysisState& state, const RadiusRule
     const int32_t* sizes = patternSizes_.data();
     rowUnits_.resize(static_cast<size_t>(k));
     for (int32_t p = 0; p < k; ++p) {
-        const int32_t* x = alleles + static_cast<size_t>(patterns_.representative(p)) * rowLength;
+        const Code* x = alleles + static_cast<size_t>(patterns_.representative(p)) * rowLength;
         const int64_t sizeP = patterns_.size(p);
         if (fixedPoint) {
             // The pattern with itself, then the row from integer estimates; the

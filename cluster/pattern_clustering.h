@@ -62,6 +62,8 @@ public:
 
 private:
     void classifyPairs(const AnalysisState& state, const RadiusRule& rule);
+    template <typename Code>
+    void classifyPairs(const AnalysisState& state, const RadiusRule& rule, const Code* alleles);
     // Sets the window's radius (from the pair histogram, or the fixed one) and
     // which pair codes it makes neighbours.
     void settleRadius(const RadiusRule& rule, bool (&decision)[256]);

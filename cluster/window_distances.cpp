@@ -26,9 +26,6 @@ double ldVariantDistance(double p1, double t, double s, double y, double x, bool
     return std::numeric_limits<double>::quiet_NaN();
 }
 
-const int32_t* alleleRow(const AnalysisState& state, int32_t h) {
-    return &state.alleles[static_cast<size_t>(h) * static_cast<size_t>(state.nMarkers)];
-}
 
 size_t pairCount(const AnalysisState& state) {
     const size_t n = static_cast<size_t>(state.nHaplotypes > 0 ? state.nHaplotypes : 0);
@@ -97,18 +94,17 @@ double runWeight(const AnalysisState& state, int32_t a, int32_t b) {
 }
 
 double haplotypeDistance(const AnalysisState& state, int32_t a, int32_t b, int32_t centre) {
-    const int32_t* x = alleleRow(state, a);
-    const int32_t* y = alleleRow(state, b);
+    const auto same = [&](int32_t m) { return state.allele(a, m) == state.allele(b, m); };
     const int32_t first = state.windowStart;
     const int32_t last = state.windowStart + state.windowSize - 1;
-    const bool agreeCentre = x[centre] == y[centre];
+    const bool agreeCentre = same(centre);
     double s = agreeCentre ? 1.0 : 0.0;
     double t = 1.0;
     bool inRun = agreeCentre;
     for (int32_t m = centre + 1; m <= last; ++m) {
         const double match = matchWeight(state, centre, m);
         const double run = runWeight(state, centre, m);
-        if (x[m] == y[m]) {
+        if (same(m)) {
             s += match;
             if (inRun) s += run;
         } else {
@@ -121,7 +117,7 @@ double haplotypeDistance(const AnalysisState& state, int32_t a, int32_t b, int32
     for (int32_t m = centre - 1; m >= first; --m) {
         const double match = matchWeight(state, m, centre);
         const double run = runWeight(state, m, centre);
-        if (x[m] == y[m]) {
+        if (same(m)) {
             s += match;
             if (inRun) s += run;
         } else {
@@ -139,11 +135,10 @@ double distance_Ham_MIL_WeightedLD(const AnalysisState& state, int32_t a, int32_
         reportWrongType();
         return 0.0;
     }
-    const int32_t* x = alleleRow(state, a);
-    const int32_t* y = alleleRow(state, b);
+    const auto same = [&](int32_t m) { return state.allele(a, m) == state.allele(b, m); };
     const int32_t first = state.windowStart;
     const int32_t last = state.windowStart + state.windowSize - 1;
-    const bool agreeCentre = x[centre] == y[centre];
+    const bool agreeCentre = same(centre);
     double t = 1.0;
     double s = agreeCentre ? 1.0 : 0.0;
     double ySum = 0.0;
@@ -153,7 +148,7 @@ double distance_Ham_MIL_WeightedLD(const AnalysisState& state, int32_t a, int32_
         const double ell = state.ld(centre, m);
         t += ell;
         ySum += ell;
-        if (x[m] == y[m]) {
+        if (same(m)) {
             s += ell;
             if (inRun) xSum += ell;
         } else {
@@ -165,7 +160,7 @@ double distance_Ham_MIL_WeightedLD(const AnalysisState& state, int32_t a, int32_
         const double ell = state.ld(m, centre);
         t += ell;
         ySum += ell;
-        if (x[m] == y[m]) {
+        if (same(m)) {
             s += ell;
             if (inRun) xSum += ell;
         } else {
@@ -213,7 +208,8 @@ void computeWindowWalk(const AnalysisState& state, int32_t windowStart, int32_t 
     }
 }
 
-double walkDistance(const WindowWalk& walk, const int32_t* x, const int32_t* y) {
+template <typename Code>
+double walkDistance(const WindowWalk& walk, const Code* x, const Code* y) {
     const int32_t centre = walk.centre;
     const bool agreeCentre = x[centre] == y[centre];
     const int32_t* marker = walk.marker.data();
@@ -250,6 +246,9 @@ double walkDistance(const WindowWalk& walk, const int32_t* x, const int32_t* y) 
     return (walk.total - s) / walk.total;
 }
 
+template double walkDistance(const WindowWalk& walk, const int8_t* x, const int8_t* y);
+template double walkDistance(const WindowWalk& walk, const int32_t* x, const int32_t* y);
+
 namespace {
 
 void fillWindowDistances(AnalysisState& state, int32_t centre) {
@@ -258,10 +257,15 @@ void fillWindowDistances(AnalysisState& state, int32_t centre) {
     state.haplotypeDistances.resize(pairCount(state));
     double* out = state.haplotypeDistances.data();
     const int32_t n = state.nHaplotypes;
-    for (int32_t i = 0; i + 1 < n; ++i) {
-        const int32_t* x = alleleRow(state, i);
-        for (int32_t j = i + 1; j < n; ++j) *out++ = walkDistance(walk, x, alleleRow(state, j));
-    }
+    const size_t rowLength = static_cast<size_t>(state.nMarkers);
+    state.alleles.visit([&](const auto* alleles) {
+        for (int32_t i = 0; i + 1 < n; ++i) {
+            const auto* x = alleles + static_cast<size_t>(i) * rowLength;
+            for (int32_t j = i + 1; j < n; ++j) {
+                *out++ = walkDistance(walk, x, alleles + static_cast<size_t>(j) * rowLength);
+            }
+        }
+    });
 }
 
 }  // namespace

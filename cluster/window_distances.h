@@ -45,7 +45,9 @@ struct WindowWalk {
 void computeWindowWalk(const AnalysisState& state, int32_t windowStart, int32_t centre,
                        WindowWalk& walk);
 // Distance of two allele rows under the walk; the same bits as the per-pair functions.
-double walkDistance(const WindowWalk& walk, const int32_t* x, const int32_t* y);
+// For rows of int8_t and of int32_t codes (cluster/window_distances.cpp).
+template <typename Code>
+double walkDistance(const WindowWalk& walk, const Code* x, const Code* y);
 
 // Fill haplotypeDistances for the current window (windowStart already placed).
 void computeWindowDistances(AnalysisState& state, int32_t centre);

@@ -6,10 +6,11 @@ namespace orvane {
 
 namespace {
 
-uint64_t hashRow(const int32_t* codes, int32_t length) {
+template <typename Code>
+uint64_t hashRow(const Code* codes, int32_t length) {
     uint64_t h = 0x9E3779B97F4A7C15ull;
     for (int32_t k = 0; k < length; ++k) {
-        h ^= static_cast<uint32_t>(codes[k]);
+        h ^= static_cast<uint32_t>(static_cast<int32_t>(codes[k]));
         h *= 0xBF58476D1CE4E5B9ull;
         h ^= h >> 29;
     }
@@ -46,13 +47,10 @@ uint64_t mixKey(uint64_t key) {
     return key ^ (key >> 31);
 }
 
-}  // namespace
-
-void groupWindowPatterns(const AnalysisState& state, int32_t windowStart, int32_t windowSize,
-                         WindowPatterns& patterns) {
-    const int32_t n = state.nHaplotypes;
-    const size_t rowLength = static_cast<size_t>(state.nMarkers);
-    const int32_t* alleles = state.alleles.data();
+// The grouping over the rows of the allele matrix, as they are stored.
+template <typename Code>
+void groupRows(const Code* alleles, int32_t n, size_t rowLength, int32_t windowStart, int32_t windowSize,
+               WindowPatterns& patterns) {
     const auto row = [&](int32_t h) { return alleles + static_cast<size_t>(h) * rowLength + windowStart; };
 
     const size_t tableSize = tableSizeFor(n);
@@ -64,9 +62,9 @@ void groupWindowPatterns(const AnalysisState& state, int32_t windowStart, int32_
     firstOf.reserve(64);
     patterns.fill.clear();  // multiplicity per pattern
 
-    const size_t bytes = static_cast<size_t>(windowSize) * sizeof(int32_t);
+    const size_t bytes = static_cast<size_t>(windowSize) * sizeof(Code);
     for (int32_t h = 0; h < n; ++h) {
-        const int32_t* codes = row(h);
+        const Code* codes = row(h);
         const uint64_t hash = hashRow(codes, windowSize);
         size_t slot = static_cast<size_t>(hash) & mask;
         int32_t pattern = -1;
@@ -93,6 +91,16 @@ void groupWindowPatterns(const AnalysisState& state, int32_t windowStart, int32_
 
     patterns.count = static_cast<int32_t>(firstOf.size());
     listMembers(patterns, n);
+}
+
+}  // namespace
+
+void groupWindowPatterns(const AnalysisState& state, int32_t windowStart, int32_t windowSize,
+                         WindowPatterns& patterns) {
+    const int32_t n = state.nHaplotypes;
+    const size_t rowLength = static_cast<size_t>(state.nMarkers);
+    state.alleles.visit(
+        [&](const auto* alleles) { groupRows(alleles, n, rowLength, windowStart, windowSize, patterns); });
 }
 
 void groupWindowPatterns(const PackedAlleles& packed, int32_t nHaplotypes, int32_t windowStart,

@@ -50,7 +50,7 @@ void loadArrays(AnalysisState& state, const MemoryInputs& in, Warnings& warnings
         throw InputError(kAlleles, 0, "more haplotypes or markers than a 32-bit count holds");
     }
     state.haplotypes.assign(static_cast<size_t>(in.haplotypes), HaplotypeRecord());
-    state.alleles.resize(static_cast<size_t>(in.haplotypes * in.markers));
+    state.alleles.assign(static_cast<size_t>(in.haplotypes * in.markers), 0);
     state.nAffected = 0;
     state.nUnaffected = 0;
     for (int64_t h = 0; h < in.haplotypes; ++h) {
@@ -78,7 +78,7 @@ void loadArrays(AnalysisState& state, const MemoryInputs& in, Warnings& warnings
                                                   "' of marker " + std::to_string(k + 1) +
                                                   " is not a 32-bit integer");
             }
-            state.alleles[static_cast<size_t>(h * in.markers + k)] = static_cast<int32_t>(code);
+            state.alleles.set(static_cast<size_t>(h * in.markers + k), static_cast<int32_t>(code));
         }
     }
     state.nHaplotypes = static_cast<int32_t>(in.haplotypes);

@@ -22,9 +22,7 @@ void resampleHaplotypes(const AnalysisState& source, uint64_t seed, int32_t inde
         const std::vector<int32_t>& group = groups[affected ? 1 : 0];
         const size_t drawn = static_cast<size_t>(group[random.below(static_cast<uint32_t>(group.size()))]);
         replicate.haplotypes[k] = source.haplotypes[drawn];
-        std::copy(source.alleles.begin() + static_cast<std::ptrdiff_t>(drawn * m),
-                  source.alleles.begin() + static_cast<std::ptrdiff_t>((drawn + 1) * m),
-                  replicate.alleles.begin() + static_cast<std::ptrdiff_t>(k * m));
+        replicate.alleles.copyCodes(source.alleles, drawn * m, k * m, m);
     }
 }
 

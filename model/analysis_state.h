@@ -8,6 +8,7 @@
 #include <set>
 #include <vector>
 
+#include "model/allele_matrix.h"
 #include "model/random_stream.h"
 
 namespace orvane {
@@ -45,7 +46,7 @@ struct AnalysisState {
     // Haplotypes in data-file order; the index is the haplotype index everywhere.
     std::vector<HaplotypeRecord> haplotypes;
     // Allele codes, nHaplotypes rows of nMarkers codes; 0 marks a missing allele.
-    std::vector<int32_t> alleles;
+    AlleleMatrix alleles;
     int32_t nAffected = 0;
     int32_t nUnaffected = 0;
     // Entry k: map distance between marker k and k + 1.
@@ -77,7 +78,7 @@ struct AnalysisState {
         return alleles[static_cast<size_t>(haplotype) * static_cast<size_t>(nMarkers) +
                        static_cast<size_t>(marker)];
     }
-    int32_t& allele(int32_t haplotype, int32_t marker) {
+    AlleleMatrix::CodeRef allele(int32_t haplotype, int32_t marker) {
         return alleles[static_cast<size_t>(haplotype) * static_cast<size_t>(nMarkers) +
                        static_cast<size_t>(marker)];
     }

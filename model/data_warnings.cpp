@@ -90,10 +90,11 @@ void warnAboutMissingAlleles(const AnalysisState& state, const std::string& file
                              Warnings& warnings) {
     if (state.qtlMode || state.nHaplotypes == 0 || state.nMarkers == 0) return;
     std::vector<int64_t> missing(static_cast<size_t>(state.nMarkers), 0);
-    const int32_t* row = state.alleles.data();
-    for (int32_t h = 0; h < state.nHaplotypes; ++h, row += state.nMarkers) {
-        for (int32_t k = 0; k < state.nMarkers; ++k) missing[static_cast<size_t>(k)] += row[k] == 0;
-    }
+    state.alleles.visit([&](const auto* row) {
+        for (int32_t h = 0; h < state.nHaplotypes; ++h, row += state.nMarkers) {
+            for (int32_t k = 0; k < state.nMarkers; ++k) missing[static_cast<size_t>(k)] += row[k] == 0;
+        }
+    });
     const auto worst = std::max_element(missing.begin(), missing.end());
     const double share = static_cast<double>(*worst) / state.nHaplotypes;
     if (share <= kMissingShareWarning) return;

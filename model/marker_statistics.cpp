@@ -34,14 +34,16 @@ void computeMarkerStatistics(AnalysisState& state) {
     // a pair of markers are population counts.
     const size_t words = (static_cast<size_t>(std::max(state.nHaplotypes, 0)) + 63) / 64;
     std::vector<uint64_t> columns(markers * words, 0);
-    for (int32_t h = 0; h < state.nHaplotypes; ++h) {
-        const int32_t* row = &state.alleles[static_cast<size_t>(h) * markers];
-        const size_t word = static_cast<size_t>(h) / 64;
-        const uint64_t bit = uint64_t{1} << (h % 64);
-        for (size_t i = 0; i < markers; ++i) {
-            if (row[i] == 1) columns[i * words + word] |= bit;
+    state.alleles.visit([&](const auto* alleles) {
+        for (int32_t h = 0; h < state.nHaplotypes; ++h) {
+            const auto* row = alleles + static_cast<size_t>(h) * markers;
+            const size_t word = static_cast<size_t>(h) / 64;
+            const uint64_t bit = uint64_t{1} << (h % 64);
+            for (size_t i = 0; i < markers; ++i) {
+                if (row[i] == 1) columns[i * words + word] |= bit;
+            }
         }
-    }
+    });
 
     state.alleleFreq.assign(markers, 0.0);
     state.pairFreq.assign(bandSize, 0.0);

@@ -243,12 +243,14 @@ JointMaxima scoreGivenLabels(const AnalysisState& state, Scorer& scorer,
 }  // namespace
 
 void joint::collectCarriers(const AnalysisState& state, int32_t from, int32_t to, std::vector<int32_t>* lists) {
-    for (int32_t h = 0; h < state.nHaplotypes; ++h) {
-        const int32_t* row = &state.alleles[static_cast<size_t>(h) * static_cast<size_t>(state.nMarkers)];
-        for (int32_t m = from; m < to; ++m) {
-            if (row[m] == 1) lists[m - from].push_back(h);
+    state.alleles.visit([&](const auto* alleles) {
+        for (int32_t h = 0; h < state.nHaplotypes; ++h) {
+            const auto* row = alleles + static_cast<size_t>(h) * static_cast<size_t>(state.nMarkers);
+            for (int32_t m = from; m < to; ++m) {
+                if (row[m] == 1) lists[m - from].push_back(h);
+            }
         }
-    }
+    });
 }
 
 std::vector<std::vector<int32_t>> joint::markerCarriers(const AnalysisState& state, int threads) {

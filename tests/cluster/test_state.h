@@ -17,7 +17,7 @@ inline AnalysisState stateFromAlleles(const std::vector<std::vector<int32_t>>& r
     state.nHaplotypes = static_cast<int32_t>(rows.size());
     state.nMarkers = rows.empty() ? 0 : static_cast<int32_t>(rows.front().size());
     state.haplotypes.resize(rows.size());
-    for (const auto& row : rows) state.alleles.insert(state.alleles.end(), row.begin(), row.end());
+    for (const auto& row : rows) state.alleles.append(row.begin(), row.end());
     state.markerDistances.assign(state.nMarkers > 0 ? static_cast<size_t>(state.nMarkers - 1) : 0,
                                  0.0001);
     state.windowSize = state.nMarkers;

@@ -23,7 +23,7 @@ AnalysisState makeState(const std::vector<Row>& rows, bool traitMode = false) {
         HaplotypeRecord record;
         record.status = traitMode ? 0 : row.status;
         state.haplotypes.push_back(record);
-        state.alleles.insert(state.alleles.end(), row.alleles.begin(), row.alleles.end());
+        state.alleles.append(row.alleles.begin(), row.alleles.end());
         if (!traitMode) ++(row.status == 1 ? state.nAffected : state.nUnaffected);
     }
     return state;
@@ -110,11 +110,11 @@ TEST(ImputeMissingAlleles, MarkersWithoutMissingAllelesAreSkippedInOrder) {
     // Markers 0 and 2 have no missing allele; the two draws (1 then 2, as above)
     // go to markers 1 and 3 in that order, and nothing else changes.
     AnalysisState state = makeState({{0, {1, 0, 2, 2}}, {0, {2, 1, 1, 0}}, {0, {1, 2, 2, 1}}});
-    const std::vector<int32_t> before = state.alleles;
+    const std::vector<int32_t> before = state.alleles.codes();
     imputeMissingAlleles(state);
     EXPECT_EQ(state.allele(0, 1), 1);
     EXPECT_EQ(state.allele(1, 3), 2);
-    std::vector<int32_t> after = state.alleles;
+    std::vector<int32_t> after = state.alleles.codes();
     after[1] = 0;
     after[7] = 0;
     EXPECT_EQ(after, before);

@@ -215,7 +215,7 @@ TEST(SingleMarker, ChiSquareTable) {
     state.alleles[12] = -1;
     EXPECT_EQ(singleMarkerChiSquare(state, 0), 20.0);
     // An empty margin gives 0.
-    for (auto& a : state.alleles) a = 1;
+    state.alleles.assign(state.alleles.size(), 1);
     EXPECT_EQ(singleMarkerChiSquare(state, 0), 0.0);
     AnalysisState noCases = caseControlState(6, 0);
     noCases.alleles[0] = 1;
