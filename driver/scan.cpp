@@ -217,6 +217,7 @@ std::vector<WindowClusters> scanCaseControl(AnalysisState& state, int threads, O
     std::vector<WindowClusters> clusters(static_cast<size_t>(state.nMarkers));
     const RadiusRule rule = radiusRuleFor(state);
     const PackedAlleles packed(state);
+    const CarrierCounts carriers = countCarriers(state);
     OrderedWriter writer(state, report, results, progress);
     MarkerPipeline pipeline(threads, state.nMarkers);
     pipeline.run(
@@ -229,7 +230,8 @@ std::vector<WindowClusters> scanCaseControl(AnalysisState& state, int threads, O
             // A window scores exactly 0 when it has no cluster, or none that differs at all.
             out.scored = out.score != 0.0;
             out.scoreMinusLogP = minusLog10(chisqtail(out.score * out.score, 1));
-            out.chiSquare = singleMarkerChiSquare(state, i);
+            out.chiSquare = markerChiSquareFromCounts(state, carriers.cases[static_cast<size_t>(i)],
+                                                      carriers.carriers[static_cast<size_t>(i)]);
             out.chiSquareMinusLogP =
                 out.chiSquare == 0.0 ? 0.0 : minusLog10(chisqtail(out.chiSquare, 1));
         },

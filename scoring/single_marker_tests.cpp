@@ -15,6 +15,22 @@ double singleMarkerChiSquare(const AnalysisState& state, int32_t m) {
     return markerChiSquareFromCounts(state, a1, a1 + u1);
 }
 
+CarrierCounts countCarriers(const AnalysisState& state) {
+    const size_t markers = static_cast<size_t>(state.nMarkers);
+    CarrierCounts counts{std::vector<int64_t>(markers, 0), std::vector<int64_t>(markers, 0)};
+    state.alleles.visit([&](const auto* alleles) {
+        for (int32_t h = 0; h < state.nHaplotypes; ++h) {
+            const auto* row = alleles + static_cast<size_t>(h) * markers;
+            std::vector<int64_t>& tally =
+                state.haplotypes[static_cast<size_t>(h)].status == 1 ? counts.cases : counts.carriers;
+            for (size_t m = 0; m < markers; ++m) tally[m] += row[m] == 1;
+        }
+    });
+    // Carriers among the others were counted apart: add the cases to them.
+    for (size_t m = 0; m < markers; ++m) counts.carriers[m] += counts.cases[m];
+    return counts;
+}
+
 double markerChiSquareFromCounts(const AnalysisState& state, int64_t a1, int64_t carriers) {
     const int64_t u1 = carriers - a1;
     const int64_t a0 = state.nAffected - a1;

@@ -18,6 +18,15 @@ struct TraitTests {
 };
 
 double singleMarkerChiSquare(const AnalysisState& state, int32_t m);
+// Every marker's carriers of allele 1 and the cases among them, from one pass
+// over the rows: a marker's column read by itself strides across every row,
+// a cache line a haplotype. markerChiSquareFromCounts turns them into the
+// marker's chi-square, the same as singleMarkerChiSquare's.
+struct CarrierCounts {
+    std::vector<int64_t> carriers;
+    std::vector<int64_t> cases;
+};
+CarrierCounts countCarriers(const AnalysisState& state);
 // The same chi-square from the cases among the marker's carriers and their count.
 double markerChiSquareFromCounts(const AnalysisState& state, int64_t casesAmongCarriers, int64_t carriers);
 TraitTests singleMarkerTraitTests(const AnalysisState& state, int32_t m);
