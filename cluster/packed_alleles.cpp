@@ -1,6 +1,8 @@
 #include "cluster/packed_alleles.h"
 
 #include <algorithm>
+#include <array>
+#include <type_traits>
 #include <unordered_set>
 
 namespace orvane {
@@ -25,14 +27,32 @@ uint64_t rankOf(const std::vector<int32_t>& codes, int32_t code) {
     return static_cast<uint64_t>(std::lower_bound(codes.begin(), codes.end(), code) - codes.begin());
 }
 
-}  // namespace
-
-PackedAlleles::PackedAlleles(const AnalysisState& state) : nHaplotypes_(state.nHaplotypes) {
+// Each marker's distinct codes, ascending.
+std::vector<std::vector<int32_t>> distinctCodes(const AnalysisState& state) {
     const size_t n = static_cast<size_t>(state.nHaplotypes);
     const size_t m = static_cast<size_t>(state.nMarkers);
-    // Each marker's distinct codes; most markers carry two or three, so they are
-    // looked for in a short list, and a marker with many goes to a set.
     std::vector<std::vector<int32_t>> codes(m);
+    if (!state.alleles.wide()) {
+        // Codes of a byte: a bit for each of the 256 a marker may hold.
+        std::vector<std::array<uint64_t, 4>> seen(m, std::array<uint64_t, 4>{});
+        state.alleles.visit([&](const auto* alleles) {
+            for (size_t h = 0; h < n; ++h) {
+                const auto* row = alleles + h * m;
+                for (size_t k = 0; k < m; ++k) {
+                    const uint32_t code = static_cast<uint32_t>(row[k] + 128);
+                    seen[k][code >> 6] |= uint64_t{1} << (code & 63);
+                }
+            }
+        });
+        for (size_t k = 0; k < m; ++k) {
+            for (int32_t code = 0; code < 256; ++code) {
+                if ((seen[k][static_cast<size_t>(code) >> 6] >> (code & 63)) & 1) codes[k].push_back(code - 128);
+            }
+        }
+        return codes;
+    }
+    // Most markers carry two or three codes, so they are looked for in a short
+    // list, and a marker with many goes to a set.
     std::vector<std::unordered_set<int32_t>> many(m);
     state.alleles.visit([&](const auto* alleles) {
         for (size_t h = 0; h < n; ++h) {
@@ -48,19 +68,44 @@ PackedAlleles::PackedAlleles(const AnalysisState& state) : nHaplotypes_(state.nH
             }
         }
     });
-    bitOffset_.assign(m + 1, 0);
     for (size_t k = 0; k < m; ++k) {
         if (!many[k].empty()) codes[k].assign(many[k].begin(), many[k].end());
         std::sort(codes[k].begin(), codes[k].end());
-        bitOffset_[k + 1] = bitOffset_[k] + bitsFor(codes[k].size());
+    }
+    return codes;
+}
+
+}  // namespace
+
+PackedAlleles::PackedAlleles(const AnalysisState& state) : nHaplotypes_(state.nHaplotypes) {
+    const size_t n = static_cast<size_t>(state.nHaplotypes);
+    const size_t m = static_cast<size_t>(state.nMarkers);
+    const std::vector<std::vector<int32_t>> codes = distinctCodes(state);
+    bitOffset_.assign(m + 1, 0);
+    for (size_t k = 0; k < m; ++k) bitOffset_[k + 1] = bitOffset_[k] + bitsFor(codes[k].size());
+    // Codes of a byte find their rank in a table of 256 per marker.
+    std::vector<uint8_t> byteRanks;
+    if (!state.alleles.wide()) {
+        byteRanks.assign(m * 256, 0);
+        for (size_t k = 0; k < m; ++k) {
+            for (size_t r = 0; r < codes[k].size(); ++r) {
+                byteRanks[k * 256 + static_cast<size_t>(codes[k][r] + 128)] = static_cast<uint8_t>(r);
+            }
+        }
     }
     const size_t wordsPerHaplotype = static_cast<size_t>(bitOffset_[m] + 63) / 64;
     words_.assign(wordsPerHaplotype * n, 0);
     state.alleles.visit([&](const auto* alleles) {
+        using Code = std::remove_const_t<std::remove_pointer_t<decltype(alleles)>>;
         for (size_t h = 0; h < n; ++h) {
             const auto* row = alleles + h * m;
             for (size_t k = 0; k < m; ++k) {
-                const uint64_t rank = rankOf(codes[k], row[k]);
+                uint64_t rank = 0;
+                if constexpr (std::is_same_v<Code, int8_t>) {
+                    rank = byteRanks[k * 256 + static_cast<size_t>(row[k] + 128)];
+                } else {
+                    rank = rankOf(codes[k], row[k]);
+                }
                 if (rank == 0) continue;
                 const size_t at = static_cast<size_t>(bitOffset_[k]);
                 words_[(at / 64) * n + h] |= rank << (at % 64);

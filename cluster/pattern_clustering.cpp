@@ -125,20 +125,6 @@ RadiusRule radiusRuleFor(const AnalysisState& state) {
     return rule;
 }
 
-size_t WindowClusterer::pairSlot(int32_t p, int32_t q) const {
-    const size_t k = static_cast<size_t>(patterns_.count);
-    const size_t row = static_cast<size_t>(p);
-    return row * k - row * (row - 1) / 2 + static_cast<size_t>(q - p);
-}
-
-bool WindowClusterer::adjacent(int32_t p, int32_t q) const {
-    if (byMask_) {
-        const uint32_t mask = patternMask_[static_cast<size_t>(p)] ^ patternMask_[static_cast<size_t>(q)];
-        return (neighbourBits_[mask >> 6] >> (mask & 63)) & 1;
-    }
-    return pairs_[p <= q ? pairSlot(p, q) : pairSlot(q, p)] != 0;
-}
-
 bool WindowClusterer::encodePatterns(const AnalysisState& state) {
     const int32_t k = patterns_.count;
     const int32_t steps = walk_.nRight + walk_.nLeft;
@@ -402,6 +388,24 @@ void WindowClusterer::ascending(std::vector<int32_t>& members, int32_t n) {
 }
 
 void WindowClusterer::expandClusters(const AnalysisState& state, WindowClusters& out) {
+    // The searches ask about one pair after another: each route's test is
+    // compiled into the loops rather than chosen at every pair.
+    if (byMask_) {
+        const uint32_t* words = patternMask_.data();
+        const uint64_t* neighbour = neighbourBits_.data();
+        expandClusters(state, out, [words, neighbour](int32_t p, int32_t q) {
+            const uint32_t mask = words[p] ^ words[q];
+            return ((neighbour[mask >> 6] >> (mask & 63)) & 1) != 0;
+        });
+    } else {
+        expandClusters(state, out, [this](int32_t p, int32_t q) {
+            return pairs_[p <= q ? pairSlot(p, q) : pairSlot(q, p)] != 0;
+        });
+    }
+}
+
+template <typename Adjacent>
+void WindowClusterer::expandClusters(const AnalysisState& state, WindowClusters& out, const Adjacent& adjacent) {
     const int32_t n = state.nHaplotypes;
     const int32_t k = patterns_.count;
     label_.assign(static_cast<size_t>(n), 0);

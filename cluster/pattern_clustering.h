@@ -77,9 +77,15 @@ private:
     void markMaskNeighbours(const RadiusRule& rule);
     void deriveCoreThreshold(const AnalysisState& state, int32_t centre);
     void expandClusters(const AnalysisState& state, WindowClusters& out);
-    bool adjacent(int32_t p, int32_t q) const;
+    // `adjacent(p, q)`: whether patterns p and q are neighbours.
+    template <typename Adjacent>
+    void expandClusters(const AnalysisState& state, WindowClusters& out, const Adjacent& adjacent);
     void ascending(std::vector<int32_t>& members, int32_t n);
-    size_t pairSlot(int32_t p, int32_t q) const;
+    size_t pairSlot(int32_t p, int32_t q) const {
+        const size_t k = static_cast<size_t>(patterns_.count);
+        const size_t row = static_cast<size_t>(p);
+        return row * k - row * (row - 1) / 2 + static_cast<size_t>(q - p);
+    }
 
     WindowWalk walk_;
     PairScreen screen_;

@@ -49,11 +49,13 @@ void expectSameGrouping(const AnalysisState& state, int32_t window, const std::s
 TEST(WindowPatterns, KeysGroupAsRowsDo) {
     const int32_t big = std::numeric_limits<int32_t>::max();
     const int32_t small = std::numeric_limits<int32_t>::min();
-    std::vector<int32_t> values;
-    for (int32_t v = -20; v <= 40; ++v) values.push_back(v);
-    values.push_back(big);
-    values.push_back(small);
-    values.push_back(100000);
+    // Codes of a byte (stored a byte each), then with codes that need four.
+    std::vector<int32_t> narrow;
+    for (int32_t v = -128; v <= 127; v += 4) narrow.push_back(v);
+    std::vector<int32_t> wide = narrow;
+    wide.push_back(big);
+    wide.push_back(small);
+    wide.push_back(100000);
     struct Case {
         const char* what;
         std::vector<int> codes;  // distinct codes per marker
@@ -74,7 +76,9 @@ TEST(WindowPatterns, KeysGroupAsRowsDo) {
     for (const Case& c : cases) {
         for (int repeat = 0; repeat < 4; ++repeat) {
             const int32_t n = 1 + static_cast<int32_t>(rng() % 300);
-            const AnalysisState state = stateWithCodes(rng, n, c.codes, values);
+            AnalysisState state = stateWithCodes(rng, n, c.codes, repeat % 2 ? wide : narrow);
+            if (repeat % 2) state.alleles.set(0, big);  // at least one code of four bytes
+            ASSERT_EQ(state.alleles.wide(), repeat % 2 == 1) << c.what;
             expectSameGrouping(state, c.window, std::string(c.what) + " n " + std::to_string(n));
         }
     }
