@@ -13,10 +13,11 @@ namespace {
 constexpr int32_t kLowBits = 12;
 constexpr size_t kStrip = 32;
 
-void butterflies(uint64_t* a, uint64_t* b, size_t count) {
+template <typename Value>
+void butterflies(Value* a, Value* b, size_t count) {
     for (size_t j = 0; j < count; ++j) {
-        const uint64_t x = a[j];
-        const uint64_t y = b[j];
+        const Value x = a[j];
+        const Value y = b[j];
         a[j] = x + y;
         b[j] = x - y;
     }
@@ -24,12 +25,13 @@ void butterflies(uint64_t* a, uint64_t* b, size_t count) {
 
 // Two levels at once (half and 2 x half), so that each pass reads and writes
 // the values once for two levels: the transform is bound by memory, not adds.
-void butterflies4(uint64_t* a, uint64_t* b, uint64_t* c, uint64_t* d, size_t count) {
+template <typename Value>
+void butterflies4(Value* a, Value* b, Value* c, Value* d, size_t count) {
     for (size_t j = 0; j < count; ++j) {
-        const uint64_t sum01 = a[j] + b[j];
-        const uint64_t difference01 = a[j] - b[j];
-        const uint64_t sum23 = c[j] + d[j];
-        const uint64_t difference23 = c[j] - d[j];
+        const Value sum01 = a[j] + b[j];
+        const Value difference01 = a[j] - b[j];
+        const Value sum23 = c[j] + d[j];
+        const Value difference23 = c[j] - d[j];
         a[j] = sum01 + sum23;
         b[j] = difference01 + difference23;
         c[j] = sum01 - sum23;
@@ -39,13 +41,14 @@ void butterflies4(uint64_t* a, uint64_t* b, uint64_t* c, uint64_t* d, size_t cou
 
 // The levels half = 1, 2, 4 ... < count over `count` rows of `width` values
 // (row r at values + r x stride), two levels a pass while two remain.
-void transformRows(uint64_t* values, size_t count, size_t stride, size_t width) {
+template <typename Value>
+void transformRows(Value* values, size_t count, size_t stride, size_t width) {
     // Rows next to one another are worked as one long row.
     const bool packed = stride == width;
     size_t half = 1;
     for (; 4 * half <= count; half *= 4) {
         for (size_t i = 0; i < count; i += 4 * half) {
-            uint64_t* row = values + i * stride;
+            Value* row = values + i * stride;
             const size_t apart = half * stride;
             if (packed) {
                 butterflies4(row, row + apart, row + 2 * apart, row + 3 * apart, half * width);
@@ -65,11 +68,10 @@ void transformRows(uint64_t* values, size_t count, size_t stride, size_t width) 
     }
 }
 
-}  // namespace
-
 // The result is the same whatever the order of the levels: the additions wrap
-// around modulo 2^64 and every value ends exact.
-void walshHadamard(uint64_t* values, int32_t bits) {
+// around and every value ends exact.
+template <typename Value>
+void transformAll(Value* values, int32_t bits) {
     const size_t size = size_t{1} << bits;
     const int32_t lowBits = std::min(bits, kLowBits);
     const size_t block = size_t{1} << lowBits;
@@ -80,6 +82,12 @@ void walshHadamard(uint64_t* values, int32_t bits) {
     const size_t strip = std::min(kStrip, block);
     for (size_t column = 0; column < block; column += strip) transformRows(values + column, rows, block, strip);
 }
+
+}  // namespace
+
+void walshHadamard(uint64_t* values, int32_t bits) { transformAll(values, bits); }
+
+void walshHadamard(uint32_t* values, int32_t bits) { transformAll(values, bits); }
 
 void maskDistances(const WindowWalk& walk, std::vector<double>& distances) {
     const int32_t steps = walk.nRight + walk.nLeft;

@@ -15,9 +15,11 @@
 namespace orvane {
 
 // In-place unnormalised Walsh-Hadamard transform of 2^bits values. Arithmetic is
-// modulo 2^64, so a result that fits in an int64 is exact whatever the
-// intermediate values; applied twice it multiplies by 2^bits.
+// modulo 2^64 (2^32), so a result that fits in an int64 (int32) is exact
+// whatever the intermediate values; applied twice it multiplies by 2^bits. The
+// 32-bit transform moves half the memory, for values known to stay small.
 void walshHadamard(uint64_t* values, int32_t bits);
+void walshHadamard(uint32_t* values, int32_t bits);
 
 // The distance of a pair of patterns for every mask of the walk's markers: bit 0
 // the centre, bit 1 + k walk step k, a set bit where the two differ. Each value

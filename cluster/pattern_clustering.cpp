@@ -160,15 +160,19 @@ void WindowClusterer::classifyMasks(const AnalysisState& state, const RadiusRule
     const int32_t k = patterns_.count;
     const int32_t bits = maskBits_;
     const size_t size = size_t{1} << bits;
-    // Haplotypes per pattern word, and its transform.
+    // Haplotypes per pattern word, and its transform, whose values lie within
+    // -n .. n: 32 bits hold them.
     spectrum_.assign(size, 0);
     for (int32_t p = 0; p < k; ++p) {
-        spectrum_[patternMask_[static_cast<size_t>(p)]] += static_cast<uint64_t>(patterns_.size(p));
+        spectrum_[patternMask_[static_cast<size_t>(p)]] += static_cast<uint32_t>(patterns_.size(p));
     }
     walshHadamard(spectrum_.data(), bits);
     // Ordered haplotype pairs per difference mask: the inverse transform of the square.
     work64_.resize(size);
-    for (size_t u = 0; u < size; ++u) work64_[u] = spectrum_[u] * spectrum_[u];
+    for (size_t u = 0; u < size; ++u) {
+        const int64_t value = static_cast<int32_t>(spectrum_[u]);
+        work64_[u] = static_cast<uint64_t>(value * value);
+    }
     walshHadamard(work64_.data(), bits);
     maskDistances(walk_, maskDistance_);
     maskNeighbour_.resize(size);
@@ -209,15 +213,22 @@ void WindowClusterer::markMaskNeighbours(const RadiusRule& rule) {
     const size_t size = size_t{1} << bits;
     // One bit per mask, so that the cluster searches look it up in cache.
     neighbourBits_.assign((size + 63) / 64, 0);
+    flags_.resize(size);
     for (size_t d = 0; d < size; ++d) {
         const bool neighbour = decision[maskNeighbour_[d]];
         neighbourBits_[d >> 6] |= static_cast<uint64_t>(neighbour) << (d & 63);
-        work64_[d] = neighbour;
+        flags_[d] = neighbour;
     }
     // Each pattern's neighbouring haplotypes: the neighbour masks convolved with
-    // the haplotypes per word, less the pattern's haplotype itself.
-    walshHadamard(work64_.data(), bits);
-    for (size_t u = 0; u < size; ++u) work64_[u] *= spectrum_[u];
+    // the haplotypes per word, less the pattern's haplotype itself. The flags'
+    // transform lies within -2^bits .. 2^bits, its product with the spectrum's
+    // within 2^bits x n.
+    walshHadamard(flags_.data(), bits);
+    for (size_t u = 0; u < size; ++u) {
+        const int64_t product =
+            static_cast<int64_t>(static_cast<int32_t>(flags_[u])) * static_cast<int32_t>(spectrum_[u]);
+        work64_[u] = static_cast<uint64_t>(product);
+    }
     walshHadamard(work64_.data(), bits);
     const int32_t k = patterns_.count;
     neighbourCount_.resize(static_cast<size_t>(k));

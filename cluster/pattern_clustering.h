@@ -102,7 +102,8 @@ private:
     double maskPairsPerMask_ = kMaskPairsPerMask;
     int32_t maskBits_ = 0;
     std::vector<uint32_t> patternMask_;
-    std::vector<uint64_t> spectrum_;
+    std::vector<uint32_t> spectrum_;  // transforms whose values fit 32 bits
+    std::vector<uint32_t> flags_;
     std::vector<uint64_t> work64_;
     std::vector<double> maskDistance_;
     std::vector<uint8_t> maskNeighbour_;  // code per mask
