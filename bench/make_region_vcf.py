@@ -2,6 +2,7 @@
 """Seeded VCF of one region for timing the workflow's steps at scale.
 
 usage: make_region_vcf.py OUTDIR --haplotypes N [--markers M] [--seed S] [--unphased] [--varied]
+                          [--founders F]
 
 Haplotypes are mosaics of eight founders (a switch between neighbouring
 markers with probability 0.02), with rare mutations (0.002 per allele): easy
@@ -10,9 +11,10 @@ haplotypes. With --varied they are mosaics of 48 founders (switch 0.03,
 mutation 0.0045) and one marker in ten is a rare variant (carrier frequency
 0.0005 to 0.01, drawn independently): about 16,000 distinct patterns per
 window at 200,000 haplotypes (10,000 to 19,000). Carriers of founder 0 at
-the middle marker are more often cases. Writes OUTDIR/region.vcf.gz (+ .csi,
-chromosome 1, one marker per kb from 1 Mb), OUTDIR/pheno.txt and
-OUTDIR/map.txt (1 cM/Mb). With --unphased every call is written 0/1-style, as
+the middle marker are more often cases. --founders F sets the number of
+founders of either kind: more founders, more distinct patterns. Writes
+OUTDIR/region.vcf.gz (+ .csi, chromosome 1, one marker per kb from 1 Mb),
+OUTDIR/pheno.txt and OUTDIR/map.txt (1 cM/Mb). With --unphased every call is written 0/1-style, as
 input for a phasing program. Needs numpy (python3-numpy), bgzip and bcftools.
 """
 import argparse
@@ -35,10 +37,13 @@ def main():
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--unphased", action="store_true")
     ap.add_argument("--varied", action="store_true")
+    ap.add_argument("--founders", type=int)
     args = ap.parse_args()
     rng = np.random.default_rng(args.seed)
     n, m = args.haplotypes - args.haplotypes % 2, args.markers
     n_founders, switch, mutation, rare = VARIED if args.varied else EASY
+    if args.founders:
+        n_founders = args.founders
 
     founders = (rng.random((n_founders, m)) < rng.uniform(0.1, 0.5, m)).astype(np.uint8)
     switches = rng.random((n, m)) < switch

@@ -14,8 +14,39 @@ import benchstats as bs  # noqa: E402
 import coalescent  # noqa: E402
 import make_coalescent  # noqa: E402
 import orvane_run  # noqa: E402
+import pattern_growth  # noqa: E402
 import plink_maxt  # noqa: E402
 import which_statistic  # noqa: E402
+
+
+class PatternGrowth(unittest.TestCase):
+    def test_exponent_between_neighbouring_rows(self):
+        # Time growing as the square, then flat: exponents 2 and 0.
+        self.assertEqual(pattern_growth.exponents([(1000, 1.0), (2000, 4.0), (4000, 4.0)]),
+                         [None, 2.0, 0.0])
+        self.assertEqual(pattern_growth.exponents([(10, 1.0), (10, 2.0)]), [None, None])
+
+    def test_distinct_patterns_per_window(self):
+        folder = tempfile.mkdtemp()
+        path = os.path.join(folder, "orvane.dat")
+
+        def write(rows):
+            with open(path, "w") as f:
+                f.write("id\tstatus\t" + "\t".join(f"m{k}" for k in range(24)) + "\n")
+                for i, row in enumerate(rows):
+                    f.write(f"{i + 1}\ta\t" + "\t".join(map(str, row)) + "\n")
+
+        try:
+            # 24 markers: four windows of 21. A row that differs at marker 0 is a
+            # second pattern in the first window only (median 1); one that
+            # differs at marker 10, in all four (median 2).
+            for marker, median in [(0, 1), (10, 2)]:
+                odd = [1] * 24
+                odd[marker] = 2
+                write([[1] * 24, [1] * 24, odd])
+                self.assertEqual(pattern_growth.distinct_patterns(path, 24), median, marker)
+        finally:
+            shutil.rmtree(folder)
 
 
 class Intervals(unittest.TestCase):
