@@ -48,12 +48,7 @@ start=$(date +%s.%N)
 (cd "$work" && snakemake -s "$root/workflow/Snakefile" --cores 2 --configfile config.yaml \
     > snakemake.log 2>&1) &
 run=$!
-peak=0
-while kill -0 "$run" 2> /dev/null; do
-    used=$(du -sb "$work/run" 2> /dev/null | cut -f1 || echo 0)
-    [ "${used:-0}" -gt "$peak" ] && peak=$used
-    sleep 1
-done
+peak=$(bench_peak_size "$work/run" "$run")
 status=0
 wait "$run" || status=$?
 seconds=$(bench_since "$start")

@@ -61,6 +61,18 @@ bench_timed_bin() {
     done
 }
 
+# bench_peak_size DIR PID: DIR's largest size in bytes (du, every second)
+# while process PID runs.
+bench_peak_size() {
+    local peak=0 used
+    while kill -0 "$2" 2> /dev/null; do
+        used=$(du -sb "$1" 2> /dev/null | cut -f1 || echo 0)
+        [ "${used:-0}" -gt "$peak" ] && peak=$used
+        sleep 1
+    done
+    echo "$peak"
+}
+
 # bench_since START: whole seconds since START (date +%s.%N).
 bench_since() {
     awk -v a="$(date +%s.%N)" -v b="$1" 'BEGIN { printf "%.0f", a - b }'
