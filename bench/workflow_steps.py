@@ -35,6 +35,9 @@ def step_of(program, command):
     if program == "plink2":
         return "extract" if "--export" in words else None
     if program == "bcftools":
+        # The convert rule's allele check (allele_check.py) counts the alleles.
+        if len(words) > 1 and (words[1] == "+fill-tags" or (words[1] == "query" and "-f" in words)):
+            return "convert"
         if len(words) < 2 or words[1] not in ("view", "index") or "-s" in words or "-H" in words:
             return None
         target = words[-1]

@@ -352,6 +352,9 @@ class WorkflowSteps(unittest.TestCase):
                  ("orvane", "orvane --check --strict params.txt", None),
                  ("orvane", "orvane --permutation joint -s orvane.dat p.txt orvane.dist", "analyse"),
                  ("orvane-vcf", "orvane-vcf --vcf r.vcf.gz --out o", "convert"),
+                 ("bcftools", "bcftools +fill-tags run/regions/r/region.vcf.gz -- -t AC,AN", "convert"),
+                 ("bcftools", "bcftools query -f %CHROM\t%POS\t%AC -", "convert"),
+                 ("bcftools", "bcftools query -l run/regions/r/flank.vcf.gz", None),
                  ("orvane-plot", "orvane-plot r --data d -o plot.png", "plot"),
                  ("orvane-sumstats", "orvane-sumstats --prefix p --out t", "sumstats"),
                  ("orvane-sumstats", "orvane-sumstats --merge --out t a b", "study_sumstats")]
