@@ -3,10 +3,13 @@ the table holds the result file's, the run record's and the marker table's
 numbers, opens in pandas, answers tabix region queries, and merges regions
 into one sorted, indexed study table. Run by ctest with the build folder in
 ORVANE_BUILD and a scratch folder in ORVANE_WORK."""
+import gzip
 import json
 import math
 import os
 import random
+import re
+import shutil
 import subprocess
 
 import pandas as pd
@@ -255,6 +258,33 @@ def test_a_strong_signal_keeps_a_finite_p(tmp_path):
     assert sumstats.loc[0, "chromosome"] == 5
     assert math.isnan(sumstats.loc[0, "odds_ratio"])  # a zero cell: no odds ratio
     assert sumstats.loc[1, "neg_log_10_p_value"] == 0
+
+
+@pytest.mark.parametrize("name", ["locus1", "exampleq"])
+def test_codes_beyond_a_byte_give_the_same_table(regions, tmp_path, name):
+    """The codes are kept one byte each; one code that does not fit (300, read
+    as "not the effect allele" as 2 is) halfway down the file sends the reader
+    back to lists of ints, and the table is the same, in both modes."""
+    folder, table, _ = regions[name]
+    prefix = str(tmp_path / "orvane")
+    for suffix in (".markers.tsv", ".haplotypes.tsv", ".dat-results", ".dat-results.jsonl"):
+        shutil.copy(os.path.join(folder, "orvane" + suffix), prefix + suffix)
+    with open(os.path.join(folder, "orvane.dat")) as f:
+        lines = f.read().splitlines()
+    changed = None
+    for k in range(len(lines) // 2, len(lines)):
+        fields = re.split(r"[ ,\t]+", lines[k].strip())
+        if "2" in fields[2:]:
+            fields[2 + fields[2:].index("2")] = "300"
+            lines[k], changed = "\t".join(fields), k
+            break
+    assert changed is not None
+    with open(prefix + ".dat", "w") as f:
+        f.write("\n".join(lines) + "\n")
+    copy = str(tmp_path / "copy.sumstats.tsv.gz")
+    run([SUMSTATS, "--prefix", prefix, "--region", name, "--out", copy])
+    with gzip.open(table, "rt") as a, gzip.open(copy, "rt") as b:
+        assert a.read() == b.read()
 
 
 @pytest.mark.parametrize("arguments, status, message", [
