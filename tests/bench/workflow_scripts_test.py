@@ -53,14 +53,17 @@ class Chromosome(unittest.TestCase):
             if os.environ.get("CI") == "true":
                 self.fail("CI must run this as root with slurm installed")
             self.skipTest("needs root and slurm")
-        # 700 markers, tiles of 0.3 Mb: 0.9-1.2 (201 markers), 1.2-1.5 (300), 1.5-1.699 (199).
+        # 700 sites, tiles of 0.3 Mb over the .pvar's contig (10 Mb): 0.9-1.2 (201
+        # sites), 1.2-1.5 (300), 1.5-1.8 (199); the tiles without a site are left
+        # out. At 400 haplotypes a few sites are monomorphic and not converted.
         text = run("slurm_chromosome.sh", os.path.join(WORK, "chromosome"), "400", "700", "pgen")
         self.assertRegex(text, r"(?m)^tiles\t3$")
         self.assertIn("jobs not completed: none", text)
         self.assertEqual(sorted(rows(text)), ["analyse", "convert", "extract", "plot", "sumstats", "trim"])
         tiles = re.findall(r"(?m)^(1_[\d.]+-[\d.]+Mb)\t(\d+)\t(\d+)\t(\d+)$", text)
-        self.assertEqual([(name, int(markers)) for name, markers, _, _ in tiles],
-                         [("1_0.9-1.2Mb", 201), ("1_1.2-1.5Mb", 300), ("1_1.5-1.699Mb", 199)])
+        self.assertEqual([name for name, _, _, _ in tiles], ["1_0.9-1.2Mb", "1_1.2-1.5Mb", "1_1.5-1.8Mb"])
+        for (_, markers, _, _), sites in zip(tiles, (201, 300, 199)):
+            self.assertTrue(sites * 0.8 <= int(markers) <= sites, (markers, sites))
         # Adaptive: at least 10 replicates (the stopping count), at most the bound.
         for _, _, replicates, _ in tiles:
             self.assertTrue(10 <= int(replicates) <= 100000, replicates)
