@@ -261,26 +261,27 @@ def test_a_strong_signal_keeps_a_finite_p(tmp_path):
 
 
 @pytest.mark.parametrize("name", ["locus1", "exampleq"])
-def test_codes_beyond_a_byte_give_the_same_table(regions, tmp_path, name):
-    """The codes are kept one byte each; one code that does not fit (300, read
-    as "not the effect allele" as 2 is) halfway down the file sends the reader
-    back to lists of ints, and the table is the same, in both modes."""
+@pytest.mark.parametrize("layout", ["spaces", "beyond a byte"])
+def test_every_way_of_reading_the_codes_gives_the_same_table(regions, tmp_path, name, layout):
+    """orvane-vcf's tab-separated single digits are read as they lie, a byte
+    each; the same codes separated by spaces are split and packed a byte
+    each; one code that does not fit (300, read as "not the effect allele" as
+    2 is) halfway down the file sends the reader back to lists of ints. The
+    table is the same every way, in both modes."""
     folder, table, _ = regions[name]
     prefix = str(tmp_path / "orvane")
     for suffix in (".markers.tsv", ".haplotypes.tsv", ".dat-results", ".dat-results.jsonl"):
         shutil.copy(os.path.join(folder, "orvane" + suffix), prefix + suffix)
     with open(os.path.join(folder, "orvane.dat")) as f:
-        lines = f.read().splitlines()
-    changed = None
-    for k in range(len(lines) // 2, len(lines)):
-        fields = re.split(r"[ ,\t]+", lines[k].strip())
-        if "2" in fields[2:]:
-            fields[2 + fields[2:].index("2")] = "300"
-            lines[k], changed = "\t".join(fields), k
-            break
-    assert changed is not None
+        lines = [re.split(r"[ ,\t]+", line.strip()) for line in f]
+    if layout == "spaces":
+        separator = " "
+    else:
+        separator = "\t"
+        changed = next(k for k in range(len(lines) // 2, len(lines)) if "2" in lines[k][2:])
+        lines[changed][2 + lines[changed][2:].index("2")] = "300"
     with open(prefix + ".dat", "w") as f:
-        f.write("\n".join(lines) + "\n")
+        f.write("".join(separator.join(fields) + "\n" for fields in lines))
     copy = str(tmp_path / "copy.sumstats.tsv.gz")
     run([SUMSTATS, "--prefix", prefix, "--region", name, "--out", copy])
     with gzip.open(table, "rt") as a, gzip.open(copy, "rt") as b:
