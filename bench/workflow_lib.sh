@@ -47,11 +47,12 @@ bench_bin() {
 # one line per run to WORK/times.tsv: program, wall seconds, peak resident
 # KB, the command (/usr/bin/time). workflow_steps.py reads it.
 bench_timed_bin() {
-    local work=$1 build=$2 name real
+    local work=$1 build=$2 name real target
     mkdir -p "$work/bin" "$work/timed"
     : > "$work/times.tsv"
     for real in "$build/orvane" "$build/orvane-vcf" "$root/plot/orvane-plot" \
                 "$root/sumstats/orvane-sumstats" "$(command -v bcftools)" "$(command -v plink2)"; do
+        [ -n "$real" ] || continue  # plink2 is needed for BGEN and PGEN input only
         name=$(basename "$real")
         case $name in bcftools|plink2) target=$work/timed/$name ;; *) target=$work/bin/$name ;; esac
         rm -f "$target"
