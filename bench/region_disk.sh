@@ -11,18 +11,17 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
+. "$here/workflow_lib.sh"
 build=$(cd "$1" && pwd)
 work=${2:-/tmp/orvane-disk-bench}
 haplotypes=${3:-200000}
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
 data=$work/h$haplotypes
-[ -f "$data/region.vcf.gz" ] || /usr/bin/python3 "$here/make_region_vcf.py" "$data" --haplotypes "$haplotypes"
-ln -sf map.txt "$data/map1.txt"
+bench_data "$data" "$haplotypes"
 printf '1\t999999\t1300000\tregion\n' > "$data/region.bed"
 cp "$here/region_params.txt" "$work/params.txt"
-mkdir -p "$work/bin"
-ln -sf "$build/orvane" "$build/orvane-vcf" "$root/plot/orvane-plot" "$work/bin/"
+bench_bin "$work" "$build"
 report=$([ "${REPORT:-0}" = 1 ] && echo true || echo false)
 cat > "$work/config.yaml" <<YAML
 {"vcf": "$data/region.vcf.gz", "pheno": "$data/pheno.txt", "mode": "s",
@@ -34,12 +33,7 @@ rm -rf "$work/out" "$work/.snakemake"
 (cd "$work" && snakemake -s "$root/workflow/Snakefile" --cores 2 --configfile config.yaml \
     > snakemake.log 2>&1) &
 run=$!
-peak=0
-while kill -0 "$run" 2> /dev/null; do
-    used=$(du -sb "$work/out/regions/region" 2> /dev/null | cut -f1 || echo 0)
-    [ "${used:-0}" -gt "$peak" ] && peak=$used
-    sleep 1
-done
+peak=$(bench_peak_size "$work/out/regions/region" "$run")
 wait "$run"
 printf 'cluster report %s: peak %d bytes\n' "$report" "$peak"
 (cd "$work/out/regions/region" && find . -type f -printf '%s\t%p\n' | sort -rn)

@@ -16,6 +16,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
+. "$here/workflow_lib.sh"
 build=$(cd "$1" && pwd)
 work=${2:-/tmp/orvane-slurm-bench}
 haplotypes=${3:-200000}
@@ -23,15 +24,11 @@ mkdir -p "$work"
 work=$(cd "$work" && pwd)
 data=$work/h$haplotypes
 
-if [ ! -f "$data/region.vcf.gz" ]; then
-    /usr/bin/python3 "$here/make_region_vcf.py" "$data" --haplotypes "$haplotypes"
-fi
-ln -sf map.txt "$data/map1.txt"
+bench_data "$data" "$haplotypes"
 printf '1\t999999\t1300000\tregion\n' > "$data/region.bed"
-# The parameters of one large region, shared with the other region benchmark.
+# The parameters of one large region, shared with the other region benchmarks.
 cp "$here/region_params.txt" "$work/params.txt"
-mkdir -p "$work/bin"
-ln -sf "$build/orvane" "$build/orvane-vcf" "$root/plot/orvane-plot" "$work/bin/"
+bench_bin "$work" "$build"
 cat > "$work/config.yaml" <<EOF
 {"vcf": "$data/region.vcf.gz", "pheno": "$data/pheno.txt", "mode": "s",
  "regions": "$data/region.bed", "map": "$data/map{chrom}.txt", "phasing": "none",
@@ -43,20 +40,21 @@ snakefile=$root/workflow/Snakefile
 start=$(date +%s.%N)
 (cd "$work" && snakemake -s "$snakefile" --cores 2 --configfile config.yaml \
     --config outdir=local > local.log 2>&1)
-local_seconds=$(awk -v a="$(date +%s.%N)" -v b="$start" 'BEGIN { printf "%.0f", a - b }')
+local_seconds=$(bench_since "$start")
 
 # Inside the cluster: the run timed alone, then its jobs as SLURM saw them.
 cat > "$work/slurm_run.sh" <<EOF
 set -euo pipefail
+here=$here root=$root
+. "$here/workflow_lib.sh"
 cd "$work"
 start=\$(date +%s.%N)
 snakemake -s "$snakefile" --profile "$root/workflow/profiles/slurm" --configfile config.yaml \
     --config outdir=slurm > slurm.log 2>&1
-awk -v a="\$(date +%s.%N)" -v b="\$start" 'BEGIN { printf "%.0f\n", a - b }' > slurm.seconds
-for id in \$(sed -n "s/^Submitted job .* external jobid '\([0-9]*\).*/\1/p" slurm.log); do
-    scontrol show job -o "\$id" | tr ' ' '\n' |
-        awk -F= '/^(JobId|JobName|JobState|SubmitTime|StartTime|EndTime|RunTime|NumCPUs|MinMemoryNode)=/ { printf "%s ", \$0 } END { print "" }'
-done > slurm-jobs.txt
+bench_since "\$start" > slurm.seconds
+rm -rf jobs
+bench_slurm_record slurm.log jobs
+bench_slurm_jobs jobs > slurm-jobs.txt
 EOF
 # Snakemake 7 looks at cluster jobs every 10 s, or every second with CI=true;
 # the default is kept here, as a user would have it.

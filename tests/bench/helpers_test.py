@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The benchmark scripts' machinery: usage: helpers_test.py BENCH_DIR."""
 import filecmp
+import gzip
 import json
 import os
 import shutil
@@ -13,10 +14,14 @@ sys.path.insert(0, sys.argv.pop(1) if len(sys.argv) > 1 else
 import benchstats as bs  # noqa: E402
 import coalescent  # noqa: E402
 import make_coalescent  # noqa: E402
+import make_region_vcf  # noqa: E402
 import orvane_run  # noqa: E402
 import pattern_growth  # noqa: E402
 import plink_maxt  # noqa: E402
 import which_statistic  # noqa: E402
+import workflow_steps  # noqa: E402
+
+import numpy as np  # noqa: E402
 
 
 class PatternGrowth(unittest.TestCase):
@@ -282,6 +287,136 @@ class CoalescentSets(unittest.TestCase):
                 causal.add(truth["causal_pos_bp"])
             # One population and one causal SNP for the settings of one frequency range.
             self.assertEqual(len(causal), 1)
+
+
+class RegionHaplotypes(unittest.TestCase):
+    """make_region_vcf.py draws in blocks what one draw over the whole matrix
+    drew, so that a seed's region stays the same at every block size."""
+
+    @staticmethod
+    def whole(seed, n, m, n_founders, switch, mutation, rare):
+        rng = np.random.default_rng(seed)
+        founders = (rng.random((n_founders, m)) < rng.uniform(0.1, 0.5, m)).astype(np.uint8)
+        switches = rng.random((n, m)) < switch
+        switches[:, 0] = True
+        segment = np.cumsum(switches, axis=1) - 1
+        choice = rng.integers(0, n_founders, size=(n, int(segment.max()) + 1))
+        founder = np.take_along_axis(choice, segment, axis=1)
+        alleles = founders[founder, np.arange(m)]
+        alleles ^= (rng.random((n, m)) < mutation).astype(np.uint8)
+        if rare > 0:
+            chosen = rng.random(m) < rare
+            chosen[m // 2] = False
+            frequency = rng.uniform(0.0005, 0.01, m)[chosen]
+            alleles[:, chosen] = (rng.random((n, int(chosen.sum()))) < frequency).astype(np.uint8)
+        return alleles, founder[:, m // 2], rng.random()
+
+    def test_blocks_draw_what_the_whole_matrix_drew(self):
+        block = make_region_vcf.BLOCK
+        try:
+            for kind in (make_region_vcf.EASY, make_region_vcf.VARIED):
+                expected = self.whole(5, 302, 57, *kind)
+                for make_region_vcf.BLOCK in (100, 1000, 10 ** 6):
+                    rng = np.random.default_rng(5)
+                    alleles, middle = make_region_vcf.haplotypes(rng, 302, 57, *kind)
+                    self.assertTrue(np.array_equal(alleles, expected[0]))
+                    self.assertTrue(np.array_equal(middle, expected[1]))
+                    # The draws after them (the phenotype's) start where they did.
+                    self.assertEqual(rng.random(), expected[2])
+        finally:
+            make_region_vcf.BLOCK = block
+
+    def test_vcf_lines(self):
+        # Haplotypes 1 and 2 are sample H1's, 3 and 4 H2's; one row per haplotype.
+        alleles = np.array([[0, 1], [1, 1], [1, 0], [0, 0]], dtype=np.uint8)
+        fixed = "\tA\tG\t.\tPASS\t.\tGT\t"
+        with tempfile.TemporaryDirectory() as d:
+            path = os.path.join(d, "r.vcf.gz")
+            for unphased, genotypes in ((False, ["0|1\t1|0", "1|1\t0|0"]),
+                                        (True, ["0/1\t0/1", "1/1\t0/0"])):
+                make_region_vcf.write_vcf(path, alleles, ["H1", "H2"], unphased)
+                with gzip.open(path, "rt") as f:
+                    lines = f.read().splitlines()
+                self.assertEqual(lines[3], "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\t"
+                                           "FORMAT\tH1\tH2")
+                self.assertEqual(lines[4:], ["1\t1000000\tm1" + fixed + genotypes[0],
+                                             "1\t1001000\tm2" + fixed + genotypes[1]])
+
+
+SNAKEMAKE_LOG = """Building DAG of jobs...
+[Tue Dec  8 14:20:01 2026]
+rule extract:
+    input: data/source.bgen
+    output: run/regions/r1/flank.vcf.gz
+    jobid: 3
+    wildcards: region=r1
+    resources: tmpdir=/tmp, mem_mb=2000
+
+[Tue Dec  8 14:20:31 2026]
+Finished job 3.
+1 of 4 steps (25%) done
+
+[Tue Dec  8 14:20:31 2026]
+localrule summary:
+    jobid: 1
+[Tue Dec  8 14:20:33 2026]
+Finished job 1.
+"""
+
+SCONTROL = (
+    "JobId=7 JobName=smk.extract.region=1_0.9-1.2Mb JobState=COMPLETED RunTime=00:00:12 "
+    "SubmitTime=2026-12-08T14:00:00 StartTime=2026-12-08T14:00:01 EndTime=2026-12-08T14:00:13 "
+    "NumCPUs=1 MinMemoryNode=2000M\n"
+    "JobId=9 JobName=smk.trim.region=1_0.9-1.2Mb JobState=COMPLETED RunTime=1-00:01:05 "
+    "SubmitTime=2026-12-08T14:00:20 StartTime=2026-12-08T14:00:50 EndTime=2026-12-09T14:01:55 "
+    "NumCPUs=1 MinMemoryNode=500M\n")
+
+
+class WorkflowSteps(unittest.TestCase):
+    def test_programs_are_given_their_rules(self):
+        cases = [("plink2", "plink2 --bgen s.bgen ref-last --export vcf bgz", "extract"),
+                 ("plink2", "plink2 --version", None),
+                 ("bcftools", "bcftools index -f run/regions/r/flank.vcf.gz", "extract"),
+                 ("bcftools", "bcftools view -r 1:1-9 -Oz -o run/regions/r/region.vcf.gz f", "trim"),
+                 ("bcftools", "bcftools index -s data/region.vcf.gz", None),
+                 ("bcftools", "bcftools view -H -r 1:1-9 data/region.vcf.gz", None),
+                 ("orvane", "orvane --check --strict params.txt", None),
+                 ("orvane", "orvane --permutation joint -s orvane.dat p.txt orvane.dist", "analyse"),
+                 ("orvane-vcf", "orvane-vcf --vcf r.vcf.gz --out o", "convert"),
+                 ("bcftools", "bcftools +fill-tags run/regions/r/region.vcf.gz -- -t AC,AN", "convert"),
+                 ("bcftools", "bcftools query -f %CHROM\t%POS\t%AC -", "convert"),
+                 ("bcftools", "bcftools query -l run/regions/r/flank.vcf.gz", None),
+                 ("orvane-plot", "orvane-plot r --data d -o plot.png", "plot"),
+                 ("orvane-sumstats", "orvane-sumstats --prefix p --out t", "sumstats"),
+                 ("orvane-sumstats", "orvane-sumstats --merge --out t a b", "study_sumstats")]
+        for program, command, rule in cases:
+            self.assertEqual(workflow_steps.step_of(program, command), rule, command)
+
+    def test_times_per_rule(self):
+        with tempfile.TemporaryDirectory() as d:
+            path = os.path.join(d, "times.tsv")
+            with open(path, "w") as f:
+                f.write("plink2\t10.5\t2048\tplink2 --bgen s ref-last --export vcf bgz\n"
+                        "Command exited with non-zero status 1\n"
+                        "bcftools\t1.5\t4096\tbcftools index -f run/regions/r/flank.vcf.gz\n"
+                        "orvane\t0.1\t900000\torvane --check --strict p\n")
+            runs = workflow_steps.read_times(path)
+        self.assertEqual(workflow_steps.per_rule(runs), {"extract": (12.0, 4.0)})
+
+    def test_snakemake_log(self):
+        jobs = workflow_steps.snakemake_jobs(SNAKEMAKE_LOG)
+        self.assertEqual(sorted(jobs), [1, 3])
+        rule, wildcards, start, end = jobs[3]
+        self.assertEqual((rule, wildcards, end - start), ("extract", "region=r1", 30))
+        self.assertEqual((jobs[1][0], jobs[1][3] - jobs[1][2]), ("summary", 2))
+
+    def test_scontrol_jobs_and_waits(self):
+        jobs = workflow_steps.scontrol_jobs(SCONTROL)
+        self.assertEqual([(j["id"], j["rule"], j["region"], j["runtime"]) for j in jobs],
+                         [(7, "extract", "1_0.9-1.2Mb", 12), (9, "trim", "1_0.9-1.2Mb", 86465)])
+        self.assertEqual(workflow_steps.duration("05:07"), 307)
+        # trim waited 7 s to be submitted after extract's end, then 30 s in the queue.
+        self.assertEqual(workflow_steps.waits(jobs), ([7.0], [30.0]))
 
 
 if __name__ == "__main__":

@@ -3,10 +3,13 @@ the table holds the result file's, the run record's and the marker table's
 numbers, opens in pandas, answers tabix region queries, and merges regions
 into one sorted, indexed study table. Run by ctest with the build folder in
 ORVANE_BUILD and a scratch folder in ORVANE_WORK."""
+import gzip
 import json
 import math
 import os
 import random
+import re
+import shutil
 import subprocess
 
 import pandas as pd
@@ -255,6 +258,34 @@ def test_a_strong_signal_keeps_a_finite_p(tmp_path):
     assert sumstats.loc[0, "chromosome"] == 5
     assert math.isnan(sumstats.loc[0, "odds_ratio"])  # a zero cell: no odds ratio
     assert sumstats.loc[1, "neg_log_10_p_value"] == 0
+
+
+@pytest.mark.parametrize("name", ["locus1", "exampleq"])
+@pytest.mark.parametrize("layout", ["spaces", "beyond a byte"])
+def test_every_way_of_reading_the_codes_gives_the_same_table(regions, tmp_path, name, layout):
+    """orvane-vcf's tab-separated single digits are read as they lie, a byte
+    each; the same codes separated by spaces are split and packed a byte
+    each; one code that does not fit (300, read as "not the effect allele" as
+    2 is) halfway down the file sends the reader back to lists of ints. The
+    table is the same every way, in both modes."""
+    folder, table, _ = regions[name]
+    prefix = str(tmp_path / "orvane")
+    for suffix in (".markers.tsv", ".haplotypes.tsv", ".dat-results", ".dat-results.jsonl"):
+        shutil.copy(os.path.join(folder, "orvane" + suffix), prefix + suffix)
+    with open(os.path.join(folder, "orvane.dat")) as f:
+        lines = [re.split(r"[ ,\t]+", line.strip()) for line in f]
+    if layout == "spaces":
+        separator = " "
+    else:
+        separator = "\t"
+        changed = next(k for k in range(len(lines) // 2, len(lines)) if "2" in lines[k][2:])
+        lines[changed][2 + lines[changed][2:].index("2")] = "300"
+    with open(prefix + ".dat", "w") as f:
+        f.write("".join(separator.join(fields) + "\n" for fields in lines))
+    copy = str(tmp_path / "copy.sumstats.tsv.gz")
+    run([SUMSTATS, "--prefix", prefix, "--region", name, "--out", copy])
+    with gzip.open(table, "rt") as a, gzip.open(copy, "rt") as b:
+        assert a.read() == b.read()
 
 
 @pytest.mark.parametrize("arguments, status, message", [

@@ -42,6 +42,14 @@ class Declared(unittest.TestCase):
         self.assertEqual(memory.declared("extract", 1_000_000, 0),
                          memory.declared("extract", 1_000_000, 900))
 
+    def test_sumstats_covers_a_million_haplotypes(self):
+        # Measured at 1,000,000 x 300 (bench/README.md): 556 MB; the codes are a
+        # byte each, so twice the haplotypes or markers need more than the floor.
+        self.assertGreaterEqual(memory.declared("sumstats", 1_000_000, 300), 556)
+        self.assertGreater(memory.declared("sumstats", 4_000_000, 300), memory.FLOOR["sumstats"])
+        self.assertGreater(memory.declared("sumstats", 2_000_000, 600),
+                           memory.declared("sumstats", 2_000_000, 300))
+
     def test_small_regions_ask_no_less_than_before(self):
         # The declarations before sizes were measured: the floor.
         for step, floor in memory.FLOOR.items():

@@ -20,6 +20,7 @@ MEASURED = {
     "convert": ((28, 242), "cells"),        # orvane-vcf
     "analyse": ((89, 747), "cells"),        # orvane, 2 threads
     "plot": ((118, 689), "cells"),          # orvane-plot --data
+    "sumstats": ((43, 126), "cells"),       # orvane-sumstats (bench/biobank_region.sh)
 }
 SIZES = (20_000, 200_000)
 MARKERS = 300
@@ -39,7 +40,7 @@ def extra(step, haplotypes):
 # Today's declarations are the floor: small regions ask what they always did,
 # and plink2 keeps its 2,000 MB (80 % its workspace).
 FLOOR = {"extract": 500, "trim": 500, "plink2": 2000, "convert": 500, "analyse": 1000,
-         "plot": 500}
+         "plot": 500, "sumstats": 1000}
 
 
 def on_the_line(step, haplotypes, markers):
