@@ -278,22 +278,25 @@ void WindowClusterer::classifyPairs(const AnalysisState& state, const RadiusRule
             const uint8_t self = pairCode(walkDistance(walk_, x, x), rule);
             *out++ = self;
             histograms[0][self & kBinMask] += sizeP * (sizeP - 1) / 2;
+            // Pair (p, q) at units[j], out[j] and sizes[p + 1 + j].
             screen_.rowUnits(p, k, rowUnits_.data());
-            const int32_t* units = rowUnits_.data() - (p + 1);
+            const int32_t* units = rowUnits_.data();
+            const int32_t* after = sizes + p + 1;
+            const int32_t length = k - p - 1;
             int64_t row[4][16] = {};
-            uint8_t* codes = out - (p + 1);
-            for (int32_t q = p + 1; q < k; ++q) {
-                const uint8_t code = classify(units[q]);
-                codes[q] = code;
-                row[q & 3][code & 0x0f] += sizes[q];
+            for (int32_t j = 0; j < length; ++j) {
+                const uint8_t code = classify(units[j]);
+                out[j] = code;
+                row[j & 3][code & 0x0f] += after[j];
             }
             if (row[0][15] + row[1][15] + row[2][15] + row[3][15] != 0) {
-                for (int32_t q = p + 1; q < k; ++q) {
-                    if (codes[q] != kNeedsExact) continue;
-                    codes[q] = pairCode(walkDistance(walk_, x, alleles + static_cast<size_t>(
-                                                                       patterns_.representative(q)) * rowLength),
-                                        rule);
-                    row[0][codes[q] & kBinMask] += sizes[q];
+                for (int32_t j = 0; j < length; ++j) {
+                    if (out[j] != kNeedsExact) continue;
+                    const int32_t q = p + 1 + j;
+                    out[j] = pairCode(walkDistance(walk_, x, alleles + static_cast<size_t>(
+                                                                     patterns_.representative(q)) * rowLength),
+                                      rule);
+                    row[0][out[j] & kBinMask] += after[j];
                 }
             }
             for (int b = 0; b < kDistanceBins; ++b) {
@@ -374,12 +377,6 @@ void WindowClusterer::deriveCoreThreshold(const AnalysisState& state, int32_t ce
     }
 }
 
-// The haplotype procedure visits haplotypes in index order; an unvisited core
-// haplotype starts a cluster that takes in its neighbours (whatever they were
-// labelled), then grows through queued core haplotypes, which take in unvisited
-// neighbours as members and noise neighbours by label only. Within one cluster
-// the outcome does not depend on the queue's order, and every haplotype of a
-// pattern has the same neighbours, so the growth runs pattern by pattern.
 // A cluster's members in ascending order (each is listed once): a large cluster
 // is read back from a bit per haplotype, a small one sorted.
 void WindowClusterer::ascending(std::vector<int32_t>& members, int32_t n) {
@@ -398,6 +395,12 @@ void WindowClusterer::ascending(std::vector<int32_t>& members, int32_t n) {
     members.resize(at);
 }
 
+// The haplotype procedure visits haplotypes in index order; an unvisited core
+// haplotype starts a cluster that takes in its neighbours (whatever they were
+// labelled), then grows through queued core haplotypes, which take in unvisited
+// neighbours as members and noise neighbours by label only. Within one cluster
+// the outcome does not depend on the queue's order, and every haplotype of a
+// pattern has the same neighbours, so the growth runs pattern by pattern.
 void WindowClusterer::expandClusters(const AnalysisState& state, WindowClusters& out) {
     // The searches ask about one pair after another: each route's test is
     // compiled into the loops rather than chosen at every pair.
