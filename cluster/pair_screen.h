@@ -61,8 +61,11 @@ public:
     static constexpr int32_t kTenthBits = 24;
     static constexpr int32_t kTenUnits = 10 << kTenthBits;
     bool fixedPoint() const { return fixedPoint_; }
-    // The units of pairs (p, q), q = p + 1 .. k - 1, at units[q - p - 1].
+    // The units of pairs (p, q), q = p + 1 .. k - 1, at units[q - p - 1];
+    // eight at a time with AVX2 where the processor has it.
     void rowUnits(int32_t p, int32_t k, int32_t* units) const;
+    // Tests turn the vector kernels off to check the plain loops.
+    void setVectorised(bool on) { vectorised_ = on; }
 
 private:
     bool prepareFixedPoint();
@@ -90,6 +93,7 @@ private:
     std::vector<int32_t> centreCode_;   // per pattern
     std::vector<double> tables_;
     bool fixedPoint_ = false;
+    bool vectorised_ = true;
     std::vector<int32_t> unitTables_;   // right side's, then left side's; centre folded in
     std::vector<int32_t> codes_;        // scratch
 };

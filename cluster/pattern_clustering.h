@@ -59,6 +59,8 @@ public:
     static constexpr double kMaskPairsPerMask = 8.0;
     bool lastByMask() const { return byMask_; }
     bool lastByFixedPoint() const { return byFixedPoint_; }
+    // Tests turn the vector kernels off to check the plain loops.
+    void setVectorised(bool on) { screen_.setVectorised(on); }
 
 private:
     void classifyPairs(const AnalysisState& state, const RadiusRule& rule);
