@@ -32,8 +32,7 @@ echo "# data: $haplotypes haplotypes x 300 markers, made in $(bench_since "$star
 start=$(date +%s.%N)
 [ "$source" = vcf ] || bench_plink "$data" "$source"
 echo "# $source made in $(bench_since "$start") s (0 if kept)"
-printf '1\t999999\t1300000\tregion\n' > "$data/region.bed"
-cp "$here/region_params.txt" "$work/params.txt"
+bench_region "$data" "$work"
 bench_timed_bin "$work" "$build"
 cat > "$work/config.yaml" <<EOF
 {$(bench_source_config "$data" "$source"), "pheno": "$data/pheno.txt", "mode": "s",

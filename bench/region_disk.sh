@@ -19,8 +19,7 @@ mkdir -p "$work"
 work=$(cd "$work" && pwd)
 data=$work/h$haplotypes
 bench_data "$data" "$haplotypes"
-printf '1\t999999\t1300000\tregion\n' > "$data/region.bed"
-cp "$here/region_params.txt" "$work/params.txt"
+bench_region "$data" "$work"
 bench_bin "$work" "$build"
 report=$([ "${REPORT:-0}" = 1 ] && echo true || echo false)
 cat > "$work/config.yaml" <<YAML

@@ -25,9 +25,7 @@ work=$(cd "$work" && pwd)
 data=$work/h$haplotypes
 
 bench_data "$data" "$haplotypes"
-printf '1\t999999\t1300000\tregion\n' > "$data/region.bed"
-# The parameters of one large region, shared with the other region benchmarks.
-cp "$here/region_params.txt" "$work/params.txt"
+bench_region "$data" "$work"
 bench_bin "$work" "$build"
 cat > "$work/config.yaml" <<EOF
 {"vcf": "$data/region.vcf.gz", "pheno": "$data/pheno.txt", "mode": "s",

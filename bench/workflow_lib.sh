@@ -12,6 +12,14 @@ bench_data() {
     ln -sf map.txt "$dir/map1.txt"
 }
 
+# bench_region DATA WORK: the one region of a benchmark (DATA/region.bed, 1 to
+# 1.3 Mb on chromosome 1) and the parameters of one large region
+# (WORK/params.txt, shared by the region benchmarks).
+bench_region() {
+    printf '1\t999999\t1300000\tregion\n' > "$1/region.bed"
+    cp "$here/region_params.txt" "$2/params.txt"
+}
+
 # bench_plink DIR bgen|pgen: DIR/region.vcf.gz as DIR/source.bgen (BGEN 1.2,
 # plink2's ref-last layout, with source.sample) or DIR/source.{pgen,pvar,psam},
 # made once.
