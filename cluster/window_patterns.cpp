@@ -17,12 +17,6 @@ uint64_t hashRow(const Code* codes, int32_t length) {
     return h;
 }
 
-size_t tableSizeFor(int32_t n) {
-    size_t size = 16;
-    while (size < 2 * static_cast<size_t>(n)) size *= 2;
-    return size;
-}
-
 // Each pattern's haplotypes, ascending, from patternOf and the multiplicities in fill.
 void listMembers(WindowPatterns& patterns, int32_t n) {
     patterns.offsets.assign(static_cast<size_t>(patterns.count) + 1, 0);
@@ -47,50 +41,48 @@ uint64_t mixKey(uint64_t key) {
     return key ^ (key >> 31);
 }
 
-// The grouping over the rows of the allele matrix, as they are stored.
+// The grouping's bookkeeping: haplotypes are recorded in index order, so that
+// a pattern is numbered by its first haplotype; each pattern's haplotypes are
+// counted, then listed.
+void startGrouping(int32_t n, WindowPatterns& patterns) {
+    patterns.table.clear();
+    patterns.patternOf.resize(static_cast<size_t>(n));
+    patterns.fill.clear();  // multiplicity per pattern
+}
+
+void record(int32_t h, int32_t pattern, WindowPatterns& patterns) {
+    if (pattern == static_cast<int32_t>(patterns.fill.size())) patterns.fill.push_back(0);
+    patterns.patternOf[static_cast<size_t>(h)] = pattern;
+    ++patterns.fill[static_cast<size_t>(pattern)];
+}
+
+void finishGrouping(int32_t n, WindowPatterns& patterns) {
+    patterns.count = static_cast<int32_t>(patterns.fill.size());
+    listMembers(patterns, n);
+}
+
+// The grouping over the rows of the allele matrix, as they are stored: equal
+// hashes are confirmed allele by allele against the pattern's first haplotype.
 template <typename Code>
 void groupRows(const Code* alleles, int32_t n, size_t rowLength, int32_t windowStart, int32_t windowSize,
                WindowPatterns& patterns) {
     const auto row = [&](int32_t h) { return alleles + static_cast<size_t>(h) * rowLength + windowStart; };
-
-    const size_t tableSize = tableSizeFor(n);
-    const size_t mask = tableSize - 1;
-    patterns.slots.assign(tableSize, -1);
-    patterns.hashes.assign(tableSize, 0);
-    patterns.patternOf.resize(static_cast<size_t>(n));
-    std::vector<int32_t> firstOf;  // representative per pattern
-    firstOf.reserve(64);
-    patterns.fill.clear();  // multiplicity per pattern
-
     const size_t bytes = static_cast<size_t>(windowSize) * sizeof(Code);
+    std::vector<int32_t> firstOf;  // per pattern
+    startGrouping(n, patterns);
     for (int32_t h = 0; h < n; ++h) {
         const Code* codes = row(h);
         const uint64_t hash = hashRow(codes, windowSize);
-        size_t slot = static_cast<size_t>(hash) & mask;
-        int32_t pattern = -1;
-        // Open addressing; equal hashes are confirmed allele by allele.
-        while (patterns.slots[slot] >= 0) {
-            const int32_t candidate = static_cast<int32_t>(patterns.slots[slot]);
-            if (patterns.hashes[slot] == hash &&
-                std::memcmp(row(firstOf[static_cast<size_t>(candidate)]), codes, bytes) == 0) {
-                pattern = candidate;
-                break;
-            }
-            slot = (slot + 1) & mask;
-        }
+        int32_t pattern = patterns.table.find(hash, [&](int32_t candidate) {
+            return std::memcmp(row(firstOf[static_cast<size_t>(candidate)]), codes, bytes) == 0;
+        });
         if (pattern < 0) {
-            pattern = static_cast<int32_t>(firstOf.size());
             firstOf.push_back(h);
-            patterns.fill.push_back(0);
-            patterns.slots[slot] = pattern;
-            patterns.hashes[slot] = hash;
+            pattern = patterns.table.add(hash);
         }
-        patterns.patternOf[static_cast<size_t>(h)] = pattern;
-        ++patterns.fill[static_cast<size_t>(pattern)];
+        record(h, pattern, patterns);
     }
-
-    patterns.count = static_cast<int32_t>(firstOf.size());
-    listMembers(patterns, n);
+    finishGrouping(n, patterns);
 }
 
 }  // namespace
@@ -105,47 +97,47 @@ void groupWindowPatterns(const AnalysisState& state, int32_t windowStart, int32_
 
 void groupWindowPatterns(const PackedAlleles& packed, int32_t nHaplotypes, int32_t windowStart,
                          int32_t windowSize, WindowPatterns& patterns) {
-    const int32_t n = nHaplotypes;
-    // A table sized by the patterns, not the haplotypes, so that it stays in cache.
-    size_t tableSize = 1024;
-    patterns.keys.assign(tableSize, 0);
-    patterns.keyIds.assign(tableSize, -1);
-    patterns.patternOf.resize(static_cast<size_t>(n));
-    patterns.fill.clear();
     std::vector<uint64_t> keyOf;  // per pattern
-    const auto insert = [&](uint64_t key, int32_t id) {
-        size_t slot = static_cast<size_t>(mixKey(key)) & (tableSize - 1);
-        while (patterns.keyIds[slot] >= 0) slot = (slot + 1) & (tableSize - 1);
-        patterns.keys[slot] = key;
-        patterns.keyIds[slot] = id;
-    };
+    startGrouping(nHaplotypes, patterns);
     packed.forEachKey(windowStart, windowSize, [&](int32_t h, uint64_t key) {
-        size_t slot = static_cast<size_t>(mixKey(key)) & (tableSize - 1);
-        int32_t pattern = -1;
-        for (; patterns.keyIds[slot] >= 0; slot = (slot + 1) & (tableSize - 1)) {
-            if (patterns.keys[slot] == key) {
-                pattern = patterns.keyIds[slot];
-                break;
-            }
-        }
+        const uint64_t hash = mixKey(key);
+        int32_t pattern =
+            patterns.table.find(hash, [&](int32_t candidate) { return keyOf[static_cast<size_t>(candidate)] == key; });
         if (pattern < 0) {
-            pattern = static_cast<int32_t>(keyOf.size());
             keyOf.push_back(key);
-            patterns.fill.push_back(0);
-            patterns.keys[slot] = key;
-            patterns.keyIds[slot] = pattern;
-            if (2 * keyOf.size() > tableSize) {  // keep the table at most half full
-                tableSize *= 2;
-                patterns.keys.assign(tableSize, 0);
-                patterns.keyIds.assign(tableSize, -1);
-                for (size_t p = 0; p < keyOf.size(); ++p) insert(keyOf[p], static_cast<int32_t>(p));
-            }
+            pattern = patterns.table.add(hash);
         }
-        patterns.patternOf[static_cast<size_t>(h)] = pattern;
-        ++patterns.fill[static_cast<size_t>(pattern)];
+        record(h, pattern, patterns);
     });
-    patterns.count = static_cast<int32_t>(keyOf.size());
-    listMembers(patterns, n);
+    finishGrouping(nHaplotypes, patterns);
+}
+
+void PatternTable::clear() {
+    mask_ = 1023;
+    hashes_.assign(mask_ + 1, 0);
+    ids_.assign(mask_ + 1, -1);
+    hashOf_.clear();
+}
+
+void PatternTable::place(uint64_t hash, int32_t id) {
+    size_t slot = hash & mask_;
+    while (ids_[slot] >= 0) slot = (slot + 1) & mask_;
+    hashes_[slot] = hash;
+    ids_[slot] = id;
+}
+
+int32_t PatternTable::add(uint64_t hash) {
+    const int32_t id = static_cast<int32_t>(hashOf_.size());
+    hashOf_.push_back(hash);
+    if (2 * hashOf_.size() > mask_ + 1) {  // keep the table at most half full
+        mask_ = 2 * mask_ + 1;
+        hashes_.assign(mask_ + 1, 0);
+        ids_.assign(mask_ + 1, -1);
+        for (size_t p = 0; p < hashOf_.size(); ++p) place(hashOf_[p], static_cast<int32_t>(p));
+    } else {
+        place(hash, id);
+    }
+    return id;
 }
 
 }  // namespace orvane

@@ -10,6 +10,32 @@
 
 namespace orvane {
 
+// The patterns found so far in a window, by hash: open addressing, at most half
+// full, sized by the patterns rather than the haplotypes so that it stays in
+// cache. Equal hashes are confirmed by the caller's test.
+class PatternTable {
+public:
+    void clear();
+    // The pattern with this hash for which same(pattern) holds, or -1; then
+    // add(hash) numbers a new one.
+    template <typename Same>
+    int32_t find(uint64_t hash, const Same& same) {
+        for (size_t slot = hash & mask_; ids_[slot] >= 0; slot = (slot + 1) & mask_) {
+            if (hashes_[slot] == hash && same(ids_[slot])) return ids_[slot];
+        }
+        return -1;
+    }
+    int32_t add(uint64_t hash);
+
+private:
+    void place(uint64_t hash, int32_t id);
+
+    size_t mask_ = 0;
+    std::vector<uint64_t> hashes_;  // per slot
+    std::vector<int32_t> ids_;      // per slot, -1 when empty
+    std::vector<uint64_t> hashOf_;  // per pattern, to rebuild the table when it grows
+};
+
 struct WindowPatterns {
     int32_t count = 0;
     std::vector<int32_t> patternOf;  // per haplotype
@@ -22,11 +48,8 @@ struct WindowPatterns {
     int32_t representative(int32_t p) const { return haplotypes[static_cast<size_t>(offsets[static_cast<size_t>(p)])]; }
 
     // Scratch of the grouping, kept to avoid allocating per window.
-    std::vector<int64_t> slots;
-    std::vector<uint64_t> hashes;
+    PatternTable table;
     std::vector<int32_t> fill;
-    std::vector<uint64_t> keys;    // the key route's table: key per slot
-    std::vector<int32_t> keyIds;   // pattern per slot, -1 when empty
 };
 
 // Groups the haplotypes by their alleles at markers windowStart .. + windowSize - 1.
