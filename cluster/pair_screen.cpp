@@ -1,7 +1,5 @@
 #include "cluster/pair_screen.h"
 
-#include <immintrin.h>
-
 #include <algorithm>
 #include <cmath>
 
@@ -172,72 +170,20 @@ bool PairScreen::prepareFixedPoint() {
     return true;
 }
 
-namespace {
-
-// Eight pairs at a time: the two lookups are gathers. The same sums as the
-// scalar loop, pair by pair.
-__attribute__((target("avx2"))) int32_t rowUnitsAvx2(const int32_t* rightUnits, const int32_t* leftUnits,
-                                                     int32_t rightSteps, uint32_t rightMask, int32_t leftSteps,
-                                                     int32_t leftShift, uint32_t leftMask, uint32_t own,
-                                                     int32_t centre, const uint32_t* bits, const int32_t* centres,
-                                                     int32_t from, int32_t to, int32_t* units) {
-    const __m256i ownBits = _mm256_set1_epi32(static_cast<int32_t>(own));
-    const __m256i ownCentre = _mm256_set1_epi32(centre);
-    const __m256i ones = _mm256_set1_epi32(-1);
-    const __m256i rMask = _mm256_set1_epi32(static_cast<int32_t>(rightMask));
-    const __m256i lMask = _mm256_set1_epi32(static_cast<int32_t>(leftMask));
-    const __m128i rShift = _mm_cvtsi32_si128(rightSteps);
-    const __m128i lStepShift = _mm_cvtsi32_si128(leftSteps);
-    const __m128i lShift = _mm_cvtsi32_si128(leftShift);
-    const __m256i ten = _mm256_set1_epi32(PairScreen::kTenUnits);
-    int32_t q = from;
-    for (; q + 8 <= to; q += 8) {
-        const __m256i other = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bits + q));
-        const __m256i agree = _mm256_xor_si256(_mm256_xor_si256(ownBits, other), ones);
-        const __m256i same = _mm256_srli_epi32(
-            _mm256_cmpeq_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(centres + q)), ownCentre), 31);
-        const __m256i rightIndex = _mm256_or_si256(_mm256_sll_epi32(same, rShift), _mm256_and_si256(agree, rMask));
-        const __m256i leftIndex = _mm256_or_si256(_mm256_sll_epi32(same, lStepShift),
-                                                  _mm256_and_si256(_mm256_srl_epi32(agree, lShift), lMask));
-        const __m256i shared = _mm256_add_epi32(_mm256_i32gather_epi32(rightUnits, rightIndex, 4),
-                                                _mm256_i32gather_epi32(leftUnits, leftIndex, 4));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(units + (q - from)), _mm256_sub_epi32(ten, shared));
-    }
-    return q;
-}
-
-// Whether the processor running this has AVX2 (looked up once).
-bool haveAvx2() {
-    static const bool yes = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return yes;
-}
-
-}  // namespace
-
-void PairScreen::rowUnits(int32_t p, int32_t k, int32_t* units) const {
+PairScreen::UnitTables PairScreen::unitTables() const {
     const Segment& right = segments_[0];
     const Segment& left = segments_[1];
-    const int32_t* rightUnits = unitTables_.data();
-    const int32_t* leftUnits = rightUnits + (size_t{2} << right.steps);
-    const uint32_t own = bits_[static_cast<size_t>(p)];
-    const int32_t centre = centreCode_[static_cast<size_t>(p)];
-    const uint32_t* bits = bits_.data();
-    const int32_t* centres = centreCode_.data();
-    int32_t q = p + 1;
-    if (vectorised_ && haveAvx2()) {
-        q = rowUnitsAvx2(rightUnits, leftUnits, right.steps, right.mask, left.steps, left.shift, left.mask, own,
-                         centre, bits, centres, p + 1, k, units);
-    }
-    for (; q < k; ++q) {
-        const uint32_t agree = ~(own ^ bits[q]);
-        const uint32_t agreeCentre = centre == centres[q];
-        const int32_t shared = rightUnits[(agreeCentre << right.steps) | (agree & right.mask)] +
-                               leftUnits[(agreeCentre << left.steps) | ((agree >> left.shift) & left.mask)];
-        units[q - p - 1] = kTenUnits - shared;
-    }
+    UnitTables tables;
+    tables.right = unitTables_.data();
+    tables.left = tables.right + (size_t{2} << right.steps);
+    tables.rightSteps = right.steps;
+    tables.rightMask = right.mask;
+    tables.leftSteps = left.steps;
+    tables.leftShift = left.shift;
+    tables.leftMask = left.mask;
+    tables.bits = bits_.data();
+    tables.centres = centreCode_.data();
+    return tables;
 }
 
 }  // namespace orvane

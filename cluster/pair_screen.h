@@ -61,11 +61,22 @@ public:
     static constexpr int32_t kTenthBits = 24;
     static constexpr int32_t kTenUnits = 10 << kTenthBits;
     bool fixedPoint() const { return fixedPoint_; }
-    // The units of pairs (p, q), q = p + 1 .. k - 1, at units[q - p - 1];
-    // eight at a time with AVX2 where the processor has it.
-    void rowUnits(int32_t p, int32_t k, int32_t* units) const;
-    // Tests turn the vector kernels off to check the plain loops.
-    void setVectorised(bool on) { vectorised_ = on; }
+    // The fixed-point tables, for the row pass (cluster/pair_rows.h): a pair's
+    // units are kTenUnits less right[(centres agree) << rightSteps | agreement &
+    // rightMask] less left[(centres agree) << leftSteps | agreement >> leftShift &
+    // leftMask], its agreement the complement of the two patterns' bits XORed.
+    struct UnitTables {
+        const int32_t* right = nullptr;
+        const int32_t* left = nullptr;
+        int32_t rightSteps = 0;
+        uint32_t rightMask = 0;
+        int32_t leftSteps = 0;
+        int32_t leftShift = 0;
+        uint32_t leftMask = 0;
+        const uint32_t* bits = nullptr;  // per pattern
+        const int32_t* centres = nullptr;  // per pattern
+    };
+    UnitTables unitTables() const;
 
 private:
     bool prepareFixedPoint();
@@ -93,7 +104,6 @@ private:
     std::vector<int32_t> centreCode_;   // per pattern
     std::vector<double> tables_;
     bool fixedPoint_ = false;
-    bool vectorised_ = true;
     std::vector<int32_t> unitTables_;   // right side's, then left side's; centre folded in
     std::vector<int32_t> codes_;        // scratch
 };

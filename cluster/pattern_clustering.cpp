@@ -7,36 +7,20 @@
 
 #include "cluster/density_parameters.h"
 #include "cluster/mask_transform.h"
+#include "cluster/pair_rows.h"
 #include "model/input_error.h"
 
 namespace orvane {
 
 namespace {
 
-// A pair's code: its histogram bin, and whether its distance lies below the lower
-// and the upper edge of that bin. A radius derived as b x 0.1 then decides every
-// pair: bins above b + 1 lie wholly below the radius, bins below b wholly above.
-constexpr uint8_t kBinMask = 0x0f;
-constexpr uint8_t kBelowLowerEdge = 0x10;  // also: below a fixed radius
-constexpr uint8_t kBelowUpperEdge = 0x20;
 // Below this many patterns every pair is walked exactly.
 constexpr int32_t kScreenFrom = 48;
 
-uint8_t pairCode(double d, const RadiusRule& rule) {
-    if (!rule.derived) return d < rule.fixed ? kBelowLowerEdge : 0;
-    const int bin = distanceBin(d);
-    uint8_t code = static_cast<uint8_t>(bin);
-    if (d < bin * 0.1) code |= kBelowLowerEdge;
-    if (d < (bin + 1) * 0.1) code |= kBelowUpperEdge;
-    return code;
-}
-
-// The code of a distance estimate, or 0xff when the estimate lies so close to a
-// decision edge (a multiple of 0.1 for a derived radius, the radius itself when
-// fixed) that only the exact distance can tell on which side it falls.
+// The code of a distance estimate, or kNeedsExact when the estimate lies so close
+// to a decision edge (a multiple of 0.1 for a derived radius, the radius itself
+// when fixed) that only the exact distance can tell on which side it falls.
 // Estimates are far closer to the exact distance than these margins.
-constexpr uint8_t kNeedsExact = 0xff;
-
 uint8_t estimateCode(double tenths, const RadiusRule& rule) {
     if (!rule.derived) {
         const double estimate = 0.1 * tenths;
@@ -51,64 +35,10 @@ uint8_t estimateCode(double tenths, const RadiusRule& rule) {
     return static_cast<uint8_t>(bin) | kBelowUpperEdge;
 }
 
-// The same for the fixed-point estimate (cluster/pair_screen.h), whose error is a
-// few units: a pair within kEdgeUnits (about 4e-7 of a distance) of an edge is
-// walked exactly.
-constexpr int32_t kEdgeUnits = 64;
-constexpr int32_t kUnitsPerTenth = int32_t{1} << PairScreen::kTenthBits;
-
-// Pair codes from fixed-point units without branches (whether a pair is inside
-// the radius is close to a coin toss); kNeedsExact near an edge.
-class UnitsClassifier {
-public:
-    // False when a fixed radius lies beyond the units' range (or is not a number):
-    // the double estimate takes such a window.
-    bool prepare(const RadiusRule& rule) {
-        derived_ = rule.derived;
-        if (derived_) return true;
-        const double units = rule.fixed * 10.0 * kUnitsPerTenth;
-        if (!(std::fabs(units) < std::ldexp(1.0, 30))) return false;
-        // Whole units strictly within kEdgeUnits of the radius, and those below it.
-        nearFrom_ = static_cast<int32_t>(std::floor(units - kEdgeUnits)) + 1;
-        nearSpan_ = static_cast<uint32_t>(static_cast<int32_t>(std::ceil(units + kEdgeUnits)) - 1 - nearFrom_);
-        inside_ = static_cast<int32_t>(std::ceil(units));
-        return true;
-    }
-
-    uint8_t operator()(int32_t units) const {
-        if (!derived_) {
-            const bool near = static_cast<uint32_t>(units - nearFrom_) <= nearSpan_;
-            const uint8_t code = units < inside_ ? kBelowLowerEdge : 0;
-            return near ? kNeedsExact : code;
-        }
-        const uint32_t fraction = static_cast<uint32_t>(units) & (kUnitsPerTenth - 1);
-        const bool near =
-            (static_cast<uint32_t>(units - kEdgeUnits) > static_cast<uint32_t>(PairScreen::kTenUnits - 2 * kEdgeUnits)) |
-            (fraction - kEdgeUnits > static_cast<uint32_t>(kUnitsPerTenth - 2 * kEdgeUnits));
-        // Well inside its bin: above the lower edge, below the upper one.
-        const uint8_t code = static_cast<uint8_t>((units >> PairScreen::kTenthBits) | kBelowUpperEdge);
-        return near ? kNeedsExact : code;
-    }
-
-private:
-    bool derived_ = false;
-    int32_t nearFrom_ = 0;
-    uint32_t nearSpan_ = 0;
-    int32_t inside_ = 0;
-};
-
 // The mask route's limit: masks of at most kMaxMaskBits bits (32 MB of counts).
 constexpr int32_t kMaxMaskBits = 22;
 // A mask that no pair of the window has.
 constexpr uint8_t kAbsentMask = 0x80;
-
-bool neighboursUnder(uint8_t code, bool derived, int radiusBin) {
-    if (!derived) return (code & kBelowLowerEdge) != 0;
-    const int bin = code & kBinMask;
-    if (radiusBin > bin + 1) return true;
-    if (radiusBin < bin) return false;
-    return (code & (radiusBin == bin ? kBelowLowerEdge : kBelowUpperEdge)) != 0;
-}
 
 }  // namespace
 
@@ -192,30 +122,29 @@ void WindowClusterer::classifyMasks(const AnalysisState& state, const RadiusRule
     if (!rule.derived) std::fill(std::begin(histogram_), std::end(histogram_), 0);
 }
 
-void WindowClusterer::settleRadius(const RadiusRule& rule, bool (&decision)[256]) {
+void WindowClusterer::settleRadius(const RadiusRule& rule) {
     int bin = 0;
     if (rule.derived) {
         bin = radiusBin(histogram_, rule.target);
         epsilon_ = bin * 0.1;
+        lastRadiusBin_ = bin;
     } else {
         epsilon_ = rule.fixed;
     }
-    for (int code = 0; code < 256; ++code) {
-        decision[code] = neighboursUnder(static_cast<uint8_t>(code), rule.derived, bin);
-    }
+    decision_.settle(rule.derived, bin);
 }
 
 void WindowClusterer::markMaskNeighbours(const RadiusRule& rule) {
-    bool decision[256];
-    settleRadius(rule, decision);
-    decision[kAbsentMask] = false;  // no pair of haplotypes differs by this mask
+    settleRadius(rule);
+    PairDecision decision = decision_;
+    decision.neighbour[kAbsentMask] = false;  // no pair of haplotypes differs by this mask
     const int32_t bits = maskBits_;
     const size_t size = size_t{1} << bits;
     // One bit per mask, so that the cluster searches look it up in cache.
     neighbourBits_.assign((size + 63) / 64, 0);
     flags_.resize(size);
     for (size_t d = 0; d < size; ++d) {
-        const bool neighbour = decision[maskNeighbour_[d]];
+        const bool neighbour = decision(maskNeighbour_[d]);
         neighbourBits_[d >> 6] |= static_cast<uint64_t>(neighbour) << (d & 63);
         flags_[d] = neighbour;
     }
@@ -238,14 +167,8 @@ void WindowClusterer::markMaskNeighbours(const RadiusRule& rule) {
     }
 }
 
-void WindowClusterer::classifyPairs(const AnalysisState& state, const RadiusRule& rule) {
-    state.alleles.visit([&](const auto* alleles) { classifyPairs(state, rule, alleles); });
-}
-
-template <typename Code>
-void WindowClusterer::classifyPairs(const AnalysisState& state, const RadiusRule& rule, const Code* alleles) {
+bool WindowClusterer::classifyPairs(const AnalysisState& state, const RadiusRule& rule) {
     const int32_t k = patterns_.count;
-    const size_t rowLength = static_cast<size_t>(state.nMarkers);
     const size_t pairCount = static_cast<size_t>(k) * static_cast<size_t>(k + 1) / 2;
     try {
         pairs_.resize(pairCount);
@@ -254,57 +177,126 @@ void WindowClusterer::classifyPairs(const AnalysisState& state, const RadiusRule
                             " bytes for the pairs of " + std::to_string(k) +
                             " distinct haplotypes in one window");
     }
-    std::fill(std::begin(histogram_), std::end(histogram_), 0);
+    patternSizes_.resize(static_cast<size_t>(k));
+    for (int32_t p = 0; p < k; ++p) patternSizes_[static_cast<size_t>(p)] = patterns_.size(p);
     // Many patterns: estimate first, walk exactly only near a decision edge.
     const bool screened = k >= kScreenFrom && screen_.prepare(state, walk_, patterns_);
+    RowEdges edges;
+    byFixedPoint_ = screened && screen_.fixedPoint() && (rule.derived || edges.forFixed(rule.fixed));
+    fromTallies_ = false;
+    state.alleles.visit([&](const auto* alleles) {
+        if (!byFixedPoint_) {
+            classifyPairs(state, rule, alleles, screened);
+        } else if (!(fromTallies_ = tallyPairs(state, rule, alleles, edges))) {
+            histogramFromCodes(rule);
+        }
+    });
+    return fromTallies_;
+}
+
+template <typename Code>
+bool WindowClusterer::tallyPairs(const AnalysisState& state, const RadiusRule& rule, const Code* alleles,
+                                 RowEdges edges) {
+    constexpr int kCandidates = RowEdges::kCounted;
+    const int32_t k = patterns_.count;
+    const size_t rowLength = static_cast<size_t>(state.nMarkers);
+    // Candidate radii: the bin of this clusterer's last window and those either
+    // side, as neighbouring windows mostly share one; a fixed radius is the one
+    // candidate, however many counts are kept.
+    const int32_t first = rule.derived ? std::clamp(lastRadiusBin_, 1, kDistanceBins - 2) - 1 : 0;
+    if (rule.derived) edges.forBins(first);
+    PairDecision decisions[kCandidates];
+    candidateCounts_.assign(static_cast<size_t>(kCandidates) * static_cast<size_t>(k), 0);
+    int32_t* counts[kCandidates];
+    for (int c = 0; c < kCandidates; ++c) {
+        decisions[c].settle(rule.derived, first + c);
+        counts[c] = candidateCounts_.data() + static_cast<size_t>(c) * static_cast<size_t>(k);
+    }
+    // Haplotype pairs below each edge as tallied, and those walked exactly (pairs
+    // within a pattern, and those near an edge) by bin.
+    int64_t below[RowEdges::kEdges] = {};
+    int64_t walked[kDistanceBins] = {};
+    const PairScreen::UnitTables tables = screen_.unitTables();
+    const int32_t* sizes = patternSizes_.data();
+    uint8_t* out = pairs_.data();
+    for (int32_t p = 0; p < k; ++p) {
+        const Code* x = alleles + static_cast<size_t>(patterns_.representative(p)) * rowLength;
+        const int64_t sizeP = sizes[p];
+        const uint8_t self = pairCode(walkDistance(walk_, x, x), rule);
+        *out++ = self;
+        walked[self & kBinMask] += sizeP * (sizeP - 1) / 2;
+        for (int c = 0; c < kCandidates; ++c) counts[c][p] += decisions[c](self) ? sizes[p] - 1 : 0;
+        // Pair (p, q) at out[q - p - 1].
+        const RowTally tally = tallyRow(tables, p, k, sizes, edges, out, counts, vectorised_);
+        for (int e = 0; e < RowEdges::kEdges; ++e) below[e] += sizeP * tally.below[e];
+        for (int c = 0; c < kCandidates; ++c) counts[c][p] += static_cast<int32_t>(tally.below[c]);
+        for (int32_t q = p + 1; tally.near && q < k; ++q) {
+            uint8_t& code = out[q - p - 1];
+            if (code != kNeedsExact) continue;
+            code = pairCode(
+                walkDistance(walk_, x, alleles + static_cast<size_t>(patterns_.representative(q)) * rowLength), rule);
+            walked[code & kBinMask] += sizeP * sizes[q];
+            for (int c = 0; c < kCandidates; ++c) {
+                if (!decisions[c](code)) continue;
+                counts[c][q] += sizes[p];
+                counts[c][p] += sizes[q];
+            }
+        }
+        out += k - p - 1;
+    }
+    int chosen = 0;
+    if (rule.derived) {
+        // The histogram's pairs below the lower edge of bin first + e.
+        const auto pairsBelow = [&](int e) {
+            int64_t sum = below[e];
+            for (int b = 0; b < first + e; ++b) sum += walked[b];
+            return sum;
+        };
+        // The radius is the first bin whose pairs, with those of the bins below,
+        // reach the target.
+        chosen = -1;
+        for (int c = 0; c < kCandidates && chosen < 0; ++c) {
+            if (pairsBelow(c + 1) >= rule.target && (first + c == 0 || pairsBelow(c) < rule.target)) chosen = c;
+        }
+        if (chosen < 0) return false;
+        lastRadiusBin_ = first + chosen;
+        epsilon_ = lastRadiusBin_ * 0.1;
+    } else {
+        epsilon_ = rule.fixed;
+    }
+    decision_ = decisions[chosen];
+    neighbourCount_.assign(counts[chosen], counts[chosen] + k);
+    return true;
+}
+
+void WindowClusterer::histogramFromCodes(const RadiusRule& rule) {
+    std::fill(std::begin(histogram_), std::end(histogram_), 0);
+    if (!rule.derived) return;
+    const int32_t k = patterns_.count;
+    const int32_t* sizes = patternSizes_.data();
+    const uint8_t* code = pairs_.data();
+    for (int32_t p = 0; p < k; ++p) {
+        const int64_t sizeP = sizes[p];
+        histogram_[*code++ & kBinMask] += sizeP * (sizeP - 1) / 2;
+        int64_t row[kDistanceBins] = {};
+        for (int32_t q = p + 1; q < k; ++q) row[*code++ & kBinMask] += sizes[q];
+        for (int b = 0; b < kDistanceBins; ++b) histogram_[b] += sizeP * row[b];
+    }
+}
+
+template <typename Code>
+void WindowClusterer::classifyPairs(const AnalysisState& state, const RadiusRule& rule, const Code* alleles,
+                                    bool screened) {
+    const int32_t k = patterns_.count;
+    const size_t rowLength = static_cast<size_t>(state.nMarkers);
+    std::fill(std::begin(histogram_), std::end(histogram_), 0);
     uint8_t* out = pairs_.data();
     // Four histograms side by side, so that neighbouring pairs falling in one bin
     // do not wait on each other's additions.
     int64_t histograms[4][kDistanceBins] = {};
-    UnitsClassifier classify;
-    const bool fixedPoint = screened && screen_.fixedPoint() && classify.prepare(rule);
-    byFixedPoint_ = fixedPoint;
-    patternSizes_.resize(static_cast<size_t>(k));
-    for (int32_t p = 0; p < k; ++p) patternSizes_[static_cast<size_t>(p)] = patterns_.size(p);
-    const int32_t* sizes = patternSizes_.data();
-    rowUnits_.resize(static_cast<size_t>(k));
     for (int32_t p = 0; p < k; ++p) {
         const Code* x = alleles + static_cast<size_t>(patterns_.representative(p)) * rowLength;
         const int64_t sizeP = patterns_.size(p);
-        if (fixedPoint) {
-            // The pattern with itself, then the row from integer estimates; the
-            // row's haplotypes are counted per code bin (15 for the pairs left to
-            // the exact walk, settled after the row) and multiplied once.
-            const uint8_t self = pairCode(walkDistance(walk_, x, x), rule);
-            *out++ = self;
-            histograms[0][self & kBinMask] += sizeP * (sizeP - 1) / 2;
-            // Pair (p, q) at units[j], out[j] and sizes[p + 1 + j].
-            screen_.rowUnits(p, k, rowUnits_.data());
-            const int32_t* units = rowUnits_.data();
-            const int32_t* after = sizes + p + 1;
-            const int32_t length = k - p - 1;
-            int64_t row[4][16] = {};
-            for (int32_t j = 0; j < length; ++j) {
-                const uint8_t code = classify(units[j]);
-                out[j] = code;
-                row[j & 3][code & 0x0f] += after[j];
-            }
-            if (row[0][15] + row[1][15] + row[2][15] + row[3][15] != 0) {
-                for (int32_t j = 0; j < length; ++j) {
-                    if (out[j] != kNeedsExact) continue;
-                    const int32_t q = p + 1 + j;
-                    out[j] = pairCode(walkDistance(walk_, x, alleles + static_cast<size_t>(
-                                                                     patterns_.representative(q)) * rowLength),
-                                      rule);
-                    row[0][out[j] & kBinMask] += after[j];
-                }
-            }
-            for (int b = 0; b < kDistanceBins; ++b) {
-                histograms[1][b] += sizeP * (row[0][b] + row[1][b] + row[2][b] + row[3][b]);
-            }
-            out += k - p - 1;
-            continue;
-        }
         for (int32_t q = p; q < k; ++q) {
             uint8_t code = kNeedsExact;
             if (screened && q != p) code = estimateCode(screen_.estimateTenths(p, q), rule);
@@ -327,21 +319,18 @@ void WindowClusterer::classifyPairs(const AnalysisState& state, const RadiusRule
 }
 
 void WindowClusterer::markNeighbours(const RadiusRule& rule) {
-    bool decision[256];
-    settleRadius(rule, decision);
+    settleRadius(rule);
     const int32_t k = patterns_.count;
     neighbourCount_.assign(static_cast<size_t>(k), 0);
     int32_t* counts = neighbourCount_.data();
     const int32_t* sizes = patternSizes_.data();
-    uint8_t* flag = pairs_.data();
+    const uint8_t* code = pairs_.data();
     // Branch-free: whether two patterns are neighbours is close to a coin toss.
     for (int32_t p = 0; p < k; ++p) {
         const int32_t sizeP = sizes[p];
-        *flag = decision[*flag];
-        int64_t reached = *flag++ ? sizeP - 1 : 0;
+        int64_t reached = decision_(*code++) ? sizeP - 1 : 0;
         for (int32_t q = p + 1; q < k; ++q) {
-            const int32_t neighbour = decision[*flag];
-            *flag++ = static_cast<uint8_t>(neighbour);
+            const int32_t neighbour = decision_(*code++);
             reached += neighbour * sizes[q];
             counts[q] += neighbour * sizeP;
         }
@@ -413,7 +402,7 @@ void WindowClusterer::expandClusters(const AnalysisState& state, WindowClusters&
         });
     } else {
         expandClusters(state, out, [this](int32_t p, int32_t q) {
-            return pairs_[p <= q ? pairSlot(p, q) : pairSlot(q, p)] != 0;
+            return decision_(pairs_[p <= q ? pairSlot(p, q) : pairSlot(q, p)]);
         });
     }
 }
@@ -526,12 +515,12 @@ void WindowClusterer::cluster(const AnalysisState& state, const RadiusRule& rule
     computeWindowWalk(state, windowStart, centre, walk_);
     byMask_ = encodePatterns(state);
     byFixedPoint_ = false;
+    fromTallies_ = false;
     if (byMask_) {
         classifyMasks(state, rule);
         markMaskNeighbours(rule);
     } else {
-        classifyPairs(state, rule);
-        markNeighbours(rule);
+        if (!classifyPairs(state, rule)) markNeighbours(rule);
     }
     deriveCoreThreshold(state, centre);
     expandClusters(state, out);

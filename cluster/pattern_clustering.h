@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "cluster/pair_codes.h"
+#include "cluster/pair_rows.h"
 #include "cluster/pair_screen.h"
 #include "cluster/window_distances.h"
 #include "cluster/window_patterns.h"
@@ -34,14 +36,6 @@ struct WindowClusters {
     }
 };
 
-// How the radius is found, the same for every window of a run: derived from each
-// window's histogram, or fixed (the parameter file's, or the standing value when
-// the fraction asks for more pairs than there are).
-struct RadiusRule {
-    bool derived = false;
-    int64_t target = 0;
-    double fixed = 0.2;
-};
 RadiusRule radiusRuleFor(const AnalysisState& state);
 
 // Clusters windows one after another, reusing its buffers; one per thread.
@@ -59,16 +53,25 @@ public:
     static constexpr double kMaskPairsPerMask = 8.0;
     bool lastByMask() const { return byMask_; }
     bool lastByFixedPoint() const { return byFixedPoint_; }
+    // Whether the last window's radius was among the candidates its row tallies
+    // were kept for (the fixed-point pair route), so that no second pass over its
+    // pairs was needed.
+    bool lastFromTallies() const { return fromTallies_; }
     // Tests turn the vector kernels off to check the plain loops.
-    void setVectorised(bool on) { screen_.setVectorised(on); }
+    void setVectorised(bool on) { vectorised_ = on; }
 
 private:
-    void classifyPairs(const AnalysisState& state, const RadiusRule& rule);
+    // Codes every pattern pair; true when the row tallies of the fixed-point route
+    // also settled the radius and the neighbour counts.
+    bool classifyPairs(const AnalysisState& state, const RadiusRule& rule);
     template <typename Code>
-    void classifyPairs(const AnalysisState& state, const RadiusRule& rule, const Code* alleles);
+    void classifyPairs(const AnalysisState& state, const RadiusRule& rule, const Code* alleles, bool screened);
+    template <typename Code>
+    bool tallyPairs(const AnalysisState& state, const RadiusRule& rule, const Code* alleles, RowEdges edges);
+    void histogramFromCodes(const RadiusRule& rule);
     // Sets the window's radius (from the pair histogram, or the fixed one) and
     // which pair codes it makes neighbours.
-    void settleRadius(const RadiusRule& rule, bool (&decision)[256]);
+    void settleRadius(const RadiusRule& rule);
     void markNeighbours(const RadiusRule& rule);
     // The same histogram, neighbour flags and counts through the pair counts of
     // every difference mask (cluster/mask_transform.h); false when the window
@@ -92,10 +95,14 @@ private:
     WindowWalk walk_;
     PairScreen screen_;
     WindowPatterns patterns_;
-    // Per pattern pair p <= q (diagonal included), first a code of its distance,
-    // then whether the two patterns are neighbours.
+    // Per pattern pair p <= q (diagonal included), the code of its distance
+    // (cluster/pair_codes.h); decision_ says which codes the radius makes neighbours.
     std::vector<uint8_t> pairs_;
-    std::vector<int32_t> rowUnits_;  // fixed-point estimates of one pattern's row
+    PairDecision decision_;
+    int32_t lastRadiusBin_ = 5;  // a guess for the first window
+    bool fromTallies_ = false;
+    bool vectorised_ = true;
+    std::vector<int32_t> candidateCounts_;  // per candidate radius, per pattern
     std::vector<int32_t> patternSizes_;  // haplotypes per pattern (the pair route)
     // The mask route: per pattern its word, per mask its pair count (then the
     // neighbour counts), code, and neighbour flag.

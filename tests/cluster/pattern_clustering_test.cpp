@@ -53,6 +53,7 @@ struct Seen {
     int labelOnlyNoise = 0;
     int byMask = 0;
     int byFixedPoint = 0;
+    int fromTallies = 0;
 };
 
 void compareRoutes(AnalysisState& state, const std::string& what, Seen& seen,
@@ -70,6 +71,7 @@ void compareRoutes(AnalysisState& state, const std::string& what, Seen& seen,
         clusterer.cluster(state, rule, centre, clusters, centre % 2 == 0 ? &packed : nullptr);
         seen.byMask += clusterer.lastByMask();
         seen.byFixedPoint += clusterer.lastByFixedPoint();
+        seen.fromTallies += clusterer.lastFromTallies();
         clusterWindow(state, centre);
         const std::string where = what + " centre " + std::to_string(centre);
         ASSERT_EQ(clusterer.epsilon(), state.epsilon) << where;
@@ -198,6 +200,10 @@ TEST(PatternClustering, ScreenedWindowsGiveTheSameClusters) {
         }
     }
     EXPECT_GT(seen.byFixedPoint, 0);
+    // Radii among the candidates of the row tallies, and radii beyond them that
+    // took a second pass over the pairs.
+    EXPECT_GT(seen.fromTallies, 0);
+    EXPECT_GT(seen.byFixedPoint, seen.fromTallies);
     EXPECT_GT(seen.severalClusters, 0);
 }
 
