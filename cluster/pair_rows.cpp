@@ -37,16 +37,20 @@ struct Row {
 };
 
 // Pairs from .. to - 1 one at a time; the codes from codes[0].
-template <bool Derived>
+template <bool Derived, bool Split>
 void tallyPlain(const Row& row, int32_t from, int32_t to, uint8_t* codes, RowTally& tally) {
     const PairScreen::UnitTables& t = row.tables;
     const RowEdges& edges = *row.edges;
+    constexpr int kLookups = Split ? 4 : 2;
     for (int32_t q = from; q < to; ++q) {
         const uint32_t agree = ~(row.own ^ t.bits[q]);
         const uint32_t same = row.centre == t.centres[q];
-        const int32_t units = PairScreen::kTenUnits -
-                              (t.right[(same << t.rightSteps) | (agree & t.rightMask)] +
-                               t.left[(same << t.leftSteps) | ((agree >> t.leftShift) & t.leftMask)]);
+        int32_t units = PairScreen::kTenUnits;
+        for (int i = 0; i < kLookups; ++i) {
+            const PairScreen::UnitLookup& l = t.lookup[i];
+            const uint32_t runs = same & (((agree >> l.afterShift) & l.afterMask) == l.afterMask);
+            units -= l.table[(runs << l.steps) | ((agree >> l.shift) & l.mask)];
+        }
         const uint32_t bits = static_cast<uint32_t>(units);
         bool near = false;
         uint8_t code = 0;
@@ -75,19 +79,28 @@ void tallyPlain(const Row& row, int32_t from, int32_t to, uint8_t* codes, RowTal
 // Eight pairs at a time: the two lookups are gathers, and the comparisons are
 // unsigned ones made signed by flipping the top bit. The same results as the
 // plain loop; returns where it stopped.
-template <bool Derived>
+template <bool Derived, bool Split>
 __attribute__((target("avx2"))) int32_t tallyAvx2(const Row& row, int32_t from, int32_t to, uint8_t* codes,
                                                   RowTally& tally) {
     const PairScreen::UnitTables& t = row.tables;
     const RowEdges& edges = *row.edges;
+    constexpr int kLookups = Split ? 4 : 2;
     const __m256i own = _mm256_set1_epi32(static_cast<int32_t>(row.own));
     const __m256i centre = _mm256_set1_epi32(row.centre);
     const __m256i ones = _mm256_set1_epi32(-1);
-    const __m256i rightMask = _mm256_set1_epi32(static_cast<int32_t>(t.rightMask));
-    const __m256i leftMask = _mm256_set1_epi32(static_cast<int32_t>(t.leftMask));
-    const __m128i rightSteps = _mm_cvtsi32_si128(t.rightSteps);
-    const __m128i leftSteps = _mm_cvtsi32_si128(t.leftSteps);
-    const __m128i leftShift = _mm_cvtsi32_si128(t.leftShift);
+    __m256i mask[kLookups];
+    __m256i afterMask[kLookups];
+    __m128i steps[kLookups];
+    __m128i shift[kLookups];
+    __m128i afterShift[kLookups];
+    for (int i = 0; i < kLookups; ++i) {
+        const PairScreen::UnitLookup& l = t.lookup[i];
+        mask[i] = _mm256_set1_epi32(static_cast<int32_t>(l.mask));
+        afterMask[i] = _mm256_set1_epi32(static_cast<int32_t>(l.afterMask));
+        steps[i] = _mm_cvtsi32_si128(l.steps);
+        shift[i] = _mm_cvtsi32_si128(l.shift);
+        afterShift[i] = _mm_cvtsi32_si128(l.afterShift);
+    }
     const __m256i ten = _mm256_set1_epi32(PairScreen::kTenUnits);
     const __m256i sign = _mm256_set1_epi32(INT32_MIN);
     const __m256i margin = _mm256_set1_epi32(kEdgeUnits);
@@ -115,12 +128,17 @@ __attribute__((target("avx2"))) int32_t tallyAvx2(const Row& row, int32_t from, 
         const __m256i agree = _mm256_xor_si256(_mm256_xor_si256(own, other), ones);
         const __m256i same = _mm256_srli_epi32(
             _mm256_cmpeq_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(t.centres + q)), centre), 31);
-        const __m256i rightIndex =
-            _mm256_or_si256(_mm256_sll_epi32(same, rightSteps), _mm256_and_si256(agree, rightMask));
-        const __m256i leftIndex = _mm256_or_si256(_mm256_sll_epi32(same, leftSteps),
-                                                  _mm256_and_si256(_mm256_srl_epi32(agree, leftShift), leftMask));
-        const __m256i shared = _mm256_add_epi32(_mm256_i32gather_epi32(t.right, rightIndex, 4),
-                                                _mm256_i32gather_epi32(t.left, leftIndex, 4));
+        __m256i shared = _mm256_setzero_si256();
+        for (int i = 0; i < kLookups; ++i) {
+            __m256i runs = same;
+            if (i >= 2) {
+                const __m256i first = _mm256_and_si256(_mm256_srl_epi32(agree, afterShift[i]), afterMask[i]);
+                runs = _mm256_and_si256(runs, _mm256_srli_epi32(_mm256_cmpeq_epi32(first, afterMask[i]), 31));
+            }
+            const __m256i index = _mm256_or_si256(_mm256_sll_epi32(runs, steps[i]),
+                                                  _mm256_and_si256(_mm256_srl_epi32(agree, shift[i]), mask[i]));
+            shared = _mm256_add_epi32(shared, _mm256_i32gather_epi32(t.lookup[i].table, index, 4));
+        }
         const __m256i units = _mm256_sub_epi32(ten, shared);
         __m256i near;
         __m256i code;
@@ -188,13 +206,25 @@ RowTally tallyRow(const PairScreen::UnitTables& tables, int32_t p, int32_t k, co
     RowTally tally;
     const int32_t from = p + 1;
     int32_t q = from;
+    const bool split = tables.count > 2;
     if (vectorised && haveAvx2()) {
-        q = edges.derived ? tallyAvx2<true>(row, from, k, codes, tally) : tallyAvx2<false>(row, from, k, codes, tally);
+        if (split) {
+            q = edges.derived ? tallyAvx2<true, true>(row, from, k, codes, tally)
+                              : tallyAvx2<false, true>(row, from, k, codes, tally);
+        } else {
+            q = edges.derived ? tallyAvx2<true, false>(row, from, k, codes, tally)
+                              : tallyAvx2<false, false>(row, from, k, codes, tally);
+        }
     }
-    if (edges.derived) {
-        tallyPlain<true>(row, q, k, codes + (q - from), tally);
+    uint8_t* rest = codes + (q - from);
+    if (split && edges.derived) {
+        tallyPlain<true, true>(row, q, k, rest, tally);
+    } else if (split) {
+        tallyPlain<false, true>(row, q, k, rest, tally);
+    } else if (edges.derived) {
+        tallyPlain<true, false>(row, q, k, rest, tally);
     } else {
-        tallyPlain<false>(row, q, k, codes + (q - from), tally);
+        tallyPlain<false, false>(row, q, k, rest, tally);
     }
     return tally;
 }

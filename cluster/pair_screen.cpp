@@ -138,49 +138,53 @@ bool PairScreen::prepare(const AnalysisState& state, const WindowWalk& walk,
         table += size_t{2} << segment.steps;
     }
     oneSegmentPerSide_ = segments_.size() == 2;
-    fixedPoint_ = oneSegmentPerSide_ && planes_ == 1 && prepareFixedPoint();
+    fixedPoint_ = planes_ == 1 && prepareFixedPoint();
     return true;
 }
 
 bool PairScreen::prepareFixedPoint() {
-    const Segment& right = segments_[0];
-    const Segment& left = segments_[1];
     const double scale = tenOverDenominator_ * std::ldexp(1.0, kTenthBits);
-    unitTables_.resize((size_t{2} << right.steps) + (size_t{2} << left.steps));
-    // Each entry rounded once, so that a pair's units are within one unit (and the
-    // double estimate's few ulps) of ten times its distance; entries that could
-    // overflow the sums leave the window to the double estimate.
-    const auto toUnits = [&](double weight, int32_t& out) {
-        const double units = std::nearbyint(weight * scale);
-        if (!(std::fabs(units) < std::ldexp(1.0, 28))) return false;
-        out = static_cast<int32_t>(units);
-        return true;
-    };
+    size_t size = 2;
+    for (const Segment& segment : segments_) size += size_t{2} << segment.steps;
+    unitTables_.resize(size);
+    // Each entry rounded once, so that a pair's units are within two units (and
+    // the double estimate's few ulps) of ten times its distance; entries that
+    // could overflow the sums leave the window to the double estimate.
     int32_t* out = unitTables_.data();
-    for (int centre = 0; centre < 2; ++centre) {
-        for (size_t mask = 0; mask < (size_t{1} << right.steps); ++mask) {
-            const double shared = centreWeight_[centre] +
-                                  right.table[(static_cast<size_t>(centre) << right.steps) | mask];
-            if (!toUnits(shared, *out++)) return false;
+    for (const Segment& segment : segments_) {
+        for (size_t entry = 0; entry < (size_t{2} << segment.steps); ++entry) {
+            // The centre's weight goes with the right side's first segment.
+            const double centre = &segment == &segments_[0] ? centreWeight_[entry >> segment.steps] : 0.0;
+            const double units = std::nearbyint((centre + segment.table[entry]) * scale);
+            if (!(std::fabs(units) < std::ldexp(1.0, 28))) return false;
+            *out++ = static_cast<int32_t>(units);
         }
     }
-    for (size_t entry = 0; entry < (size_t{2} << left.steps); ++entry) {
-        if (!toUnits(left.table[entry], *out++)) return false;
-    }
+    out[0] = out[1] = 0;
     return true;
 }
 
 PairScreen::UnitTables PairScreen::unitTables() const {
-    const Segment& right = segments_[0];
-    const Segment& left = segments_[1];
     UnitTables tables;
-    tables.right = unitTables_.data();
-    tables.left = tables.right + (size_t{2} << right.steps);
-    tables.rightSteps = right.steps;
-    tables.rightMask = right.mask;
-    tables.leftSteps = left.steps;
-    tables.leftShift = left.shift;
-    tables.leftMask = left.mask;
+    tables.count = oneSegmentPerSide_ ? 2 : 4;
+    const int32_t* zeros = unitTables_.data() + unitTables_.size() - 2;
+    for (UnitLookup& lookup : tables.lookup) lookup.table = zeros;
+    const int32_t* table = unitTables_.data();
+    int side = 0;  // the right side's segments come first
+    for (size_t i = 0; i < segments_.size(); ++i) {
+        const Segment& segment = segments_[i];
+        if (i > 0 && !segment.after) side = 1;
+        UnitLookup& lookup = tables.lookup[side + (segment.after ? 2 : 0)];
+        lookup.table = table;
+        lookup.steps = segment.steps;
+        lookup.shift = segment.shift;
+        lookup.mask = segment.mask;
+        if (segment.after) {
+            lookup.afterShift = segment.afterShift;
+            lookup.afterMask = segment.afterMask;
+        }
+        table += size_t{2} << segment.steps;
+    }
     tables.bits = bits_.data();
     tables.centres = centreCode_.data();
     return tables;

@@ -55,25 +55,35 @@ public:
         return (denominator_ - shared) * tenOverDenominator_;
     }
 
-    // The common window, one table a side and two codes a step, is also estimated
-    // in fixed point: ten times the distance in units of 2^-kTenthBits, from two
-    // integer lookups a pair, within a few units of the double estimate.
+    // Windows of two codes a step are also estimated in fixed point: ten times
+    // the distance in units of 2^-kTenthBits, from two integer lookups a pair
+    // (four when a side has two segments), within a few units of the double
+    // estimate.
     static constexpr int32_t kTenthBits = 24;
     static constexpr int32_t kTenUnits = 10 << kTenthBits;
     bool fixedPoint() const { return fixedPoint_; }
-    // The fixed-point tables, for the row pass (cluster/pair_rows.h): a pair's
-    // units are kTenUnits less right[(centres agree) << rightSteps | agreement &
-    // rightMask] less left[(centres agree) << leftSteps | agreement >> leftShift &
-    // leftMask], its agreement the complement of the two patterns' bits XORed.
+    // One lookup of the row pass (cluster/pair_rows.h), in the pair's agreement
+    // (the complement of the two patterns' bits XORed):
+    // table[runs << steps | agreement >> shift & mask], where runs is whether the
+    // centres agree and the agreement >> afterShift & afterMask is all ones (a
+    // side's second segment is reached only through a fully agreeing first one;
+    // afterMask is 0 for a first segment).
+    struct UnitLookup {
+        const int32_t* table = nullptr;
+        int32_t steps = 0;
+        int32_t shift = 0;
+        uint32_t mask = 0;
+        int32_t afterShift = 0;
+        uint32_t afterMask = 0;
+    };
+    // A pair's units are kTenUnits less its lookups: the right side's first
+    // segment (with the centre's weight), the left side's, then, when some side
+    // has two, both sides' second segments (a table of zeros for a side without).
     struct UnitTables {
-        const int32_t* right = nullptr;
-        const int32_t* left = nullptr;
-        int32_t rightSteps = 0;
-        uint32_t rightMask = 0;
-        int32_t leftSteps = 0;
-        int32_t leftShift = 0;
-        uint32_t leftMask = 0;
-        const uint32_t* bits = nullptr;  // per pattern
+        static constexpr int kMaxLookups = 4;
+        UnitLookup lookup[kMaxLookups];
+        int count = 0;  // 2 or 4
+        const uint32_t* bits = nullptr;    // per pattern
         const int32_t* centres = nullptr;  // per pattern
     };
     UnitTables unitTables() const;
@@ -104,7 +114,7 @@ private:
     std::vector<int32_t> centreCode_;   // per pattern
     std::vector<double> tables_;
     bool fixedPoint_ = false;
-    std::vector<int32_t> unitTables_;   // right side's, then left side's; centre folded in
+    std::vector<int32_t> unitTables_;   // per segment, in segments_ order; then two zeros
     std::vector<int32_t> codes_;        // scratch
 };
 
