@@ -28,7 +28,8 @@ namespace {
 // What the two kernels share of a row.
 struct Row {
     PairScreen::UnitTables tables;
-    uint32_t own = 0;     // the row pattern's bits
+    int32_t p = 0;        // the row pattern
+    uint32_t own = 0;     // its bits
     int32_t centre = 0;   // and centre code
     int32_t size = 0;     // and haplotypes
     const int32_t* sizes = nullptr;
@@ -37,34 +38,12 @@ struct Row {
 };
 
 // Pairs from .. to - 1 one at a time; the codes from codes[0].
-template <bool Derived, bool Split>
 void tallyPlain(const Row& row, int32_t from, int32_t to, uint8_t* codes, RowTally& tally) {
-    const PairScreen::UnitTables& t = row.tables;
     const RowEdges& edges = *row.edges;
-    constexpr int kLookups = Split ? 4 : 2;
     for (int32_t q = from; q < to; ++q) {
-        const uint32_t agree = ~(row.own ^ t.bits[q]);
-        const uint32_t same = row.centre == t.centres[q];
-        int32_t units = PairScreen::kTenUnits;
-        for (int i = 0; i < kLookups; ++i) {
-            const PairScreen::UnitLookup& l = t.lookup[i];
-            const uint32_t runs = same & (((agree >> l.afterShift) & l.afterMask) == l.afterMask);
-            units -= l.table[(runs << l.steps) | ((agree >> l.shift) & l.mask)];
-        }
-        const uint32_t bits = static_cast<uint32_t>(units);
-        bool near = false;
-        uint8_t code = 0;
-        if (Derived) {
-            // Near the ends of the scale, or near a bin's edge; else well inside its
-            // bin: above the lower edge, below the upper one.
-            const uint32_t fraction = bits & (kUnitsPerTenth - 1);
-            near = (bits - kEdgeUnits > static_cast<uint32_t>(PairScreen::kTenUnits - 2 * kEdgeUnits)) |
-                   (fraction - kEdgeUnits > static_cast<uint32_t>(kUnitsPerTenth - 2 * kEdgeUnits));
-            code = static_cast<uint8_t>((units >> PairScreen::kTenthBits) | kBelowUpperEdge);
-        } else {
-            near = bits - static_cast<uint32_t>(edges.nearFrom) <= edges.nearSpan;
-            code = units < edges.units[0] ? kBelowLowerEdge : 0;
-        }
+        const int32_t units = pairUnits(row.tables, row.p, q);
+        const bool near = edges.near(units);
+        const uint8_t code = edges.code(units);
         codes[q - from] = near ? kNeedsExact : code;
         const int32_t after = row.sizes[q];
         for (int e = 0; e < RowEdges::kEdges; ++e) {
@@ -197,6 +176,7 @@ RowTally tallyRow(const PairScreen::UnitTables& tables, int32_t p, int32_t k, co
                   const RowEdges& edges, uint8_t* codes, int32_t* const* counts, bool vectorised) {
     Row row;
     row.tables = tables;
+    row.p = p;
     row.own = tables.bits[p];
     row.centre = tables.centres[p];
     row.size = sizes[p];
@@ -216,16 +196,7 @@ RowTally tallyRow(const PairScreen::UnitTables& tables, int32_t p, int32_t k, co
                               : tallyAvx2<false, false>(row, from, k, codes, tally);
         }
     }
-    uint8_t* rest = codes + (q - from);
-    if (split && edges.derived) {
-        tallyPlain<true, true>(row, q, k, rest, tally);
-    } else if (split) {
-        tallyPlain<false, true>(row, q, k, rest, tally);
-    } else if (edges.derived) {
-        tallyPlain<true, false>(row, q, k, rest, tally);
-    } else {
-        tallyPlain<false, false>(row, q, k, rest, tally);
-    }
+    tallyPlain(row, q, k, codes + (q - from), tally);
     return tally;
 }
 

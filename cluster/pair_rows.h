@@ -33,7 +33,36 @@ struct RowEdges {
     // A fixed radius is every edge; false when it lies beyond the units' range
     // (or is not a number): the double estimate takes such a window.
     bool forFixed(double radius);
+
+    // Whether a pair of these units is left to the exact walk: near the ends of
+    // the scale or a bin's edge, or near a fixed radius.
+    bool near(int32_t units) const {
+        const uint32_t bits = static_cast<uint32_t>(units);
+        if (!derived) return bits - static_cast<uint32_t>(nearFrom) <= nearSpan;
+        const uint32_t fraction = bits & (kUnitsPerTenth - 1);
+        return (bits - kEdgeUnits > static_cast<uint32_t>(PairScreen::kTenUnits - 2 * kEdgeUnits)) |
+               (fraction - kEdgeUnits > static_cast<uint32_t>(kUnitsPerTenth - 2 * kEdgeUnits));
+    }
+    // The code of a pair that is not near: a derived radius's pairs lie well inside
+    // their bin, above its lower edge and below its upper one.
+    uint8_t code(int32_t units) const {
+        if (!derived) return units < this->units[0] ? kBelowLowerEdge : 0;
+        return static_cast<uint8_t>((units >> PairScreen::kTenthBits) | kBelowUpperEdge);
+    }
 };
+
+// The units of patterns p and q, as the row pass finds them.
+inline int32_t pairUnits(const PairScreen::UnitTables& t, int32_t p, int32_t q) {
+    const uint32_t agree = ~(t.bits[p] ^ t.bits[q]);
+    const uint32_t same = t.centres[p] == t.centres[q];
+    int32_t units = PairScreen::kTenUnits;
+    for (int i = 0; i < t.count; ++i) {
+        const PairScreen::UnitLookup& l = t.lookup[i];
+        const uint32_t runs = same & (((agree >> l.afterShift) & l.afterMask) == l.afterMask);
+        units -= l.table[(runs << l.steps) | ((agree >> l.shift) & l.mask)];
+    }
+    return units;
+}
 
 struct RowTally {
     int64_t below[RowEdges::kEdges] = {};  // haplotypes of the row's pairs below each edge
