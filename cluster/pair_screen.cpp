@@ -69,46 +69,23 @@ bool PairScreen::prepare(const AnalysisState& state, const WindowWalk& walk,
     }
     tenOverDenominator_ = 10.0 / denominator_;
 
-    // Each walk step's codes renumbered densely, so that a few bit planes tell
-    // whether two patterns agree at every step at once.
+    // Each walk step's codes numbered in order of appearance, so that a few bit
+    // planes tell whether two patterns agree at every step at once. A pattern's
+    // window is read in one go from its representative's row.
     const int32_t k = patterns.count;
-    const size_t rowLength = static_cast<size_t>(state.nMarkers);
-    const auto code = [&](int32_t p, int32_t marker) {
-        return state.alleles[static_cast<size_t>(patterns.representative(p)) * rowLength +
-                             static_cast<size_t>(marker)];
-    };
-    std::vector<int32_t> distinct;
-    std::vector<std::vector<uint8_t>> dense(static_cast<size_t>(steps));
-    int maxCodes = 1;
-    for (int32_t s = 0; s < steps; ++s) {
-        const int32_t marker = walk.marker[static_cast<size_t>(s)];
-        codes_.resize(static_cast<size_t>(k));
-        for (int32_t p = 0; p < k; ++p) codes_[static_cast<size_t>(p)] = code(p, marker);
-        distinct = codes_;
-        std::sort(distinct.begin(), distinct.end());
-        distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
-        if (distinct.size() > 16) return false;
-        maxCodes = std::max(maxCodes, static_cast<int>(distinct.size()));
-        std::vector<uint8_t>& ids = dense[static_cast<size_t>(s)];
-        ids.resize(static_cast<size_t>(k));
-        for (int32_t p = 0; p < k; ++p) {
-            ids[static_cast<size_t>(p)] = static_cast<uint8_t>(
-                std::lower_bound(distinct.begin(), distinct.end(), codes_[static_cast<size_t>(p)]) -
-                distinct.begin());
-        }
+    if (!state.alleles.visit([&](const auto* alleles) { return numberCodes(state, walk, patterns, alleles); })) {
+        return false;
     }
+    size_t maxCodes = 1;
+    for (const std::vector<int32_t>& seen : distinct_) maxCodes = std::max(maxCodes, seen.size());
     planes_ = 1;
-    while ((1 << planes_) < maxCodes) ++planes_;
+    while ((size_t{1} << planes_) < maxCodes) ++planes_;
     bits_.assign(static_cast<size_t>(k) * static_cast<size_t>(planes_), 0);
-    centreCode_.resize(static_cast<size_t>(k));
     for (int32_t p = 0; p < k; ++p) {
-        centreCode_[static_cast<size_t>(p)] = code(p, walk.centre);
         uint32_t* planes = &bits_[static_cast<size_t>(p) * static_cast<size_t>(planes_)];
+        const uint8_t* ids = &ids_[static_cast<size_t>(p) * static_cast<size_t>(steps)];
         for (int32_t s = 0; s < steps; ++s) {
-            const int id = dense[static_cast<size_t>(s)][static_cast<size_t>(p)];
-            for (int b = 0; b < planes_; ++b) {
-                if ((id >> b) & 1) planes[b] |= uint32_t{1} << s;
-            }
+            for (int b = 0; b < planes_; ++b) planes[b] |= static_cast<uint32_t>((ids[s] >> b) & 1) << s;
         }
     }
 
@@ -139,6 +116,34 @@ bool PairScreen::prepare(const AnalysisState& state, const WindowWalk& walk,
     }
     oneSegmentPerSide_ = segments_.size() == 2;
     fixedPoint_ = planes_ == 1 && prepareFixedPoint();
+    return true;
+}
+
+template <typename Code>
+bool PairScreen::numberCodes(const AnalysisState& state, const WindowWalk& walk, const WindowPatterns& patterns,
+                             const Code* alleles) {
+    const int32_t k = patterns.count;
+    const int32_t steps = walk.nRight + walk.nLeft;
+    const size_t rowLength = static_cast<size_t>(state.nMarkers);
+    distinct_.assign(static_cast<size_t>(steps), {});
+    ids_.resize(static_cast<size_t>(k) * static_cast<size_t>(steps));
+    centreCode_.resize(static_cast<size_t>(k));
+    uint8_t* ids = ids_.data();
+    for (int32_t p = 0; p < k; ++p) {
+        const Code* row = alleles + static_cast<size_t>(patterns.representative(p)) * rowLength;
+        centreCode_[static_cast<size_t>(p)] = row[walk.centre];
+        for (int32_t s = 0; s < steps; ++s) {
+            const int32_t code = row[walk.marker[static_cast<size_t>(s)]];
+            std::vector<int32_t>& seen = distinct_[static_cast<size_t>(s)];
+            size_t id = 0;
+            while (id < seen.size() && seen[id] != code) ++id;
+            if (id == seen.size()) {
+                if (id == 16) return false;
+                seen.push_back(code);
+            }
+            *ids++ = static_cast<uint8_t>(id);
+        }
+    }
     return true;
 }
 

@@ -89,6 +89,9 @@ public:
     UnitTables unitTables() const;
 
 private:
+    template <typename Code>
+    bool numberCodes(const AnalysisState& state, const WindowWalk& walk, const WindowPatterns& patterns,
+                     const Code* alleles);
     bool prepareFixedPoint();
 
     // Up to kSegmentSteps consecutive walk steps of one side, with the weights
@@ -115,7 +118,8 @@ private:
     std::vector<double> tables_;
     bool fixedPoint_ = false;
     std::vector<int32_t> unitTables_;   // per segment, in segments_ order; then two zeros
-    std::vector<int32_t> codes_;        // scratch
+    std::vector<std::vector<int32_t>> distinct_;  // per walk step, its codes by number
+    std::vector<uint8_t> ids_;          // per pattern, per walk step, its code's number
 };
 
 }  // namespace orvane

@@ -185,10 +185,13 @@ TEST(PatternClustering, ScreenedWindowsGiveTheSameClusters) {
     Seen seen;
     int round = 0;
     for (const Setting& s : settings) {
-        for (int repeat = 0; repeat < 3; ++repeat, ++round) {
+        for (int repeat = 0; repeat < 4; ++repeat, ++round) {
             const int32_t n = 150 + static_cast<int32_t>(rng() % 150);
             const int32_t m = 8 + static_cast<int32_t>(rng() % 20);
-            AnalysisState state = randomState(rng, n, m, std::min<int32_t>(m, 21), repeat == 2 ? 3 : 2);
+            // Two codes a marker (fixed point), three (the double estimate), and
+            // up to twenty (beyond what the estimates number: every pair walked).
+            const int codes[] = {2, 2, 3, 20};
+            AnalysisState state = randomState(rng, n, m, std::min<int32_t>(m, 21), codes[repeat]);
             state.distanceType = s.type;
             for (int k = 0; k < 4; ++k) state.distanceParams[k] = s.p[k];
             state.epsilon = s.epsilon;
