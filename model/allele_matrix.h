@@ -58,6 +58,14 @@ public:
     void append(Iterator first, Iterator last) {
         for (; first != last; ++first) push_back(*first);
     }
+    // Appends `count` codes that fit a byte each.
+    void appendBytes(const int8_t* codes, size_t count) {
+        if (wide_) {
+            wideCodes_.insert(wideCodes_.end(), codes, codes + count);
+        } else {
+            narrowCodes_.insert(narrowCodes_.end(), codes, codes + count);
+        }
+    }
 
     // Empty and narrow again, keeping no memory.
     void clear() {

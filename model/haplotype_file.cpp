@@ -92,6 +92,35 @@ void reserveAlleles(AnalysisState& state, std::FILE* data, size_t lineLength, si
     }
 }
 
+// A line whose alleles are single digits with one separator between them, as
+// the converter writes them, is read without splitting it into fields: its
+// identifier, status and codes are those the splitter would find. False for
+// any other line (or `markers` 0, before the first line has set it).
+bool splitDigitLine(std::string_view line, size_t markers, std::string_view& identifier,
+                    std::string_view& status, std::vector<int8_t>& codes) {
+    size_t at = 0;
+    const auto field = [&](std::string_view& out) {
+        while (at < line.size() && isSeparator(line[at])) ++at;
+        const size_t start = at;
+        while (at < line.size() && !isSeparator(line[at])) ++at;
+        out = line.substr(start, at - start);
+        return at > start;
+    };
+    if (markers == 0 || !field(identifier) || !field(status)) return false;
+    // One separator after the status, then digit, separator, digit ... digit.
+    const std::string_view rest = line.substr(std::min(at + 1, line.size()));
+    if (rest.size() != 2 * markers - 1) return false;
+    codes.resize(markers);
+    bool simple = true;
+    for (size_t k = 0; k < markers; ++k) {
+        const unsigned digit = static_cast<unsigned>(static_cast<unsigned char>(rest[2 * k])) - '0';
+        simple &= digit <= 9;
+        codes[k] = static_cast<int8_t>(digit);
+    }
+    for (size_t k = 1; k < markers; ++k) simple &= isSeparator(rest[2 * k - 1]);
+    return simple;
+}
+
 }  // namespace
 
 void splitFields(std::string_view line, std::vector<std::string_view>& fields) {
@@ -119,21 +148,29 @@ void readHaplotypeFile(AnalysisState& state, std::FILE* data, const std::string&
     state.nUnaffected = 0;
 
     std::vector<std::string_view> fields;
+    std::vector<int8_t> digitCodes;
     std::vector<std::string> statuses;  // the first few distinct status tokens
     long firstLine = 0;
     size_t markers = 0;
     bool more = false;
     while ((more = lines.next(line)) && !line.empty()) {
         const long number = lines.number();
-        splitFields(line, fields);
-        if (fields.size() < 2) {
-            throw InputError(fileName, number,
-                             std::string("expected an identifier and a ") +
-                                 (state.qtlMode ? "trait value" : "status") + ", found " +
-                                 std::to_string(fields.size()) + " field" +
-                                 (fields.size() == 1 ? "" : "s"));
+        std::string_view identifier;
+        std::string_view status;
+        const bool digits = splitDigitLine(line, markers, identifier, status, digitCodes);
+        if (!digits) {
+            splitFields(line, fields);
+            if (fields.size() < 2) {
+                throw InputError(fileName, number,
+                                 std::string("expected an identifier and a ") +
+                                     (state.qtlMode ? "trait value" : "status") + ", found " +
+                                     std::to_string(fields.size()) + " field" +
+                                     (fields.size() == 1 ? "" : "s"));
+            }
+            identifier = fields[0];
+            status = fields[1];
         }
-        const size_t count = fields.size() - 2;
+        const size_t count = digits ? markers : fields.size() - 2;
         if (firstLine == 0) {
             if (count == 0) throw InputError(fileName, number, "the first haplotype line has no allele");
             firstLine = number;
@@ -146,36 +183,37 @@ void readHaplotypeFile(AnalysisState& state, std::FILE* data, const std::string&
 
         HaplotypeRecord record;
         bool fits = false;
-        const size_t idLength = scanInteger(fields[0], record.identifier, fits);
+        const size_t idLength = scanInteger(identifier, record.identifier, fits);
         if (idLength == 0) {
             throw InputError(fileName, number,
-                             "identifier " + quoted(fields[0]) + " does not begin with an integer");
+                             "identifier " + quoted(identifier) + " does not begin with an integer");
         }
         if (!fits) {
             throw InputError(fileName, number,
-                             "identifier " + quoted(fields[0]) + " is outside the 32-bit integer range");
+                             "identifier " + quoted(identifier) + " is outside the 32-bit integer range");
         }
         if (state.qtlMode) {
             float trait = 0.0f;
-            if (!parseWholeFloat(fields[1], trait)) {
+            if (!parseWholeFloat(status, trait)) {
                 throw InputError(fileName, number,
-                                 "trait value " + quoted(fields[1]) + " is not a finite decimal number");
+                                 "trait value " + quoted(status) + " is not a finite decimal number");
             }
             record.trait = static_cast<double>(trait);
         } else {
-            if (fields[1][0] == 'a') {
+            if (status[0] == 'a') {
                 record.status = 1;
                 ++state.nAffected;
             } else {
                 ++state.nUnaffected;
             }
             if (warnings != nullptr && statuses.size() < kStatusesShown &&
-                std::find(statuses.begin(), statuses.end(), fields[1]) == statuses.end()) {
-                statuses.emplace_back(fields[1]);
+                std::find(statuses.begin(), statuses.end(), status) == statuses.end()) {
+                statuses.emplace_back(status);
             }
         }
         if (firstLine == number) reserveAlleles(state, data, line.size(), markers);
-        for (size_t k = 0; k < count; ++k) {
+        if (digits) state.alleles.appendBytes(digitCodes.data(), markers);
+        for (size_t k = 0; !digits && k < count; ++k) {
             const std::string_view token = fields[k + 2];
             int32_t code = 0;
             // Most codes are one digit.

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "model/analysis_state.h"
 #include "model/haplotype_file.h"
@@ -293,6 +294,53 @@ TEST(DataFile, RejectsBadLinesNamingTheLine) {
             EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos)
                 << error.describe();
         }
+    }
+}
+
+// Lines of one-digit codes are read without splitting them into fields; lines
+// that only nearly look like that are split. Either way, what is read is the same.
+TEST(DataFile, LinesOfDigitsReadAsSplitLinesDo) {
+    const struct {
+        const char* line;
+        std::vector<int32_t> codes;  // of the second haplotype; empty: an error
+        int32_t identifier;
+        int32_t status;
+        const char* message;
+    } cases[] = {
+        {"2 a 4 5 6", {4, 5, 6}, 2, 1, ""},
+        {"-7,c,0,9,6", {0, 9, 6}, -7, 0, ""},
+        {"2\taffected\t4\t5\t6\r", {4, 5, 6}, 2, 1, ""},
+        {" 2  a 4,5\t6", {4, 5, 6}, 2, 1, ""},
+        {"2 a  4 5 6", {4, 5, 6}, 2, 1, ""},
+        {"2 a 4  5 6", {4, 5, 6}, 2, 1, ""},
+        {"2 a 4 5 6 ", {4, 5, 6}, 2, 1, ""},
+        {"2x a 4 5 16", {4, 5, 16}, 2, 1, ""},
+        {"2 a 4 5 -6", {4, 5, -6}, 2, 1, ""},
+        {"2 a 4 5x6", {}, 0, 0, "2 alleles, expected 3 as on line 2"},
+        {"2 a 45 6", {}, 0, 0, "2 alleles, expected 3"},
+        {"2 a 4 5 6 7", {}, 0, 0, "4 alleles, expected 3"},
+        {"2 a 4 5 a", {}, 0, 0, "allele 'a' of marker 3"},
+        {"a b 4 5 6", {}, 0, 0, "identifier 'a' does not begin with an integer"},
+    };
+    for (const auto& c : cases) {
+        const std::string text = std::string("h\n1 a 1 2 3\n") + c.line + "\n";
+        if (c.codes.empty()) {
+            try {
+                readData(text, false);
+                ADD_FAILURE() << "accepted: " << c.line;
+            } catch (const InputError& error) {
+                EXPECT_EQ(error.line(), 3) << c.line;
+                EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << error.describe();
+            }
+            continue;
+        }
+        const AnalysisState s = readData(text, false);
+        ASSERT_EQ(s.nHaplotypes, 2) << c.line;
+        std::vector<int32_t> codes = {1, 2, 3};
+        codes.insert(codes.end(), c.codes.begin(), c.codes.end());
+        EXPECT_EQ(s.alleles, codes) << c.line;
+        EXPECT_EQ(s.haplotypes[1].identifier, c.identifier) << c.line;
+        EXPECT_EQ(s.haplotypes[1].status, c.status) << c.line;
     }
 }
 
