@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <type_traits>
 #include <unordered_set>
 
@@ -83,13 +84,18 @@ PackedAlleles::PackedAlleles(const AnalysisState& state) : nHaplotypes_(state.nH
     const std::vector<std::vector<int32_t>> codes = distinctCodes(state);
     bitOffset_.assign(m + 1, 0);
     for (size_t k = 0; k < m; ++k) bitOffset_[k + 1] = bitOffset_[k] + bitsFor(codes[k].size());
-    // Codes of a byte find their rank in a table of 256 per marker.
+    // Codes of a byte find their rank in a table of each marker's span of codes
+    // (lowest to highest), all spans end to end so that they stay in cache: the
+    // rank of code c at marker k is byteRanks[spanBase[k] + c].
     std::vector<uint8_t> byteRanks;
+    std::vector<ptrdiff_t> spanBase(m, 0);
     if (!state.alleles.wide()) {
-        byteRanks.assign(m * 256, 0);
         for (size_t k = 0; k < m; ++k) {
+            if (codes[k].empty()) continue;
+            spanBase[k] = static_cast<ptrdiff_t>(byteRanks.size()) - codes[k].front();
+            byteRanks.resize(byteRanks.size() + static_cast<size_t>(codes[k].back() - codes[k].front() + 1), 0);
             for (size_t r = 0; r < codes[k].size(); ++r) {
-                byteRanks[k * 256 + static_cast<size_t>(codes[k][r] + 128)] = static_cast<uint8_t>(r);
+                byteRanks[static_cast<size_t>(spanBase[k] + codes[k][r])] = static_cast<uint8_t>(r);
             }
         }
     }
@@ -99,20 +105,32 @@ PackedAlleles::PackedAlleles(const AnalysisState& state) : nHaplotypes_(state.nH
         using Code = std::remove_const_t<std::remove_pointer_t<decltype(alleles)>>;
         for (size_t h = 0; h < n; ++h) {
             const auto* row = alleles + h * m;
+            // The markers fill a haplotype's words in order: each word is built in a
+            // register, with the high bits of a rank that straddles two carried on.
+            size_t word = 0;
+            uint64_t bits = 0;
+            uint64_t carried = 0;
             for (size_t k = 0; k < m; ++k) {
+                const size_t at = static_cast<size_t>(bitOffset_[k]);
+                for (; word < at / 64; ++word) {
+                    words_[word * n + h] = bits;
+                    bits = carried;
+                    carried = 0;
+                }
                 uint64_t rank = 0;
                 if constexpr (std::is_same_v<Code, int8_t>) {
-                    rank = byteRanks[k * 256 + static_cast<size_t>(row[k] + 128)];
+                    rank = byteRanks[static_cast<size_t>(spanBase[k] + row[k])];
                 } else {
                     rank = rankOf(codes[k], row[k]);
                 }
-                if (rank == 0) continue;
-                const size_t at = static_cast<size_t>(bitOffset_[k]);
-                words_[(at / 64) * n + h] |= rank << (at % 64);
-                // A rank that straddles two words.
-                if (at % 64 != 0 && (rank >> (64 - at % 64)) != 0) {
-                    words_[(at / 64 + 1) * n + h] |= rank >> (64 - at % 64);
-                }
+                const uint32_t shift = static_cast<uint32_t>(at % 64);
+                bits |= rank << shift;
+                carried |= (rank >> 1) >> (63 - shift);
+            }
+            for (; word < wordsPerHaplotype; ++word) {
+                words_[word * n + h] = bits;
+                bits = carried;
+                carried = 0;
             }
         }
     });
