@@ -55,9 +55,9 @@ void tallyPlain(const Row& row, int32_t from, int32_t to, uint8_t* codes, RowTal
     }
 }
 
-// Eight pairs at a time: the two lookups are gathers, and the comparisons are
-// unsigned ones made signed by flipping the top bit. The same results as the
-// plain loop; returns where it stopped.
+// Eight pairs at a time: each table lookup is a gather, and the comparisons
+// are unsigned ones made signed by flipping the top bit. The same results as
+// the plain loop; returns where it stopped.
 template <bool Derived, bool Split>
 __attribute__((target("avx2"))) int32_t tallyAvx2(const Row& row, int32_t from, int32_t to, uint8_t* codes,
                                                   RowTally& tally) {
