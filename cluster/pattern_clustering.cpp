@@ -412,7 +412,6 @@ void WindowClusterer::expandClusters(const AnalysisState& state, WindowClusters&
     const int32_t n = state.nHaplotypes;
     const int32_t k = patterns_.count;
     label_.assign(static_cast<size_t>(n), 0);
-    claimedIn_.assign(static_cast<size_t>(k), 0);
     expandedIn_.assign(static_cast<size_t>(k), 0);
     out.clear();
 
@@ -444,7 +443,6 @@ void WindowClusterer::expandClusters(const AnalysisState& state, WindowClusters&
                 unclaimed_.push_back(q);
                 continue;
             }
-            claimedIn_[static_cast<size_t>(q)] = id;
             const auto [first, last] = haplotypesOf(q);
             for (const int32_t* h = first; h != last; ++h) {
                 if (*h == start) continue;
@@ -470,7 +468,6 @@ void WindowClusterer::expandClusters(const AnalysisState& state, WindowClusters&
                     unclaimed_[kept++] = s;
                     continue;
                 }
-                claimedIn_[static_cast<size_t>(s)] = id;
                 bool joined = false;
                 const auto [first, last] = haplotypesOf(s);
                 for (const int32_t* h = first; h != last; ++h) {

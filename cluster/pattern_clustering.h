@@ -122,7 +122,6 @@ private:
     std::vector<uint8_t> core_;            // per pattern
     std::vector<int32_t> order_;
     std::vector<int32_t> label_;           // per haplotype
-    std::vector<int32_t> claimedIn_;       // per pattern: last cluster that took it in
     std::vector<int32_t> expandedIn_;      // per pattern: last cluster that expanded it
     std::vector<int32_t> work_;
     std::vector<int32_t> unclaimed_;
