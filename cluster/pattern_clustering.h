@@ -68,6 +68,7 @@ private:
     void classifyPairs(const AnalysisState& state, const RadiusRule& rule, const Code* alleles, bool screened);
     template <typename Code>
     bool tallyPairs(const AnalysisState& state, const RadiusRule& rule, const Code* alleles, RowEdges edges);
+    // The histogram from the stored codes, for a radius beyond the tallies' candidates.
     void histogramFromCodes(const RadiusRule& rule);
     // Sets the window's radius (from the pair histogram, or the fixed one) and
     // which pair codes it makes neighbours.
@@ -99,7 +100,7 @@ private:
     // (cluster/pair_codes.h); decision_ says which codes the radius makes neighbours.
     std::vector<uint8_t> pairs_;
     PairDecision decision_;
-    int32_t lastRadiusBin_ = 5;  // a guess for the first window
+    int32_t lastRadiusBin_ = 5;  // the last window's radius bin; a guess before the first
     bool fromTallies_ = false;
     bool vectorised_ = true;
     std::vector<int32_t> candidateCounts_;  // per candidate radius, per pattern
