@@ -26,12 +26,7 @@ mkdir -p "$work"
 work=$(cd "$work" && pwd)
 data=$work/h$haplotypes
 
-start=$(date +%s.%N)
-bench_data "$data" "$haplotypes"
-echo "# data: $haplotypes haplotypes x 300 markers, made in $(bench_since "$start") s (0 if kept)"
-start=$(date +%s.%N)
-[ "$source" = vcf ] || bench_plink "$data" "$source"
-echo "# $source made in $(bench_since "$start") s (0 if kept)"
+bench_inputs "$data" "$haplotypes" 300 "$source"
 bench_region "$data" "$work"
 bench_timed_bin "$work" "$build"
 cat > "$work/config.yaml" <<EOF

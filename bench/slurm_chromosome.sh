@@ -33,12 +33,7 @@ mkdir -p "$work"
 work=$(cd "$work" && pwd)
 data=$work/h${haplotypes}x$markers
 
-start=$(date +%s.%N)
-bench_data "$data" "$haplotypes" "$markers"
-echo "# data: $haplotypes haplotypes x $markers markers, made in $(bench_since "$start") s (0 if kept)"
-start=$(date +%s.%N)
-[ "$source" = vcf ] || bench_plink "$data" "$source"
-echo "# $source made in $(bench_since "$start") s (0 if kept)"
+bench_inputs "$data" "$haplotypes" "$markers" "$source"
 cp "$here/region_params.txt" "$work/params.txt"
 bench_timed_bin "$work" "$build"
 cat > "$work/config.yaml" <<EOF

@@ -34,6 +34,19 @@ bench_plink() {
     fi
 }
 
+# bench_inputs DIR HAPLOTYPES MARKERS bgen|pgen|vcf: the region's data and its
+# input in that format (bench_data, bench_plink), each made once, with the
+# seconds each took printed as comment lines.
+bench_inputs() {
+    local dir=$1 haplotypes=$2 markers=$3 source=$4 start
+    start=$(date +%s.%N)
+    bench_data "$dir" "$haplotypes" "$markers"
+    echo "# data: $haplotypes haplotypes x $markers markers, made in $(bench_since "$start") s (0 if kept)"
+    start=$(date +%s.%N)
+    [ "$source" = vcf ] || bench_plink "$dir" "$source"
+    echo "# $source made in $(bench_since "$start") s (0 if kept)"
+}
+
 # bench_source_config DIR bgen|pgen|vcf: the config keys of that input.
 bench_source_config() {
     case $2 in
