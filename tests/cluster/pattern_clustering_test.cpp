@@ -24,6 +24,14 @@ struct Setting {
     double quantile;
 };
 
+void apply(const Setting& s, AnalysisState& state) {
+    state.distanceType = s.type;
+    for (int k = 0; k < 4; ++k) state.distanceParams[k] = s.p[k];
+    state.epsilon = s.epsilon;
+    state.epsilonFraction = s.fraction;
+    state.minPtsQuantile = s.quantile;
+}
+
 // Haplotypes drawn from a few founders with sparse changes, so that windows hold
 // repeated patterns, near neighbours, noise and borders.
 AnalysisState randomState(std::mt19937& rng, int32_t n, int32_t m, int32_t window, int codes = 3) {
@@ -125,11 +133,7 @@ TEST(PatternClustering, SameClustersAsTheHaplotypeProcedure) {
             const int32_t m = 1 + static_cast<int32_t>(rng() % 9);
             const int32_t window = 1 + static_cast<int32_t>(rng() % m);
             AnalysisState state = randomState(rng, n, m, window);
-            state.distanceType = s.type;
-            for (int k = 0; k < 4; ++k) state.distanceParams[k] = s.p[k];
-            state.epsilon = s.epsilon;
-            state.epsilonFraction = s.fraction;
-            state.minPtsQuantile = s.quantile;
+            apply(s, state);
             compareRoutes(state, "round " + std::to_string(round) + " type " + std::to_string(s.type),
                           seen);
         }
@@ -159,11 +163,7 @@ TEST(PatternClustering, MaskRouteGivesTheSameClusters) {
             const int32_t m = 1 + static_cast<int32_t>(rng() % 12);
             const int32_t window = 1 + static_cast<int32_t>(rng() % m);
             AnalysisState state = randomState(rng, n, m, window, repeat % 5 == 4 ? 3 : 2);
-            state.distanceType = s.type;
-            for (int k = 0; k < 4; ++k) state.distanceParams[k] = s.p[k];
-            state.epsilon = s.epsilon;
-            state.epsilonFraction = s.fraction;
-            state.minPtsQuantile = s.quantile;
+            apply(s, state);
             compareRoutes(state, "mask round " + std::to_string(round), seen, 0.0);
         }
     }
@@ -192,11 +192,7 @@ TEST(PatternClustering, ScreenedWindowsGiveTheSameClusters) {
             // up to twenty (beyond what the estimates number: every pair walked).
             const int codes[] = {2, 2, 3, 20};
             AnalysisState state = randomState(rng, n, m, std::min<int32_t>(m, 21), codes[repeat]);
-            state.distanceType = s.type;
-            for (int k = 0; k < 4; ++k) state.distanceParams[k] = s.p[k];
-            state.epsilon = s.epsilon;
-            state.epsilonFraction = s.fraction;
-            state.minPtsQuantile = s.quantile;
+            apply(s, state);
             // The vector kernels where the processor has them, and the plain loops.
             compareRoutes(state, "screened round " + std::to_string(round), seen,
                           WindowClusterer::kMaskPairsPerMask, round % 2 == 0);
